@@ -1,0 +1,40 @@
+import os
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+SAMPLE_DIR = ROOT / "data"
+FULL_DATA_DIR = Path(os.environ.get("SUNINDEX_FULL_DATA", ROOT.parent / "shared" / "data"))
+
+
+@pytest.fixture
+def write_file(tmp_path):
+    """Writes bytes (or str, as UTF-8) to a fresh file and returns its path as str."""
+    counter = iter(range(1_000_000))
+
+    def write(content, name=None):
+        path = tmp_path / (name or f"file{next(counter)}.txt")
+        path.write_bytes(content.encode() if isinstance(content, str) else content)
+        return str(path)
+
+    return write
+
+
+@pytest.fixture
+def sample_path():
+    """Path of a shipped sample file, by name."""
+    return lambda name: str(SAMPLE_DIR / name)
+
+
+@pytest.fixture
+def full_data():
+    """Path of a full published file; skips the test when it is not on this machine."""
+
+    def path(name):
+        candidate = FULL_DATA_DIR / name
+        if not candidate.is_file():
+            pytest.skip(f"{candidate} not present")
+        return str(candidate)
+
+    return path
