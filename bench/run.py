@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""Speed and memory of sunindex next to numpy and pandas on the published data files.
+
+Usage: python bench/run.py [--quick]      (what each row measures: bench/README.md)
+"""
+import argparse
+import datetime
+import gc
+import json
+import math
+import os
+import platform
+import resource
+import statistics
+import subprocess
+import sys
+import timeit
+from pathlib import Path
+
+import numpy as np
+import pandas as pd
+
+try:
+    import sunindex
+    from sunindex import Sunindex
+except ImportError as exc:
+    sys.exit(f"sunindex is not importable ({exc}); build it first (make install)")
+
+REPO = Path(__file__).resolve().parents[1]
+DATA = Path(os.environ.get("SUNINDEX_FULL_DATA") or REPO.parent / "shared" / "data")
+FILES = {"csv": "SW-All.csv", "sol": "SOLFSMY.TXT", "dtc": "DTCFILE.TXT"}
+CTORS = {"csv": Sunindex.from_celestrak_csv, "sol": Sunindex.from_set_solfsmy,
+         "dtc": Sunindex.from_set_dtcfile}
+SOL_COLS = (0, 1, 3, 4, 5, 7, 9)  # year, doy, F10, F81c, S10, M10, Y10: what the reader keeps
+DTC_COLS = range(1, 27)           # year, doy and the 24 hourly values, past the "DTC" tag
+REFERENCES = {
+    "csv": ("pandas.read_csv", lambda p: pd.read_csv(p)),
+    "sol": ("numpy.loadtxt", lambda p: np.loadtxt(p, comments="#", usecols=SOL_COLS)),
+    "dtc": ("numpy.loadtxt", lambda p: np.loadtxt(p, comments="#", usecols=DTC_COLS)),
+}
+DAY = datetime.date(2003, 10, 29)
+YEAR = (datetime.date(2003, 1, 1), datetime.date(2003, 12, 31))
+
+
+class Sampler:
+    """Per-call seconds, one figure per repeat; loops are sized like timeit's autorange."""
+
+    def __init__(self, quick):
+        self.rmin, self.rmax = (3, 5) if quick else (7, 15)
+        self.budget, self.min_repeat = (0.3, 0.005) if quick else (3.0, 0.05)
+
+    def __call__(self, fn=None, fresh=None):
+        # `fresh` builds a new callable before each repeat, outside the timed region,
+        # for operations that consume their input (merge): then one call per repeat.
+        make = fresh or (lambda: fn)
+        per_call = lambda number: timeit.Timer(make()).timeit(number) / number  # gc off, as timeit
+        first = per_call(1)  # warm-up, also sizes the loop
+        number = 1 if fresh else max(1, math.ceil(self.min_repeat / max(first, 1e-9)))
+        repeats = min(self.rmax, max(self.rmin, int(self.budget / max(first * number, 1e-9))))
+        return [per_call(number) for _ in range(repeats)]
+
+
+def med(samples):
+    return statistics.median(samples)
+
+
+def fmt_time(samples):
+    """Median with its unit, then the min–max spread and the number of repeats."""
+    unit, scale = next((u, s) for u, s in (("s", 1), ("ms", 1e-3), ("µs", 1e-6), ("ns", 1e-9))
+                       if med(samples) >= s or u == "ns")
+    lo, hi = min(samples) / scale, max(samples) / scale
+    return f"{med(samples) / scale:.3g} {unit} ({lo:.3g}–{hi:.3g}, n={len(samples)})"
+
+
+def read_floor(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def data_paths():
+    found, missing = {}, {}
+    for key, name in FILES.items():
+        p = DATA / name
+        (found if p.is_file() else missing)[key] = p
+    return found, missing
+
+
+def load_three(paths):
+    a, b, c = (CTORS[k](str(paths[k])) for k in ("csv", "sol", "dtc"))
+    return a, b, c
+
+
+def merged_store(paths):
+    a, b, c = load_three(paths)
+    a.merge(b)
+    a.merge(c)
+    return a
+
+
+def doy_index(year, doy):
+    return pd.to_datetime(year.astype(np.int64) * 1000 + doy.astype(np.int64), format="%Y%j")
+
+
+def pandas_frame(paths):
+    """The merged store's data the way a pandas user would build it: one row per date."""
+    kp, ap = [f"KP{i}" for i in range(1, 9)], [f"AP{i}" for i in range(1, 9)]
+    sw = pd.read_csv(paths["csv"], usecols=["DATE", "F10.7_OBS", "F10.7_ADJ", "AP_AVG", *ap, *kp],
+                     parse_dates=["DATE"], index_col="DATE")
+    s = np.loadtxt(paths["sol"], comments="#", usecols=SOL_COLS)
+    sol = pd.DataFrame(s[:, 2:], index=doy_index(s[:, 0], s[:, 1]),
+                       columns=["f10_7_jb", "f10_7_jb_81c", "s10_7", "m10_7", "y10_7"])
+    t = np.loadtxt(paths["dtc"], comments="#", usecols=DTC_COLS)
+    dtc = pd.DataFrame({"dtc": t[:, 2:].mean(axis=1)}, index=doy_index(t[:, 0], t[:, 1]))
+    return sw.join([sol, dtc], how="outer")
+
+
+def status_kib(field):
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith(field + ":"))
+
+
+def mem_child(kind):
+    """Runs in a fresh interpreter with numpy, pandas and sunindex already imported."""
+    paths, _ = data_paths()
+    gc.collect()
+    try:  # reset the peak to the current RSS so the baseline is not the import's peak
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+        method, peak = "VmHWM reset via /proc/self/clear_refs", lambda: status_kib("VmHWM")
+    except OSError:
+        method, peak = "ru_maxrss delta (lower bound)", lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    base_rss, base_peak = status_kib("VmRSS"), peak()
+    if kind == "sunindex":
+        obj = merged_store(paths)
+        rows, values, extra = obj.len(), 1 + 9 + 2 * 8, None  # date, nine scalars, two 3-hourly arrays
+    else:
+        obj = pandas_frame(paths)
+        rows, values, extra = len(obj), obj.shape[1] + 1, int(obj.memory_usage(deep=True).sum())
+    gc.collect()
+    print(json.dumps({"peak": peak() - (base_rss if "VmHWM" in method else base_peak),
+                      "kept": status_kib("VmRSS") - base_rss, "rows": rows, "values": values,
+                      "frame_bytes": extra, "method": method}))
+
+
+def load_table(S, paths, missing):
+    print("### Load a whole file (per call)\n")
+    print("| file | size | floor: read() | sunindex | MB/s | × floor | reference | reference time | MB/s | × floor "
+          "| reference / sunindex |")
+    print("|---|---:|---|---|---:|---:|---|---|---:|---:|---:|")
+    for key, name in FILES.items():
+        if key in missing:
+            print(f"| {name} | skipped: {missing[key]} not found |" + " |" * 9)
+            continue
+        p = paths[key]
+        size = p.stat().st_size
+        floor, ours = S(lambda: read_floor(p)), S(lambda: CTORS[key](str(p)))
+        ref_name, ref = REFERENCES[key]
+        theirs = S(lambda: ref(p))
+        mbs = lambda s: f"{size / 1e6 / med(s):.0f}"
+        times = lambda s: f"{med(s) / med(floor):.0f}"
+        print(f"| {name} | {size / 1e6:.2f} MB | {fmt_time(floor)} | {fmt_time(ours)} | {mbs(ours)} | {times(ours)} "
+              f"| {ref_name} | {fmt_time(theirs)} | {mbs(theirs)} | {times(theirs)} | {med(theirs) / med(ours):.3g} |")
+
+
+def query_table(S, paths, missing):
+    print("\n### Queries (per call)\n")
+    print("| operation | sunindex | reference | reference time | reference / sunindex | notes |")
+    print("|---|---|---|---|---:|---|")
+    if "csv" in missing:
+        print(f"| get, get_range | skipped: {missing['csv']} not found | | | | |")
+    else:
+        si = Sunindex.from_celestrak_csv(str(paths["csv"]))
+        df = pd.read_csv(paths["csv"], parse_dates=["DATE"], index_col="DATE")
+        a, b = YEAR
+        n_ours, n_theirs = len(si.get_range(a, b)), len(df.loc[pd.Timestamp(a):pd.Timestamp(b)].to_dict("records"))
+        rows = [(f"get({DAY})", lambda: si.get(DAY), "df.loc[pd.Timestamp(d)]", lambda: df.loc[pd.Timestamp(DAY)],
+                 "SW-All.csv; frame from read_csv(parse_dates, index_col=DATE)"),
+                (f"get_range({a}, {b})", lambda: si.get_range(a, b), 'df.loc[a:b].to_dict("records")',
+                 lambda: df.loc[pd.Timestamp(a):pd.Timestamp(b)].to_dict("records"),
+                 f"{n_ours} dicts vs {n_theirs} records")]
+        for label, ours_fn, ref_label, ref_fn, note in rows:
+            ours, theirs = S(ours_fn), S(ref_fn)
+            print(f"| {label} | {fmt_time(ours)} | {ref_label} | {fmt_time(theirs)} | {med(theirs) / med(ours):.3g} "
+                  f"| {note} |")
+    if missing:
+        print(f"| to_numpy, merge | skipped: {', '.join(str(p) for p in missing.values())} not found | | | | |")
+        return
+    store = merged_store(paths)
+    n = store.len()
+    export = S(store.to_numpy)
+    ymd = [(d.year, d.month, d.day) for d in store.to_numpy()["date"]]
+    dates = S(lambda: np.array([datetime.date(y, m, d) for y, m, d in ymd]))
+
+    def fresh_merge():  # merge empties its argument, so every repeat needs new stores
+        a, b, c = load_three(paths)
+        return lambda: (a.merge(b), a.merge(c))
+
+    merge = S(fresh=fresh_merge)
+    print(f"| to_numpy() of the merged store | {fmt_time(export)} | — | | | {n} rows, 12 arrays |")
+    print(f"| of which: date objects (estimate) | — | [date(y, m, d) …] + numpy.array | {fmt_time(dates)} | "
+          f"| ≈ {100 * med(dates) / med(export):.0f}% of to_numpy |")
+    print(f"| merge of the three stores | {fmt_time(merge)} | — | | | a.merge(b); a.merge(c); fresh stores "
+          "built untimed before each repeat |")
+
+
+def memory_table(paths, missing, repeats):
+    print("\n### Memory of the three files merged (fresh subprocess each, MiB over the post-import baseline)\n")
+    print("| holder | peak RSS | RSS kept after gc | days × values per day | method |")
+    print("|---|---|---|---|---|")
+    if missing:
+        print(f"| both | skipped: {', '.join(str(p) for p in missing.values())} not found | | | |")
+        return
+    for kind, label in (("sunindex", "Sunindex (merged store)"), ("pandas", "pandas DataFrame (outer join)")):
+        runs = [json.loads(subprocess.run([sys.executable, __file__, "--mem-child", kind], check=True,
+                                          capture_output=True, text=True).stdout) for _ in range(repeats)]
+        mib = lambda k: [r[k] / 1024 for r in runs]
+        spread = lambda v: f"{med(v):.1f} ({min(v):.1f}–{max(v):.1f}, n={len(v)})"
+        r = runs[0]
+        note = f"; memory_usage(deep) {r['frame_bytes'] / 2**20:.1f} MiB" if r["frame_bytes"] else ""
+        print(f"| {label} | {spread(mib('peak'))} | {spread(mib('kept'))} | {r['rows']} × {r['values']} "
+              f"| {r['method']}{note} |")
+
+
+def environment(paths):
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
+    except (OSError, StopIteration):
+        cpu = platform.processor() or "unknown"
+    print("## sunindex benchmarks\n")
+    print(f"- Python {platform.python_version()} ({platform.python_implementation()}), {platform.platform()}")
+    print(f"- numpy {np.__version__}, pandas {pd.__version__}, sunindex from {sunindex.__file__}")
+    print(f"- CPU: {cpu}, {os.cpu_count()} logical cores")
+    print(f"- data: {DATA}")
+    for key, name in FILES.items():
+        print(f"  - {name}: " + (f"{paths[key].stat().st_size} bytes" if key in paths else "missing"))
+    print("- figures: median (min–max, n = repeats); per-call times from timeit-style loops, gc off while timed\n")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--quick", action="store_true", help="few repeats, for a smoke run")
+    ap.add_argument("--mem-child", choices=("sunindex", "pandas"), help=argparse.SUPPRESS)
+    args = ap.parse_args()
+    if args.mem_child:
+        return mem_child(args.mem_child)
+    paths, missing = data_paths()
+    S = Sampler(args.quick)
+    environment(paths)
+    load_table(S, paths, missing)
+    query_table(S, paths, missing)
+    memory_table(paths, missing, 1 if args.quick else 3)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,110 @@
+#include "python/convert.hpp"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+namespace sunindex::python {
+namespace {
+
+/// The integer value of attribute `name`, or none with the exception set.
+std::optional<long> integer_attribute(PyObject* object, const char* name) {
+  PyRef value = PyRef::steal(PyObject_GetAttrString(object, name));
+  if (!value) return std::nullopt;
+  const long number = PyLong_AsLong(value.get());
+  if (number == -1 && PyErr_Occurred()) return std::nullopt;
+  return number;
+}
+
+bool fail_out_of_range() {
+  PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+  return false;
+}
+
+std::optional<std::uint8_t> byte_attribute(PyObject* object, const char* name) {
+  const auto value = integer_attribute(object, name);
+  if (!value) return std::nullopt;
+  if (static_cast<unsigned long>(*value) > 255) {  // a negative value wraps above 255
+    fail_out_of_range();
+    return std::nullopt;
+  }
+  return static_cast<std::uint8_t>(*value);
+}
+
+/// A present value as float, an absent one as None.
+PyRef optional_float(const std::optional<double>& value) {
+  return value ? PyRef::steal(PyFloat_FromDouble(*value)) : PyRef::borrow(Py_None);
+}
+
+/// A present array as a list of eight floats, an absent one as None.
+PyRef optional_float_list(const std::optional<ThreeHourly>& values) {
+  if (!values) return PyRef::borrow(Py_None);
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values->size())));
+  if (!list) return {};
+  for (std::size_t slot = 0; slot < values->size(); ++slot) {
+    PyObject* number = PyFloat_FromDouble((*values)[slot]);
+    if (number == nullptr) return {};
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(slot), number);  // steals
+  }
+  return list;
+}
+
+bool set_item(PyObject* dict, const char* key, PyRef value) {
+  if (!value) return false;
+  PyRef name = PyRef::steal(PyUnicode_FromString(key));
+  return name && PyDict_SetItem(dict, name.get(), value.get()) == 0;
+}
+
+}  // namespace
+
+std::optional<CivilDate> date_from_python(PyObject* object) {
+  const auto year = integer_attribute(object, "year");
+  if (!year) return std::nullopt;
+  if (*year < std::numeric_limits<std::int32_t>::min() || *year > std::numeric_limits<std::int32_t>::max()) {
+    fail_out_of_range();
+    return std::nullopt;
+  }
+  const auto month = byte_attribute(object, "month");
+  if (!month) return std::nullopt;
+  const auto day = byte_attribute(object, "day");
+  if (!day) return std::nullopt;
+  return CivilDate{static_cast<std::int32_t>(*year), *month, *day};
+}
+
+PyRef date_to_python(CivilDate date) {
+  PyRef module_name = PyRef::steal(PyUnicode_FromString("datetime"));
+  if (!module_name) return {};
+  PyRef module = PyRef::steal(PyImport_Import(module_name.get()));
+  if (!module) return {};
+  PyRef date_type = PyRef::steal(PyObject_GetAttrString(module.get(), "date"));
+  if (!date_type) return {};
+  std::array<PyRef, 3> parts{PyRef::steal(PyLong_FromLong(date.year)), PyRef::steal(PyLong_FromLong(date.month)),
+                             PyRef::steal(PyLong_FromLong(date.day))};
+  for (const auto& part : parts) {
+    if (!part) return {};
+  }
+  std::array<PyObject*, 3> args{parts[0].get(), parts[1].get(), parts[2].get()};
+  return PyRef::steal(PyObject_Vectorcall(date_type.get(), args.data(), args.size(), nullptr));
+}
+
+PyRef record_to_dict(const DailyIndices& record) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return {};
+  PyObject* d = dict.get();
+  const bool filled = set_item(d, "date", date_to_python(record.date)) &&
+                      set_item(d, "f10_7_obs", optional_float(record.f10_7_obs)) &&
+                      set_item(d, "f10_7_adj", optional_float(record.f10_7_adj)) &&
+                      set_item(d, "f10_7_jb", optional_float(record.f10_7_jb)) &&
+                      set_item(d, "f10_7_jb_81c", optional_float(record.f10_7_jb_81c)) &&
+                      set_item(d, "ap_daily", optional_float(record.ap_daily)) &&
+                      set_item(d, "ap_3hr", optional_float_list(record.ap_3hr)) &&
+                      set_item(d, "kp_3hr", optional_float_list(record.kp_3hr)) &&
+                      set_item(d, "s10_7", optional_float(record.s10_7)) &&
+                      set_item(d, "m10_7", optional_float(record.m10_7)) &&
+                      set_item(d, "y10_7", optional_float(record.y10_7)) &&
+                      set_item(d, "dtc", optional_float(record.dtc));
+  if (!filled) return {};
+  return dict;
+}
+
+}  // namespace sunindex::python

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "python/py_ref.hpp"
+#include "store/civil_date.hpp"
+#include "store/daily_indices.hpp"
+
+#include <optional>
+
+namespace sunindex::python {
+
+/// The date of any object with integer `year`, `month` and `day` attributes,
+/// read in that order; none with the interpreter's exception set.
+std::optional<CivilDate> date_from_python(PyObject* object);
+
+/// A new `datetime.date` of `date`, looked up afresh each time, so a
+/// replaced `datetime.date` is honoured; empty with the exception set.
+PyRef date_to_python(CivilDate date);
+
+/// The twelve-key dict of one record, None for absent values; empty with the
+/// exception set.
+PyRef record_to_dict(const DailyIndices& record);
+
+}  // namespace sunindex::python

@@ -1,0 +1,65 @@
+#include "readers/fixed_columns.hpp"
+
+#include <limits>
+
+namespace sunindex::fixed_columns {
+namespace {
+
+std::string_view field(std::string_view line, std::size_t first, std::size_t width) noexcept {
+  return text::trim(line.substr(first, width));
+}
+
+}  // namespace
+
+Result<DataLines> DataLines::of(std::string_view content) {
+  if (!text::is_valid_utf8(content)) return DataError::parse(0, "invalid utf-8");
+  return DataLines(content);
+}
+
+bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
+  while (lines_.next(line)) {
+    const std::string_view content = text::trim(line);
+    if (content.empty() || content.front() == '#') continue;
+    row = lines_.line_number();
+    return true;
+  }
+  return false;
+}
+
+Result<std::int32_t> parse_int_column(std::string_view line, std::size_t first, std::size_t width,
+                                      std::uint64_t row, const char* label) {
+  if (const auto value = text::parse_int32(field(line, first, width))) return *value;
+  return DataError::parse(row, label);
+}
+
+Result<std::uint16_t> parse_doy_column(std::string_view line, std::size_t first, std::size_t width,
+                                       std::uint64_t row) {
+  if (const auto value = text::parse_unsigned(field(line, first, width), std::numeric_limits<std::uint16_t>::max())) {
+    return static_cast<std::uint16_t>(*value);
+  }
+  return DataError::parse(row, "doy");
+}
+
+Result<double> parse_float_column(std::string_view line, std::size_t first, std::size_t width,
+                                  std::uint64_t row, const char* label) {
+  if (const auto value = text::parse_number(field(line, first, width))) return *value;
+  return DataError::parse(row, label);
+}
+
+Result<CivilDate> parse_year_doy_columns(std::string_view line, std::size_t year_first,
+                                         std::size_t year_width, std::size_t doy_first,
+                                         std::size_t doy_width, std::uint64_t row) {
+  auto year = parse_int_column(line, year_first, year_width, row, "year");
+  if (!year.ok()) return std::move(year.error());
+  auto doy = parse_doy_column(line, doy_first, doy_width, row);
+  if (!doy.ok()) return std::move(doy.error());
+  if (const auto date = CivilDate::from_day_of_year(year.value(), doy.value())) return *date;
+  return DataError::parse(row, "invalid day-of-year");
+}
+
+std::optional<DataError> check_line_length(std::string_view line, std::size_t min_length, std::uint64_t row) {
+  if (line.size() >= min_length) return std::nullopt;
+  return DataError::parse(row, "line too short");
+}
+
+}  // namespace sunindex::fixed_columns

@@ -1,0 +1,155 @@
+import os
+import pathlib
+import subprocess
+from datetime import date, timedelta
+
+import pytest
+
+from sunindex import Sunindex
+
+CONSTRUCTORS = ["from_celestrak_csv", "from_set_solfsmy", "from_set_dtcfile"]
+SAMPLES = dict(zip(CONSTRUCTORS, ["SW-sample.csv", "SOLFSMY-sample.TXT", "DTCFILE-sample.TXT"]))
+D1, D2 = date(2024, 1, 1), date(2024, 1, 5)
+HEADER = "DATE,F10.7_OBS,F10.7_ADJ,AP_AVG," + ",".join([f"AP{i}" for i in range(1, 9)] + [f"KP{i}" for i in range(1, 9)])
+
+
+def csv_text(days):
+    rows = [f"{d.isoformat()},{100 + i % 50}.5,99.25,{i % 40},{','.join('12345678')},{','.join(['30'] * 8)}" for i, d in enumerate(days)]
+    return "\n".join([HEADER, *rows]) + "\n"
+
+
+@pytest.fixture
+def obj(sample_path):
+    return Sunindex.from_celestrak_csv(sample_path("SW-sample.csv"))
+
+
+@pytest.fixture
+def other(sample_path):
+    return Sunindex.from_set_solfsmy(sample_path("SOLFSMY-sample.TXT"))
+
+
+class _Holder:
+    class Inner:
+        pass
+
+
+class TestBinding:
+    @pytest.mark.parametrize("call, message", [
+        *[(lambda o, n=n: getattr(Sunindex, n)(), f"Sunindex.{n}() missing 1 required positional argument: 'path'") for n in CONSTRUCTORS],
+        (lambda o: o.get(), "Sunindex.get() missing 1 required positional argument: 'date'"),
+        (lambda o: o.get_range(), "Sunindex.get_range() missing 2 required positional arguments: 'start' and 'end'"),
+        (lambda o: o.get_range(D1), "Sunindex.get_range() missing 1 required positional argument: 'end'"),
+        (lambda o: o.get_range(end=D1), "Sunindex.get_range() missing 1 required positional argument: 'start'"),
+        (lambda o: o.merge(), "Sunindex.merge() missing 1 required positional argument: 'other'"),
+        (lambda o: o.get(D1, D1), "Sunindex.get() takes 1 positional arguments but 2 were given"),
+        (lambda o: o.get_range(D1, D1, D1), "Sunindex.get_range() takes 2 positional arguments but 3 were given"),
+        (lambda o: o.merge(o, o, o), "Sunindex.merge() takes 1 positional arguments but 3 were given"),
+        (lambda o: Sunindex.from_set_dtcfile("a", "b"), "Sunindex.from_set_dtcfile() takes 1 positional arguments but 2 were given"),
+        (lambda o: o.merge(store=o), "Sunindex.merge() got an unexpected keyword argument 'store'"),
+        (lambda o: o.get(Date=D1), "Sunindex.get() got an unexpected keyword argument 'Date'"),
+        (lambda o: o.get(D1, day=D1), "Sunindex.get() got an unexpected keyword argument 'day'"),
+        (lambda o: Sunindex.from_celestrak_csv(path="x", file="y"), "Sunindex.from_celestrak_csv() got an unexpected keyword argument 'file'"),
+        (lambda o: o.get(D1, date=D1), "Sunindex.get() got multiple values for argument 'date'"),
+        (lambda o: o.get_range(D1, D2, end=D2), "Sunindex.get_range() got multiple values for argument 'end'"),
+        (lambda o: o.get_range(D1, start=D1), "Sunindex.get_range() got multiple values for argument 'start'"),
+        (lambda o: Sunindex.from_set_solfsmy("x", path="x"), "Sunindex.from_set_solfsmy() got multiple values for argument 'path'"),
+    ])
+    def test_type_errors(self, obj, call, message):
+        with pytest.raises(TypeError) as e:
+            call(obj)
+        assert str(e.value) == message
+
+    def test_keywords_equal_positional(self, obj, other, sample_path):
+        for name, sample in SAMPLES.items():
+            by_kw, by_pos = getattr(Sunindex, name)(path=sample_path(sample)), getattr(Sunindex, name)(sample_path(sample))
+            assert by_kw.len() == by_pos.len() > 0 and by_kw.date_range() == by_pos.date_range()
+        assert obj.get(date=D1) == obj.get(D1) is not None
+        expected = obj.get_range(D1, D2)
+        assert len(expected) == 5
+        assert obj.get_range(start=D1, end=D2) == obj.get_range(end=D2, start=D1) == obj.get_range(D1, end=D2) == expected
+        total = obj.len() + other.len() - len(obj.get_range(*other.date_range()))
+        assert obj.merge(other=other) is None
+        assert (obj.len(), other.len()) == (total, 0)
+
+
+class TestPathConversion:
+    @pytest.mark.parametrize("name", CONSTRUCTORS)
+    @pytest.mark.parametrize("value, type_name", [
+        (b"data.csv", "bytes"), (pathlib.Path("data.csv"), "PosixPath"), (1, "int"), (None, "NoneType"),
+        (bytearray(b"x"), "bytearray"), (_Holder.Inner(), "_Holder.Inner"),
+    ])
+    def test_not_str(self, name, value, type_name):
+        with pytest.raises(TypeError) as e:
+            getattr(Sunindex, name)(value)
+        assert str(e.value) == f"argument 'path': '{type_name}' object cannot be converted to 'PyString'"
+
+    def test_str_subclass_accepted(self, sample_path):
+        class Text(str):
+            pass
+
+        assert Sunindex.from_set_dtcfile(Text(sample_path("DTCFILE-sample.TXT"))).len() == Sunindex.from_set_dtcfile(sample_path("DTCFILE-sample.TXT")).len() > 0
+
+    @pytest.mark.parametrize("name", CONSTRUCTORS)
+    def test_lone_surrogate(self, name, tmp_path):
+        with pytest.raises(UnicodeEncodeError) as e:
+            getattr(Sunindex, name)(str(tmp_path / "a\ud800.csv"))
+        assert not str(e.value).startswith("argument")
+
+    def test_other_not_sunindex(self, obj):
+        before = obj.len()
+        for value, type_name in [(42, "int"), (None, "NoneType"), ("x", "str"), (Sunindex, "type")]:
+            with pytest.raises(TypeError) as e:
+                obj.merge(value)
+            assert str(e.value) == f"argument 'other': '{type_name}' object cannot be converted to 'Sunindex'"
+        assert obj.len() == before
+
+
+class TestFileLayer:
+    def error_of(self, name, path):
+        with pytest.raises(ValueError) as e:
+            getattr(Sunindex, name)(path)
+        assert type(e.value) is ValueError and not isinstance(e.value, OSError)
+        assert e.value.__cause__ is None and len(e.value.args) == 1
+        return str(e.value)
+
+    @pytest.mark.parametrize("name", CONSTRUCTORS)
+    def test_missing_and_directory(self, name, tmp_path):
+        assert self.error_of(name, str(tmp_path / "absent.txt")) == "No such file or directory (os error 2)"
+        assert self.error_of(name, str(tmp_path)) == "Is a directory (os error 21)"
+
+    @pytest.mark.parametrize("suffix", ["\0", "\0.csv", "\0\0"])
+    def test_nul_in_path(self, write_file, suffix):
+        # The part before the NUL names a valid file, so truncating the path would load it.
+        good = write_file(csv_text([D1]))
+        assert self.error_of("from_celestrak_csv", good + suffix) == "path contains a NUL character"
+
+    @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() == 0, reason="root reads any file")
+    def test_no_read_permission(self, write_file):
+        path = write_file(csv_text([D1]))
+        os.chmod(path, 0o200)
+        assert self.error_of("from_celestrak_csv", path) == "Permission denied (os error 13)"
+
+    def test_fifo_read_to_end(self, tmp_path, write_file):
+        # Larger than a pipe buffer, so the content arrives in several reads.
+        days = [D1 + timedelta(days=i) for i in range(1500)]
+        source = write_file(csv_text(days))
+        assert os.path.getsize(source) > 1 << 16
+        fifo = str(tmp_path / "fifo.csv")
+        os.mkfifo(fifo)
+        # A separate process writes, because the constructor keeps the interpreter lock while it reads.
+        writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', source, fifo])
+        try:
+            loaded = Sunindex.from_celestrak_csv(fifo)
+        finally:
+            writer.kill()
+            writer.wait()
+        assert loaded.len() == len(days)
+        assert loaded.date_range() == (days[0], days[-1])
+
+    def test_relative_path(self, tmp_path, monkeypatch):
+        (tmp_path / "sub").mkdir()
+        (tmp_path / "sub" / "rel.csv").write_text(csv_text([D1, D2]))
+        monkeypatch.chdir(tmp_path)
+        assert Sunindex.from_celestrak_csv(os.path.join("sub", "rel.csv")).date_range() == (D1, D2)
+        monkeypatch.chdir(tmp_path / "sub")
+        assert Sunindex.from_celestrak_csv("rel.csv").len() == 2
