@@ -74,7 +74,7 @@ def test_days_held_by_one_source_come_over_unchanged(write_file):
     feb29, mar2, mar3 = date(2024, 2, 29), date(2024, 3, 2), date(2024, 3, 3)
     merged = Sunindex.from_celestrak_csv(write_file(csv_text(csv_row(DAY), csv_row(mar2, obs=99.0))))
     merged.merge(Sunindex.from_set_solfsmy(write_file(sol_text((mar3, (1, 2, 3, 4, 5)), (DAY, SOL_VALUES)))))
-    merged.merge(Sunindex.from_set_dtcfile(write_file(dtc_text((feb29, [-24] * 24), (DAY, HOURS)))))
+    merged.merge(Sunindex.from_set_dtcfile(write_file(dtc_text((feb29, [-1] * 24), (DAY, HOURS)))))
     got = {r["date"]: r for r in merged.get_range(feb29, mar3)}
     assert list(got) == [feb29, DAY, mar2, mar3] and len(merged) == 4
     assert got[DAY] == FULL

@@ -14,18 +14,18 @@ using ThreeHourly = std::array<double, 8>;
 /// own presence flag, so an absent value differs from a present NaN, and a
 /// 3-hourly array is present or absent as a whole.
 struct DailyIndices {
-  CivilDate date;
-  std::optional<double> f10_7_obs;     // observed F10.7, sfu (CelesTrak)
-  std::optional<double> f10_7_adj;     // F10.7 adjusted to 1 AU, sfu (CelesTrak)
-  std::optional<double> f10_7_jb;      // JB2008 F10.7 (SOLFSMY)
-  std::optional<double> f10_7_jb_81c;  // its 81-day centred average (SOLFSMY)
-  std::optional<double> ap_daily;      // daily Ap (CelesTrak)
-  std::optional<ThreeHourly> ap_3hr;   // 3-hourly ap (CelesTrak)
-  std::optional<ThreeHourly> kp_3hr;   // 3-hourly Kp as the file writes it (CelesTrak)
-  std::optional<double> s10_7;         // JB2008 S10.7 (SOLFSMY)
-  std::optional<double> m10_7;         // JB2008 M10.7 (SOLFSMY)
-  std::optional<double> y10_7;         // JB2008 Y10.7 (SOLFSMY)
-  std::optional<double> dtc;           // daily mean of the hourly Dtc, K (DTCFILE)
+  CivilDate date{};
+  std::optional<double> f10_7_obs{};     // observed F10.7, sfu (CelesTrak)
+  std::optional<double> f10_7_adj{};     // F10.7 adjusted to 1 AU, sfu (CelesTrak)
+  std::optional<double> f10_7_jb{};      // JB2008 F10.7 (SOLFSMY)
+  std::optional<double> f10_7_jb_81c{};  // its 81-day centred average (SOLFSMY)
+  std::optional<double> ap_daily{};      // daily Ap (CelesTrak)
+  std::optional<ThreeHourly> ap_3hr{};   // 3-hourly ap (CelesTrak)
+  std::optional<ThreeHourly> kp_3hr{};   // 3-hourly Kp as the file writes it (CelesTrak)
+  std::optional<double> s10_7{};         // JB2008 S10.7 (SOLFSMY)
+  std::optional<double> m10_7{};         // JB2008 M10.7 (SOLFSMY)
+  std::optional<double> y10_7{};         // JB2008 Y10.7 (SOLFSMY)
+  std::optional<double> dtc{};           // daily mean of the hourly Dtc, K (DTCFILE)
 
   /// Takes over, field by field, every value that is absent here and present
   /// in `other`. Present values and the date are never changed.
