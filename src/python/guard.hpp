@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <new>
+#include <string>
 
 namespace sunindex::python {
 
@@ -22,6 +23,26 @@ Result guarded(Result on_fault, Body&& body) noexcept {
     PyErr_SetString(PyExc_SystemError, "sunindex: unknown internal fault");
   }
   return on_fault;
+}
+
+/// Clears the pending Python exception and returns its text, so that an
+/// internal fault can say what the interpreter reported.
+inline std::string take_pending_error_text() {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyRef error = PyRef::steal(PyErr_GetRaisedException());
+#else
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef owned_type = PyRef::steal(type), owned_traceback = PyRef::steal(traceback);
+  PyRef error = PyRef::steal(value);
+#endif
+  if (!error) return "no error reported";
+  PyRef text = PyRef::steal(PyObject_Str(error.get()));
+  const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  std::string result = utf8 != nullptr ? utf8 : "unprintable error";
+  PyErr_Clear();
+  return result;
 }
 
 }  // namespace sunindex::python

@@ -49,11 +49,10 @@ bool claim_interpreter() {
 
 /// `__all__` of the module, created as an empty list when missing.
 PyRef all_list(PyObject* module) {
-  PyObject* found = nullptr;
-  const int status = PyObject_GetOptionalAttrString(module, "__all__", &found);
-  PyRef all = PyRef::steal(found);
-  if (status < 0) return {};
+  PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
   if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return {};
+    PyErr_Clear();
     all = PyRef::steal(PyList_New(0));
     if (!all || PyObject_SetAttrString(module, "__all__", all.get()) != 0) return {};
   }

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "python/convert.hpp"
+#include "python/guard.hpp"
 
 namespace sunindex::python {
 namespace {
@@ -70,15 +71,7 @@ void load_numpy_api(PyObject* numpy) {
     if (capsule) table = PyCapsule_GetPointer(capsule.get(), nullptr);
   }
   if (table == nullptr) {
-    std::string reason = "unknown reason";
-    if (PyErr_Occurred()) {
-      PyRef error = PyRef::steal(PyErr_GetRaisedException());
-      PyRef text = PyRef::steal(PyObject_Str(error.get()));
-      const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-      if (utf8 != nullptr) reason = utf8;
-      PyErr_Clear();
-    }
-    throw std::runtime_error("Failed to access NumPy array API capsule: " + reason);
+    throw std::runtime_error("Failed to access NumPy array API capsule: " + take_pending_error_text());
   }
   PyArray_API = static_cast<void**>(table);
   numpy_api_loaded = true;

@@ -361,11 +361,9 @@ PyRef create_sunindex_type() {
   if (sunindex_type != nullptr) return PyRef::borrow(reinterpret_cast<PyObject*>(sunindex_type));
   PyRef type = PyRef::steal(PyType_FromSpec(&spec));
   if (!type) {
-    PyRef cause = PyRef::steal(PyErr_GetRaisedException());
-    PyErr_SetString(PyExc_ImportError, "sunindex: could not create the class Sunindex");
-    PyRef raised = PyRef::steal(PyErr_GetRaisedException());
-    PyException_SetCause(raised.get(), cause.release());
-    PyErr_SetRaisedException(raised.release());
+    if (!PyErr_ExceptionMatches(PyExc_MemoryError)) {
+      PyErr_SetString(PyExc_ImportError, "sunindex: could not create the class Sunindex");
+    }
     return {};
   }
   sunindex_type = reinterpret_cast<PyTypeObject*>(PyRef::borrow(type.get()).release());  // kept for the process
