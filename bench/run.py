@@ -68,8 +68,8 @@ def fmt_time(samples):
     """Median with its unit, then the min–max spread and the number of repeats."""
     unit, scale = next((u, s) for u, s in (("s", 1), ("ms", 1e-3), ("µs", 1e-6), ("ns", 1e-9))
                        if med(samples) >= s or u == "ns")
-    lo, hi = min(samples) / scale, max(samples) / scale
-    return f"{med(samples) / scale:.3g} {unit} ({lo:.3g}–{hi:.3g}, n={len(samples)})"
+    num = lambda x: f"{x / scale:.3g}" if x / scale < 1000 else f"{x / scale:.0f}"  # no exponent form
+    return f"{num(med(samples))} {unit} ({num(min(samples))}–{num(max(samples))}, n={len(samples)})"
 
 
 def read_floor(path):
@@ -230,7 +230,8 @@ def environment(paths):
     print("## sunindex benchmarks\n")
     print(f"- Python {platform.python_version()} ({platform.python_implementation()}), {platform.platform()}")
     print(f"- numpy {np.__version__}, pandas {pd.__version__}, sunindex from {sunindex.__file__}")
-    print(f"- CPU: {cpu}, {os.cpu_count()} logical cores")
+    print(f"- CPU: {cpu}, {os.cpu_count()} logical cores; load average at start "
+          + ", ".join(f"{x:.2f}" for x in os.getloadavg()))
     print(f"- data: {DATA}")
     for key, name in FILES.items():
         print(f"  - {name}: " + (f"{paths[key].stat().st_size} bytes" if key in paths else "missing"))

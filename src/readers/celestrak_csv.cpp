@@ -1,8 +1,9 @@
 #include "readers/celestrak_csv.hpp"
 
 #include <array>
-#include <cstdint>
+#include <bit>
 #include <cstring>
+#include <cstdint>
 #include <limits>
 #include <optional>
 
@@ -17,19 +18,16 @@ using Fields = std::vector<std::string_view>;
 /// a double quote is an ordinary character.
 void split_fields(std::string_view line, Fields& fields) {
   fields.clear();
-  for (;;) {
-    const void* comma = std::memchr(line.data(), ',', line.size());
-    if (comma == nullptr) break;
-    const auto length = static_cast<std::size_t>(static_cast<const char*>(comma) - line.data());
-    fields.push_back(line.substr(0, length));
-    line.remove_prefix(length + 1);
+  // Fields are a few bytes long: a plain loop beats a memchr call per field.
+  const char* start = line.data();
+  const char* const end = start + line.size();
+  for (const char* p = start; p != end; ++p) {
+    if (*p == ',') {
+      fields.emplace_back(start, static_cast<std::size_t>(p - start));
+      start = p + 1;
+    }
   }
-  fields.push_back(line);
-}
-
-/// The field at `position`, or empty text for a row too short to have it.
-std::string_view field_at(const Fields& fields, std::size_t position) noexcept {
-  return position < fields.size() ? fields[position] : std::string_view{};
+  fields.emplace_back(start, static_cast<std::size_t>(end - start));
 }
 
 /// Column names of the header, trimmed, by position. A repeated name resolves
@@ -75,16 +73,29 @@ std::optional<EightPositions> find_numbered_columns(const HeaderIndex& header, s
   return positions;
 }
 
-struct ColumnPositions {
-  std::size_t date;
-  std::size_t f10_7_obs;
-  std::size_t f10_7_adj;
-  std::size_t ap_daily;
-  EightPositions ap_3hr;
-  EightPositions kp_3hr;
+/// What a column of the file is read into.
+struct ColumnRole {
+  enum class Kind : std::uint8_t {
+    ignored,    // a column nothing is read from
+    date,       // the record's date
+    f10_7_obs,  // observed F10.7
+    f10_7_adj,  // adjusted F10.7
+    ap_daily,   // daily Ap
+    ap_3hr,     // one of the eight ap slots
+    kp_3hr,     // one of the eight Kp slots
+  };
+  Kind kind = Kind::ignored;
+  std::uint8_t slot = 0;  // 0-7 for the 3-hourly kinds
 };
 
-std::optional<ColumnPositions> resolve_columns(const HeaderIndex& header) {
+/// The role of each column position up to the last one read, resolved from
+/// the header once per file so that a row is read in one walk along it.
+using ColumnRoles = std::vector<ColumnRole>;
+
+/// The roles of the header's columns, or none when a required column is
+/// missing. The fallback names count only when the preferred name is absent.
+std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header) {
+  using Kind = ColumnRole::Kind;
   const auto date = header.find("DATE");
   const auto obs = header.find_first_of({"F10.7_OBS", "F10.7"});
   const auto adj = header.find_first_of({"F10.7_ADJ", "F10.7A"});
@@ -92,7 +103,21 @@ std::optional<ColumnPositions> resolve_columns(const HeaderIndex& header) {
   const auto ap_3hr = find_numbered_columns(header, "AP");
   const auto kp_3hr = find_numbered_columns(header, "KP");
   if (!date || !obs || !adj || !ap || !ap_3hr || !kp_3hr) return std::nullopt;
-  return ColumnPositions{*date, *obs, *adj, *ap, *ap_3hr, *kp_3hr};
+
+  ColumnRoles roles;
+  const auto assign = [&roles](std::size_t position, Kind kind, std::size_t slot) {
+    if (position >= roles.size()) roles.resize(position + 1);
+    roles[position] = {kind, static_cast<std::uint8_t>(slot)};
+  };
+  assign(*date, Kind::date, 0);
+  assign(*obs, Kind::f10_7_obs, 0);
+  assign(*adj, Kind::f10_7_adj, 0);
+  assign(*ap, Kind::ap_daily, 0);
+  for (std::size_t slot = 0; slot < 8; ++slot) {
+    assign((*ap_3hr)[slot], Kind::ap_3hr, slot);
+    assign((*kp_3hr)[slot], Kind::kp_3hr, slot);
+  }
+  return roles;
 }
 
 /// "YYYY-MM-DD", each part an optional '+' and digits; month 1-12, day 1-31.
@@ -116,23 +141,100 @@ std::optional<CivilDate> parse_csv_date(std::string_view field) noexcept {
                    static_cast<std::uint8_t>(*day)};
 }
 
+/// The exact texts that stand for a missing value.
+bool is_missing_marker(std::string_view field) noexcept {
+  return field == "9999.9" || field == "99999" || field == "999.9";
+}
+
 /// A value field: empty text, a missing-value marker or anything that is not
 /// a number gives absent.
 std::optional<double> parse_optional_value(std::string_view field) noexcept {
   field = text::trim(field);
-  if (field.empty() || field == "9999.9" || field == "99999" || field == "999.9") return std::nullopt;
+  if (field.empty() || is_missing_marker(field)) return std::nullopt;
   return text::parse_number(field);
 }
 
-/// The eight values, present only when every one of them is.
-std::optional<ThreeHourly> parse_eight_values(const Fields& fields, const EightPositions& positions) noexcept {
-  ThreeHourly values;
-  for (std::size_t slot = 0; slot < values.size(); ++slot) {
-    const auto value = parse_optional_value(field_at(fields, positions[slot]));
-    if (!value) return std::nullopt;
-    values[slot] = *value;
+/// The position of the first comma in [p, end), or end. Eight bytes at a
+/// time: the lowest flagged byte of the zero-byte test is always exact.
+const char* find_comma(const char* p, const char* const end) noexcept {
+  constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+  constexpr std::uint64_t commas = ones * static_cast<unsigned char>(',');
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t x = word ^ commas;
+    if (const std::uint64_t found = (x - ones) & ~x & highs) return p + std::countr_zero(found) / 8;
   }
-  return values;
+  while (p != end && *p != ',') ++p;
+  return p;
+}
+
+struct ValueField {
+  const char* end;  // the comma after the field, or the end of the line
+  std::optional<double> value;
+};
+
+/// Reads the value field that starts at `p`. A plain decimal, the bulk of
+/// every file, is converted in the same pass that finds the field's end;
+/// anything else goes through the general rules.
+ValueField read_value_field(const char* p, const char* const end) noexcept {
+  const text::ShortDecimal scan = text::scan_short_decimal(p, end);
+  if ((scan.stop == end || *scan.stop == ',') && scan.exact()) {
+    // Only digits, a point and a sign: nothing to trim, but maybe a marker.
+    const std::string_view field(p, static_cast<std::size_t>(scan.stop - p));
+    return {scan.stop, is_missing_marker(field) ? std::nullopt : std::optional(scan.value())};
+  }
+  const char* const comma = find_comma(scan.stop, end);
+  return {comma, parse_optional_value({p, static_cast<std::size_t>(comma - p)})};
+}
+
+/// The eight values of a row's 3-hourly columns, kept as they are read.
+struct EightValues {
+  ThreeHourly values{};
+  unsigned present = 0;
+
+  void set(std::uint8_t slot, const std::optional<double>& value) noexcept {
+    if (!value) return;
+    values[slot] = *value;
+    ++present;
+  }
+  /// Present only when all eight fields held a value.
+  std::optional<ThreeHourly> complete() const noexcept {
+    return present == values.size() ? std::optional(values) : std::nullopt;
+  }
+};
+
+/// Reads the fields of a trimmed `line` that the roles name into `record`
+/// and returns the date text. A field the row lacks reads as empty text.
+std::string_view read_row(std::string_view line, const ColumnRoles& roles, DailyIndices& record) noexcept {
+  using Kind = ColumnRole::Kind;
+  std::string_view date;
+  EightValues ap_3hr, kp_3hr;
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  for (const ColumnRole role : roles) {
+    const char* field_end;
+    if (role.kind == Kind::ignored || role.kind == Kind::date) {
+      field_end = find_comma(p, end);
+      if (role.kind == Kind::date) date = {p, static_cast<std::size_t>(field_end - p)};
+    } else {
+      const ValueField field = read_value_field(p, end);
+      field_end = field.end;
+      switch (role.kind) {
+        case Kind::f10_7_obs: record.f10_7_obs = field.value; break;
+        case Kind::f10_7_adj: record.f10_7_adj = field.value; break;
+        case Kind::ap_daily: record.ap_daily = field.value; break;
+        case Kind::ap_3hr: ap_3hr.set(role.slot, field.value); break;
+        case Kind::kp_3hr: kp_3hr.set(role.slot, field.value); break;
+        default: break;
+      }
+    }
+    if (field_end == end) break;  // the row has no more fields
+    p = field_end + 1;
+  }
+  record.ap_3hr = ap_3hr.complete();
+  record.kp_3hr = kp_3hr.complete();
+  return date;
 }
 
 }  // namespace
@@ -142,25 +244,18 @@ Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content) 
   text::LineCursor lines(content);
   std::string_view line;
   if (!lines.next(line)) return DataError::invalid_csv_header();
-  const auto columns = resolve_columns(HeaderIndex(line));
-  if (!columns) return DataError::invalid_csv_header();
+  const auto roles = resolve_columns(HeaderIndex(line));
+  if (!roles) return DataError::invalid_csv_header();
 
   std::vector<DailyIndices> records;
   records.reserve(content.size() / 96);  // a CelesTrak row is 100-120 bytes
-  Fields fields;  // reused by every row
   while (lines.next(line)) {
     line = text::trim(line);
     if (line.empty()) continue;
-    split_fields(line, fields);
-    const auto date = parse_csv_date(field_at(fields, columns->date));
-    if (!date) return DataError::parse(lines.line_number(), "invalid date");
     DailyIndices& record = records.emplace_back();
+    const auto date = parse_csv_date(read_row(line, *roles, record));
+    if (!date) return DataError::parse(lines.line_number(), "invalid date");
     record.date = *date;
-    record.f10_7_obs = parse_optional_value(field_at(fields, columns->f10_7_obs));
-    record.f10_7_adj = parse_optional_value(field_at(fields, columns->f10_7_adj));
-    record.ap_daily = parse_optional_value(field_at(fields, columns->ap_daily));
-    record.ap_3hr = parse_eight_values(fields, columns->ap_3hr);
-    record.kp_3hr = parse_eight_values(fields, columns->kp_3hr);
   }
   return records;
 }

@@ -25,6 +25,8 @@ Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) {
     if (auto error = fixed_columns::check_line_length(line, min_line_length, row)) return std::move(*error);
     auto date = fixed_columns::parse_year_doy_columns(line, 4, 4, 8, 5, row);
     if (!date.ok()) return std::move(date.error());
+    DailyIndices& record = records.emplace_back();  // filled in place: no copy per row
+    record.date = date.value();
     // Four-character integers: the sum is exact, so the mean is the nearest
     // double to the true mean.
     double sum = 0.0;
@@ -33,7 +35,7 @@ Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) {
       if (!value.ok()) return std::move(value.error());
       sum += value.value();
     }
-    records.push_back(DailyIndices{.date = date.value(), .dtc = sum / double(hours_per_day)});
+    record.dtc = sum / double(hours_per_day);
   }
   return records;
 }

@@ -1,15 +1,6 @@
 #include "readers/fixed_columns.hpp"
 
-#include <limits>
-
 namespace sunindex::fixed_columns {
-namespace {
-
-std::string_view field(std::string_view line, std::size_t first, std::size_t width) noexcept {
-  return text::trim(line.substr(first, width));
-}
-
-}  // namespace
 
 Result<DataLines> DataLines::of(std::string_view content) {
   if (!text::is_valid_utf8(content)) return DataError::parse(0, "invalid utf-8");
@@ -26,25 +17,7 @@ bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
   return false;
 }
 
-Result<std::int32_t> parse_int_column(std::string_view line, std::size_t first, std::size_t width,
-                                      std::uint64_t row, const char* label) {
-  if (const auto value = text::parse_int32(field(line, first, width))) return *value;
-  return DataError::parse(row, label);
-}
-
-Result<std::uint16_t> parse_doy_column(std::string_view line, std::size_t first, std::size_t width,
-                                       std::uint64_t row) {
-  if (const auto value = text::parse_unsigned(field(line, first, width), std::numeric_limits<std::uint16_t>::max())) {
-    return static_cast<std::uint16_t>(*value);
-  }
-  return DataError::parse(row, "doy");
-}
-
-Result<double> parse_float_column(std::string_view line, std::size_t first, std::size_t width,
-                                  std::uint64_t row, const char* label) {
-  if (const auto value = text::parse_number(field(line, first, width))) return *value;
-  return DataError::parse(row, label);
-}
+DataError column_error(std::uint64_t row, const char* label) { return DataError::parse(row, label); }
 
 Result<CivilDate> parse_year_doy_columns(std::string_view line, std::size_t year_first,
                                          std::size_t year_width, std::size_t doy_first,

@@ -29,18 +29,40 @@ class DataLines {
   text::LineCursor lines_;
 };
 
+/// The trimmed content of bytes [first, first + width) of `line`, which the
+/// caller has checked to be long enough.
+inline std::string_view column_text(std::string_view line, std::size_t first, std::size_t width) noexcept {
+  return text::trim({line.data() + first, width});
+}
+
+/// The parse error `label` at `row`; out of line, since rows rarely fail.
+[[gnu::cold]] DataError column_error(std::uint64_t row, const char* label);
+
+// The column parsers are inline: they run for every field of every line.
+
 /// A field as a signed 32-bit integer, else the parse error `label` at `row`.
 /// The caller has checked that the range lies inside the line.
-Result<std::int32_t> parse_int_column(std::string_view line, std::size_t first, std::size_t width,
-                                      std::uint64_t row, const char* label);
+inline Result<std::int32_t> parse_int_column(std::string_view line, std::size_t first, std::size_t width,
+                                             std::uint64_t row, const char* label) {
+  if (const auto value = text::parse_int32(column_text(line, first, width))) return *value;
+  return column_error(row, label);
+}
 
 /// A day-of-year field as an unsigned 16-bit integer, else "doy" at `row`.
-Result<std::uint16_t> parse_doy_column(std::string_view line, std::size_t first, std::size_t width,
-                                       std::uint64_t row);
+inline Result<std::uint16_t> parse_doy_column(std::string_view line, std::size_t first, std::size_t width,
+                                              std::uint64_t row) {
+  if (const auto value = text::parse_unsigned(column_text(line, first, width), 65535)) {
+    return static_cast<std::uint16_t>(*value);
+  }
+  return column_error(row, "doy");
+}
 
 /// A field in the decimal number syntax, else the parse error `label`.
-Result<double> parse_float_column(std::string_view line, std::size_t first, std::size_t width,
-                                  std::uint64_t row, const char* label);
+inline Result<double> parse_float_column(std::string_view line, std::size_t first, std::size_t width,
+                                         std::uint64_t row, const char* label) {
+  if (const auto value = text::parse_number(column_text(line, first, width))) return *value;
+  return column_error(row, label);
+}
 
 /// The date of a line from its year and day-of-year columns: "year", "doy"
 /// or "invalid day-of-year" at `row` on failure, in that order.

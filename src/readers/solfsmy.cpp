@@ -40,13 +40,13 @@ Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content) {
     if (auto error = fixed_columns::check_line_length(line, min_line_length, row)) return std::move(*error);
     auto date = fixed_columns::parse_year_doy_columns(line, 0, 6, 6, 4, row);
     if (!date.ok()) return std::move(date.error());
-    DailyIndices record{.date = date.value()};
+    DailyIndices& record = records.emplace_back();  // filled in place: no copy per row
+    record.date = date.value();
     for (const auto& column : value_columns) {
       auto value = fixed_columns::parse_float_column(line, column.first, value_width, row, column.label);
       if (!value.ok()) return std::move(value.error());
       record.*column.field = value.value();
     }
-    records.push_back(record);
   }
   return records;
 }

@@ -111,11 +111,6 @@ DecimalScan scan_decimal(const char* p, const char* end) noexcept {
   return scan;
 }
 
-/// Exact powers of ten that a double holds without rounding.
-constexpr std::array<double, 23> exact_powers_of_ten{
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 /// The classic exact case: a mantissa below 2^53 scaled by an exactly
 /// representable power of ten is one correctly rounded operation.
 std::optional<double> fast_path_value(const DecimalScan& scan) noexcept {
@@ -123,8 +118,8 @@ std::optional<double> fast_path_value(const DecimalScan& scan) noexcept {
   if (!scan.mantissa_exact || scan.mantissa > max_exact_mantissa) return std::nullopt;
   if (scan.exponent10 < -22 || scan.exponent10 > 22) return std::nullopt;
   const double m = static_cast<double>(scan.mantissa);
-  return scan.exponent10 >= 0 ? m * exact_powers_of_ten[scan.exponent10]
-                              : m / exact_powers_of_ten[-scan.exponent10];
+  return scan.exponent10 >= 0 ? m * detail::exact_powers_of_ten[scan.exponent10]
+                              : m / detail::exact_powers_of_ten[-scan.exponent10];
 }
 
 bool equals_ignoring_case(std::string_view s, std::string_view lower_word) noexcept {
@@ -193,7 +188,8 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
   return true;
 }
 
-std::string_view trim(std::string_view s) noexcept {
+std::string_view trim_slow(std::string_view s) noexcept {
+  // Any mix of ASCII and other white space, from either end.
   while (const std::size_t n = leading_space_length(s)) s.remove_prefix(n);
   while (const std::size_t n = trailing_space_length(s)) s.remove_suffix(n);
   return s;
@@ -215,7 +211,7 @@ bool LineCursor::next(std::string_view& line) noexcept {
   return true;
 }
 
-std::optional<double> parse_number(std::string_view s) noexcept {
+std::optional<double> detail::parse_number_general(std::string_view s) noexcept {
   const char* p = s.data();
   const char* const end = p + s.size();
   bool negative = false;
@@ -239,32 +235,6 @@ std::optional<double> parse_number(std::string_view s) noexcept {
     return std::nullopt;
   }
   return sign * magnitude;
-}
-
-std::optional<std::uint64_t> parse_unsigned(std::string_view s, std::uint64_t max) noexcept {
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : s) {
-    if (!is_digit(c)) return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
-std::optional<std::int32_t> parse_int32(std::string_view s) noexcept {
-  const bool negative = !s.empty() && s.front() == '-';
-  if (negative) {
-    s.remove_prefix(1);
-    if (!s.empty() && s.front() == '+') return std::nullopt;  // a second sign
-  }
-  constexpr std::uint64_t max_positive = std::numeric_limits<std::int32_t>::max();
-  const auto magnitude = parse_unsigned(s, negative ? max_positive + 1 : max_positive);
-  if (!magnitude) return std::nullopt;
-  return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(*magnitude)
-                                            : static_cast<std::int64_t>(*magnitude));
 }
 
 }  // namespace sunindex::text

@@ -1,0 +1,16 @@
+// libFuzzer target: parse_solfsmy on arbitrary bytes.
+
+#include "checks.hpp"
+#include "readers/solfsmy.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  const std::string_view data(reinterpret_cast<const char*>(bytes), size);
+  auto result = sunindex::parse_solfsmy(data);
+  // Fields 2, 3, 7, 8, 9: F10.7 and F81c of JB2008, S10.7, M10.7, Y10.7.
+  fuzz::check_result(data, result, /*csv=*/false,
+                     {"invalid utf-8", "line too short", "year", "doy", "invalid day-of-year", "F10.7", "F81c",
+                      "S10.7", "M10.7", "Y10.7"},
+                     64, {{2, 3, 7, 8, 9}, {}});
+  fuzz::check_numbers_in(data);
+  return 0;
+}
