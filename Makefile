@@ -53,6 +53,7 @@ fuzz: fuzz-build
 # --- The module built with AddressSanitizer and UBSan (g++), and the whole suite run under it.
 ASAN_VENV ?= .venv-asan
 ASAN_PY := $(ASAN_VENV)/bin/python
+ASAN_BUILD ?= build/asan
 ASAN_CXXFLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 
 .PHONY: test-asan
@@ -64,7 +65,7 @@ $(ASAN_PY):
 # CPython itself leaks at exit, hence detect_leaks=0; PYTHONMALLOC=malloc lets
 # ASan see the interpreter's allocations too.
 test-asan: $(ASAN_PY)
-	$(ASAN_PY) -m pip install --quiet ".[test]" --config-settings=build-dir=build/asan/{wheel_tag} \
+	$(ASAN_PY) -m pip install --quiet ".[test]" --config-settings=build-dir=$(ASAN_BUILD)/{wheel_tag} \
 		--config-settings=cmake.build-type=RelWithDebInfo \
 		"--config-settings=cmake.define.CMAKE_CXX_FLAGS=$(ASAN_CXXFLAGS)"
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \

@@ -1,5 +1,5 @@
 // The Sunindex class: object layout, borrow rules, constructors, methods and
-// the type specification.
+// the type object made from its slots and method table.
 
 #include "python/sunindex_type.hpp"
 
@@ -314,7 +314,7 @@ void dealloc(PyObject* self) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Type specification
+// Type object: slots and method table
 
 constexpr int fastcall_keywords = METH_FASTCALL | METH_KEYWORDS;
 
