@@ -180,9 +180,11 @@ struct ValueField {
 ValueField read_value_field(const char* p, const char* const end) noexcept {
   const text::ShortDecimal scan = text::scan_short_decimal(p, end);
   if ((scan.stop == end || *scan.stop == ',') && scan.exact()) {
-    // Only digits, a point and a sign: nothing to trim, but maybe a marker.
-    const std::string_view field(p, static_cast<std::size_t>(scan.stop - p));
-    return {scan.stop, is_missing_marker(field) ? std::nullopt : std::optional(scan.value())};
+    // Only digits, a point and a sign: nothing to trim, but maybe a marker,
+    // which only the digits 9999 and 99999 can spell.
+    const bool maybe_marker = scan.mantissa == 9999 || scan.mantissa == 99999;
+    if (maybe_marker && is_missing_marker({p, static_cast<std::size_t>(scan.stop - p)})) return {scan.stop, {}};
+    return {scan.stop, scan.value()};
   }
   const char* const comma = find_comma(scan.stop, end);
   return {comma, parse_optional_value({p, static_cast<std::size_t>(comma - p)})};

@@ -68,23 +68,25 @@ struct ShortDecimal {
 
 /// Scans a ShortDecimal from `p`; never reads at or beyond `end`.
 inline ShortDecimal scan_short_decimal(const char* p, const char* const end) noexcept {
-  ShortDecimal scan{p, 0, 0, 0, p != end && *p == '-'};
-  p += scan.negative;
+  // Locals, not the struct's fields, so that the loop runs in registers.
+  const bool negative = p != end && *p == '-';
+  p += negative;
+  std::uint64_t mantissa = 0;
+  int digits = 0, fraction_digits = 0;
   bool seen_point = false;
   for (; p != end; ++p) {
     const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
     if (digit < 10) {
-      scan.mantissa = scan.mantissa * 10 + digit;
-      ++scan.digits;
-      scan.fraction_digits += seen_point;
+      mantissa = mantissa * 10 + digit;
+      ++digits;
+      fraction_digits += seen_point;
     } else if (*p == '.' && !seen_point) {
       seen_point = true;
     } else {
       break;
     }
   }
-  scan.stop = p;
-  return scan;
+  return {p, mantissa, digits, fraction_digits, negative};
 }
 
 namespace detail {
