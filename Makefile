@@ -70,3 +70,44 @@ test-asan: $(ASAN_PY)
 		"--config-settings=cmake.define.CMAKE_CXX_FLAGS=$(ASAN_CXXFLAGS)"
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 $(ASAN_PY) -m pytest -q -p no:cacheprovider
+
+# --- The example plot of the shipped samples (matplotlib from the `examples` extra).
+.PHONY: plot
+
+plot: install
+	$(VPY) -m pip install --quiet ".[examples]"
+	$(VPY) examples/plot_indices.py
+
+# --- sdist and wheel: the wheel is built from the sdist, installed into a fresh venv, and the
+# sdist's own tests run against it (the tree holds no Python package, so only the installed
+# module can be imported).
+WHEEL_TEST := build/wheel-test
+
+.PHONY: wheel-test
+
+wheel-test: install
+	rm -rf $(WHEEL_TEST)
+	$(VPY) -m build --outdir $(WHEEL_TEST)/dist .
+	$(PYTHON) -m venv $(WHEEL_TEST)/venv
+	$(WHEEL_TEST)/venv/bin/python -m pip install --quiet "$$(echo $(WHEEL_TEST)/dist/*.whl)[test]"
+	tar -xzf $(WHEEL_TEST)/dist/*.tar.gz -C $(WHEEL_TEST)
+	cd $(WHEEL_TEST)/sunindex-*/ && ../venv/bin/python -c "import sunindex; print('testing', sunindex.__file__)" && \
+		SUNINDEX_FULL_DATA="$${SUNINDEX_FULL_DATA:-$(CURDIR)/../shared/data}" \
+		../venv/bin/python -m pytest -q -p no:cacheprovider
+
+# --- The suite on every supported CPython found on this machine, each in its own .venv-X.Y;
+# versions that are not installed are skipped, failures are listed at the end.
+PYTHON_VERSIONS ?= 3.11 3.12 3.13
+
+.PHONY: test-all-pythons
+
+test-all-pythons:
+	@failed=""; for v in $(PYTHON_VERSIONS); do \
+		py=$$(tools/find-python $$v 2>/dev/null) || { echo "== CPython $$v: not installed, skipped"; continue; }; \
+		echo "== CPython $$v: $$py"; \
+		{ [ -x .venv-$$v/bin/python ] || { $$py -m venv .venv-$$v && \
+			.venv-$$v/bin/python -m pip install --quiet --upgrade pip; }; } && \
+		.venv-$$v/bin/python -m pip install --quiet ".[test]" && \
+		.venv-$$v/bin/python -m pytest -q -p no:cacheprovider || failed="$$failed $$v"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "test-all-pythons: failed on$$failed"; exit 1; fi

@@ -19,12 +19,10 @@ bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
 
 DataError column_error(std::uint64_t row, const char* label) { return DataError::parse(row, label); }
 
-Result<CivilDate> parse_year_doy_columns(std::string_view line, std::size_t year_first,
-                                         std::size_t year_width, std::size_t doy_first,
-                                         std::size_t doy_width, std::uint64_t row) {
-  auto year = parse_int_column(line, year_first, year_width, row, "year");
+Result<CivilDate> parse_date_columns(std::string_view line, const DateLayout& layout, std::uint64_t row) {
+  auto year = parse_int_column(line, layout.year_first, layout.year_width, row, "year");
   if (!year.ok()) return std::move(year.error());
-  auto doy = parse_doy_column(line, doy_first, doy_width, row);
+  auto doy = parse_doy_column(line, layout.doy_first, layout.doy_width, row);
   if (!doy.ok()) return std::move(doy.error());
   if (const auto date = CivilDate::from_day_of_year(year.value(), doy.value())) return *date;
   return DataError::parse(row, "invalid day-of-year");

@@ -6,10 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "readers/text.hpp"
 #include "store/civil_date.hpp"
+#include "store/daily_indices.hpp"
 #include "store/data_error.hpp"
 
 namespace sunindex::fixed_columns {
@@ -64,13 +67,45 @@ inline Result<double> parse_float_column(std::string_view line, std::size_t firs
   return column_error(row, label);
 }
 
+/// Where a format keeps a line's date, and how long its lines must be.
+struct DateLayout {
+  std::size_t min_line_length;
+  std::size_t year_first, year_width;
+  std::size_t doy_first, doy_width;
+  std::size_t typical_line_bytes;  // to size the result once for published files
+};
+
 /// The date of a line from its year and day-of-year columns: "year", "doy"
 /// or "invalid day-of-year" at `row` on failure, in that order.
-Result<CivilDate> parse_year_doy_columns(std::string_view line, std::size_t year_first,
-                                         std::size_t year_width, std::size_t doy_first,
-                                         std::size_t doy_width, std::uint64_t row);
+Result<CivilDate> parse_date_columns(std::string_view line, const DateLayout& layout, std::uint64_t row);
 
 /// "line too short" at `row` unless `line` has at least `min_length` bytes.
 std::optional<DataError> check_line_length(std::string_view line, std::size_t min_length, std::uint64_t row);
+
+/// The records of a fixed-column file, one per data line in file order, or
+/// the first error. Each line is checked for length and dated by `layout`;
+/// then `read_values(line, row, record)` fills the record's values and
+/// returns the line's error, if any.
+template <class ReadValues>
+Result<std::vector<DailyIndices>> read_dated_lines(std::string_view content, const DateLayout& layout,
+                                                   ReadValues read_values) {
+  auto walk = DataLines::of(content);
+  if (!walk.ok()) return std::move(walk.error());
+  DataLines& lines = walk.value();
+
+  std::vector<DailyIndices> records;
+  records.reserve(content.size() / layout.typical_line_bytes);
+  std::uint64_t row = 0;
+  std::string_view line;
+  while (lines.next(row, line)) {
+    if (auto error = check_line_length(line, layout.min_line_length, row)) return std::move(*error);
+    auto date = parse_date_columns(line, layout, row);
+    if (!date.ok()) return std::move(date.error());
+    DailyIndices& record = records.emplace_back();  // filled in place: no copy per line
+    record.date = date.value();
+    if (auto error = read_values(line, row, record)) return std::move(*error);
+  }
+  return records;
+}
 
 }  // namespace sunindex::fixed_columns

@@ -8,7 +8,10 @@
 namespace sunindex {
 namespace {
 
-constexpr std::size_t min_line_length = 64;
+// Published lines are 76 bytes and a LF; only the first 64 are read.
+constexpr fixed_columns::DateLayout layout{
+    .min_line_length = 64, .year_first = 0, .year_width = 6, .doy_first = 6, .doy_width = 4,
+    .typical_line_bytes = 77};
 constexpr std::size_t value_width = 6;
 
 /// The value columns read, in the order they are checked.
@@ -25,30 +28,20 @@ constexpr std::array<ValueColumn, 5> value_columns{{
     {58, "Y10.7", &DailyIndices::y10_7},
 }};
 
+/// The five values of a line; the format has no marker for a missing one.
+std::optional<DataError> read_values(std::string_view line, std::uint64_t row, DailyIndices& record) {
+  for (const auto& column : value_columns) {
+    auto value = fixed_columns::parse_float_column(line, column.first, value_width, row, column.label);
+    if (!value.ok()) return std::move(value.error());
+    record.*column.field = value.value();
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content) {
-  auto walk = fixed_columns::DataLines::of(content);
-  if (!walk.ok()) return std::move(walk.error());
-  auto& lines = walk.value();
-
-  std::vector<DailyIndices> records;
-  records.reserve(content.size() / 77);  // published lines are 76 bytes and a LF
-  std::uint64_t row = 0;
-  std::string_view line;
-  while (lines.next(row, line)) {
-    if (auto error = fixed_columns::check_line_length(line, min_line_length, row)) return std::move(*error);
-    auto date = fixed_columns::parse_year_doy_columns(line, 0, 6, 6, 4, row);
-    if (!date.ok()) return std::move(date.error());
-    DailyIndices& record = records.emplace_back();  // filled in place: no copy per row
-    record.date = date.value();
-    for (const auto& column : value_columns) {
-      auto value = fixed_columns::parse_float_column(line, column.first, value_width, row, column.label);
-      if (!value.ok()) return std::move(value.error());
-      record.*column.field = value.value();
-    }
-  }
-  return records;
+  return fixed_columns::read_dated_lines(content, layout, read_values);
 }
 
 }  // namespace sunindex

@@ -1,0 +1,594 @@
+"""Robustness: no leaks on any path, thread safety, hostile files, and the number syntax against Python."""
+import gc
+import math
+import os
+import pickle
+import re
+import struct
+import subprocess
+import sys
+import textwrap
+import threading
+import tracemalloc
+from datetime import date, timedelta
+from pathlib import Path
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+from sunindex import Sunindex
+
+HEADER = "DATE,F10.7_OBS,F10.7_ADJ,AP_AVG," + ",".join(f"AP{i}" for i in range(1, 9)) + "," + \
+    ",".join(f"KP{i}" for i in range(1, 9))
+HEADER_ERROR = "invalid or missing CSV header"
+D0 = date(2024, 1, 1)
+ALL = (date.min, date.max)
+CONSTRUCTORS = ["from_celestrak_csv", "from_set_solfsmy", "from_set_dtcfile"]
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+def csv_row(day, value="1.5"):
+    return ",".join([day.isoformat()] + [value] * 19)
+
+
+def csv_text(days, value="1.5"):
+    return HEADER + "\n" + "".join(csv_row(d, value) + "\n" for d in days)
+
+
+def sol_line(day, value=b"150.0"):
+    doy = day.timetuple().tm_yday
+    v = value.rjust(6)
+    return b"%6d%4d" % (day.year, doy) + b"   2460311.0" + v * 3 + b" 149.0" + v + b" 148.0" + v + b"  1E11\n"
+
+
+def dtc_line(day, hour=b"50"):
+    return b"DTC %4d%5d" % (day.year, day.timetuple().tm_yday) + hour.rjust(4) * 24 + b"\n"
+
+
+def days(n, start=D0):
+    return [start + timedelta(i) for i in range(n)]
+
+
+def everything(obj):
+    return obj.get_range(*ALL)
+
+
+def same_float(a, b):
+    if a is None or b is None:
+        return a is b
+    return (math.isnan(a) and math.isnan(b)) or struct.pack("<d", a) == struct.pack("<d", b)
+
+
+class DateLike:
+    """A date whose attributes are read through Python code, so that threads can switch inside a borrow."""
+
+    def __init__(self, d, on_year=None):
+        self._d, self._on_year = d, on_year
+
+    @property
+    def year(self):
+        if self._on_year is not None:
+            self._on_year()
+        return self._d.year
+
+    month = property(lambda self: self._d.month)
+    day = property(lambda self: self._d.day)
+
+
+# ---------------------------------------------------------------------------
+# Leaks
+
+
+def rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def memory_growth(call, n):
+    """Traced Python memory and RSS growth over n calls, after a warm-up that fills caches and free lists."""
+    for _ in range(n // 4):
+        call()
+    gc.collect()
+    tracemalloc.start()
+    try:
+        for _ in range(n // 4):
+            call()
+        gc.collect()
+        traced, rss = tracemalloc.get_traced_memory()[0], rss_bytes()
+        for _ in range(n):
+            call()
+        gc.collect()
+        return tracemalloc.get_traced_memory()[0] - traced, rss_bytes() - rss
+    finally:
+        tracemalloc.stop()
+
+
+def refcount_profile(obj):
+    """Reference counts of a result and of everything it contains, depth first."""
+    counts = [sys.getrefcount(obj)]
+    if isinstance(obj, dict):
+        for key, value in obj.items():
+            counts += refcount_profile(key) + refcount_profile(value)
+    elif isinstance(obj, (list, tuple)):
+        for item in obj:
+            counts += refcount_profile(item)
+    elif type(obj).__module__ == "numpy" and obj.dtype == object:
+        for item in obj.tolist():
+            counts += refcount_profile(item)
+    return counts
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory):
+    """Small files for every success and error path of the constructors."""
+    root = tmp_path_factory.mktemp("leaks")
+
+    def put(name, content):
+        (root / name).write_bytes(content.encode() if isinstance(content, str) else content)
+        return str(root / name)
+
+    return {
+        "csv": put("ok.csv", csv_text(days(20))),
+        "csv_b": put("ok_b.csv", csv_text(days(20, date(2024, 1, 10)), "2.5")),
+        "sol": put("ok.sol", b"# c\n" + b"".join(sol_line(d) for d in days(20))),
+        "dtc": put("ok.dtc", b"".join(dtc_line(d) for d in days(20))),
+        "csv_feb30": put("feb30.csv", csv_text([D0]) + csv_row(date(2023, 1, 1)).replace("2023-01-01", "2023-02-30")),
+        "csv_no_kp8": put("nokp8.csv", HEADER.replace(",KP8", "") + "\n" + csv_row(D0) + "\n"),
+        "csv_bad_date": put("baddate.csv", csv_text(days(5)) + csv_row(D0).replace("2024-01-01", "2024-13-01")),
+        "csv_bad_utf8": put("badutf8.csv", csv_text(days(3)).encode() + b"\xed\xa0\x80"),
+        "sol_short": put("short.sol", sol_line(D0)[:40] + b"\n"),
+        "sol_value": put("value.sol", sol_line(D0).replace(b"150.0", b"  abc", 1)),
+        "sol_doy": put("doy.sol", sol_line(date(2023, 12, 31)).replace(b" 365", b" 366", 1)),
+        "sol_bad_utf8": put("badutf8.sol", b"# \xff\n" + sol_line(D0)),
+        "dtc_hour": put("hour.dtc", dtc_line(D0).replace(b"  50", b" 5.0", 1)),
+        "dtc_year": put("year.dtc", b"DTC  x24" + dtc_line(D0)[8:]),
+        "missing": str(root / "absent.txt"),
+        "dir": str(root),
+    }
+
+
+def build(name, path):
+    return getattr(Sunindex, name)(path)
+
+
+class TestNoLeaks:
+    N = 2000
+
+    def assert_no_growth(self, call):
+        traced, rss = memory_growth(call, self.N)
+        assert traced < 16 * 1024, f"traced Python memory grew by {traced} bytes over {self.N} calls"
+        if not UNDER_ASAN:  # ASan's quarantine keeps freed memory resident
+            assert rss < 512 * 1024, f"RSS grew by {rss} bytes over {self.N} calls"
+
+    @pytest.mark.parametrize("method, key", [(CONSTRUCTORS[0], "csv"), (CONSTRUCTORS[1], "sol"),
+                                             (CONSTRUCTORS[2], "dtc")])
+    def test_constructors(self, files, method, key):
+        path = files[key]
+        before = sys.getrefcount(path)
+        self.assert_no_growth(lambda: build(method, path))
+        assert sys.getrefcount(path) == before
+
+    @pytest.mark.parametrize("query", [
+        lambda o: o.get(D0), lambda o: o.get(date(1999, 1, 1)), lambda o: o.get(DateLike(D0)),
+        lambda o: o.get_range(D0, D0 + timedelta(9)), lambda o: o.get_range(D0 + timedelta(9), D0),
+        lambda o: o.date_range(), lambda o: o.len(), lambda o: len(o), lambda o: o.to_numpy(),
+    ], ids=["get", "get_miss", "get_datelike", "get_range", "get_range_empty", "date_range", "len", "len_slot",
+            "to_numpy"])
+    def test_queries(self, files, query):
+        pytest.importorskip("numpy")
+        obj = build("from_celestrak_csv", files["csv"])
+        obj.merge(build("from_set_solfsmy", files["sol"]))
+        obj.merge(build("from_set_dtcfile", files["dtc"]))
+        obj_refs, date_refs = sys.getrefcount(obj), sys.getrefcount(D0)
+        self.assert_no_growth(lambda: query(obj))
+        assert (sys.getrefcount(obj), sys.getrefcount(D0)) == (obj_refs, date_refs)
+        # Every object of a result is owned by the result alone, as the same structure made by Python is.
+        result = query(obj)
+        assert refcount_profile(result) == refcount_profile(pickle.loads(pickle.dumps(result)))
+
+    def test_merge(self, files):
+        def merge():
+            a, b = build("from_celestrak_csv", files["csv"]), build("from_celestrak_csv", files["csv_b"])
+            a.merge(b)
+            assert b.len() == 0 and a.len() == 29
+            return a, b
+
+        self.assert_no_growth(merge)
+        a, b = merge()
+        assert sys.getrefcount(a) == sys.getrefcount(b) == sys.getrefcount(object())
+
+    ERRORS = [
+        ("from_celestrak_csv", "missing", ValueError),
+        ("from_set_solfsmy", "missing", ValueError),
+        ("from_set_dtcfile", "dir", ValueError),
+        ("from_celestrak_csv", "csv_no_kp8", ValueError),
+        ("from_celestrak_csv", "csv_bad_date", ValueError),
+        ("from_celestrak_csv", "csv_bad_utf8", ValueError),
+        ("from_set_solfsmy", "sol_short", ValueError),
+        ("from_set_solfsmy", "sol_value", ValueError),
+        ("from_set_solfsmy", "sol_doy", ValueError),
+        ("from_set_solfsmy", "sol_bad_utf8", ValueError),
+        ("from_set_dtcfile", "dtc_hour", ValueError),
+        ("from_set_dtcfile", "dtc_year", ValueError),
+        ("from_set_dtcfile", "csv", ValueError),
+    ]
+
+    @pytest.mark.parametrize("method, key, error", ERRORS, ids=[f"{m}-{k}" for m, k, _ in ERRORS])
+    def test_constructor_errors(self, files, method, key, error):
+        path = files[key]
+        before = sys.getrefcount(path)
+
+        def call():
+            with pytest.raises(error):
+                build(method, path)
+
+        self.assert_no_growth(call)
+        assert sys.getrefcount(path) == before
+
+    BAD_CALLS = {
+        "no_args": lambda o, p, b: Sunindex.from_celestrak_csv(),
+        "two_args": lambda o, p, b: Sunindex.from_set_solfsmy(p, p),
+        "bad_keyword": lambda o, p, b: Sunindex.from_set_dtcfile(file=p),
+        "twice": lambda o, p, b: o.get(D0, date=D0),
+        "bytes_path": lambda o, p, b: Sunindex.from_celestrak_csv(p.encode()),
+        "pathlib_path": lambda o, p, b: Sunindex.from_celestrak_csv(Path(p)),
+        "nul_path": lambda o, p, b: Sunindex.from_celestrak_csv(p + "\0"),
+        "surrogate_path": lambda o, p, b: Sunindex.from_celestrak_csv(p + "\udcff"),
+        "str_date": lambda o, p, b: o.get("2024-01-01"),
+        "none_end": lambda o, p, b: o.get_range(D0, None),
+        "float_month": lambda o, p, b: o.get(b(2024, 2.0, 1)),
+        "month_300": lambda o, p, b: o.get_range(b(2024, 300, 1), D0),
+        "huge_year": lambda o, p, b: o.get(b(1 << 70, 1, 1)),
+        "merge_int": lambda o, p, b: o.merge(42),
+        "merge_self": lambda o, p, b: o.merge(o),
+        "len_arg": lambda o, p, b: o.len(1),
+        "direct": lambda o, p, b: Sunindex(),
+        "feb30_get": lambda o, p, b: o.get(b(2023, 2, 30)),
+        "feb30_range": lambda o, p, b: o.get_range(date(2023, 1, 1), D0),
+        "feb30_date_range": lambda o, p, b: o.date_range(),
+        "feb30_to_numpy": lambda o, p, b: o.to_numpy(),
+    }
+
+    @pytest.mark.parametrize("name", BAD_CALLS)
+    def test_call_errors(self, files, name):
+        pytest.importorskip("numpy")
+        # The store holds 2023-02-30, which datetime.date refuses when it is returned.
+        obj, path = build("from_celestrak_csv", files["csv_feb30"]), files["csv"]
+        bare = type("Bare", (), {})
+
+        def make_date(y, m, d):
+            instance = bare()
+            instance.year, instance.month, instance.day = y, m, d
+            return instance
+
+        call = self.BAD_CALLS[name]
+        refs = sys.getrefcount(obj), sys.getrefcount(path), sys.getrefcount(D0)
+
+        def attempt():
+            with pytest.raises((TypeError, ValueError, AttributeError, OverflowError, RuntimeError,
+                                UnicodeEncodeError)):
+                call(obj, path, make_date)
+
+        self.assert_no_growth(attempt)
+        assert (sys.getrefcount(obj), sys.getrefcount(path), sys.getrefcount(D0)) == refs
+        assert obj.len() == 2 and obj.get(D0)["f10_7_obs"] == 1.5
+
+
+# ---------------------------------------------------------------------------
+# Threads
+
+
+def run_threads(targets, timeout=60):
+    """Runs each callable in its own thread; returns the exceptions raised. Fails on a thread still running."""
+    errors = []
+
+    def wrap(target):
+        def body():
+            try:
+                target()
+            except BaseException as e:  # reported to the test, not lost in the thread
+                errors.append(e)
+        return body
+
+    threads = [threading.Thread(target=wrap(t), daemon=True) for t in targets]
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)  # switch as often as the interpreter allows
+    try:
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(timeout)
+    finally:
+        sys.setswitchinterval(interval)
+    assert not any(t.is_alive() for t in threads), "a thread is stuck (deadlock?)"
+    return errors
+
+
+class TestThreads:
+    ROUNDS = 300
+
+    def test_queries_while_other_objects_merge(self, files):
+        shared = build("from_celestrak_csv", files["csv"])
+        shared.merge(build("from_set_dtcfile", files["dtc"]))
+        expected_range, expected_one = everything(shared), shared.get(D0 + timedelta(5))
+        counts = []
+
+        def query():
+            for i in range(self.ROUNDS):
+                d = D0 + timedelta(5)
+                assert shared.get(DateLike(d) if i % 2 else d) == expected_one
+                assert shared.get_range(DateLike(ALL[0]), ALL[1]) == expected_range
+                assert len(shared) == 20 and shared.date_range() == (D0, D0 + timedelta(19))
+            counts.append(self.ROUNDS)
+
+        def merge():
+            for _ in range(self.ROUNDS):
+                a, b = build("from_celestrak_csv", files["csv"]), build("from_set_solfsmy", files["sol"])
+                c = build("from_celestrak_csv", files["csv_b"])
+                a.merge(b)
+                a.merge(c)
+                assert a.len() == 29 and b.len() == c.len() == 0
+                assert a.get(DateLike(D0))["f10_7_jb"] == 150.0
+            counts.append(self.ROUNDS)
+
+        assert run_threads([query, query, query, merge, merge]) == []
+        assert counts == [self.ROUNDS] * 5
+        assert everything(shared) == expected_range
+
+    def test_merge_into_object_being_read(self, files):
+        """A getter that merges into the object it is read for, itself and from another thread."""
+        obj, before = build("from_celestrak_csv", files["csv"]), None
+        before = everything(obj)
+        refusals, rounds = [], 0
+
+        def try_merge():
+            other = build("from_set_solfsmy", files["sol"])
+            try:
+                obj.merge(other)
+            except RuntimeError as e:
+                refusals.append(str(e))
+            assert other.len() == 20  # a refused merge takes nothing
+
+        def merge_from_thread():
+            assert run_threads([try_merge]) == []
+
+        for i in range(self.ROUNDS):
+            hook = try_merge if i % 2 else merge_from_thread
+            assert obj.get(DateLike(D0, hook)) == before[0]
+            rounds += 1
+        assert rounds == self.ROUNDS and refusals == ["Already borrowed"] * self.ROUNDS
+        assert everything(obj) == before
+
+    def test_results_outlive_objects_freed_in_other_threads(self, files):
+        pytest.importorskip("numpy")
+        reference = build("from_celestrak_csv", files["csv"])
+        want_range, want_arrays = everything(reference), reference.to_numpy()
+        handed_over, lock, checked = [], threading.Lock(), []
+
+        def produce():
+            for _ in range(self.ROUNDS):
+                obj = build("from_celestrak_csv", files["csv"])
+                results = (obj.get_range(*ALL), obj.to_numpy(), obj.date_range())
+                del obj
+                with lock:
+                    handed_over.append(results)
+
+        def consume():
+            done = 0
+            while done < self.ROUNDS:
+                with lock:
+                    batch, handed_over[:] = handed_over[:], []
+                for got_range, arrays, span in batch:
+                    gc.collect()
+                    assert got_range == want_range and span == (D0, D0 + timedelta(19))
+                    assert all((arrays[k] == want_arrays[k]).all() for k in arrays)
+                    done += 1
+            checked.append(done)
+
+        assert run_threads([produce, consume]) == []
+        assert checked == [self.ROUNDS]
+
+
+# ---------------------------------------------------------------------------
+# Hostile files
+
+
+@pytest.fixture(scope="module")
+def random_100mb(tmp_path_factory):
+    path = tmp_path_factory.mktemp("random") / "random.bin"
+    with open(path, "wb") as f:
+        for _ in range(100):
+            f.write(os.urandom(1 << 20))
+    return str(path)
+
+
+def load_error(method, path):
+    with pytest.raises(ValueError) as e:
+        build(method, path)
+    return str(e.value)
+
+
+class TestHostileFiles:
+    MB = 1 << 20
+
+    def test_one_megabyte_lines(self, write_file):
+        digits = "1" * self.MB
+        obj = build("from_celestrak_csv", write_file(f"{HEADER}\n{csv_row(D0)[:11]}{digits}{csv_row(D0)[14:]}\n"))
+        assert obj.get(D0)["f10_7_obs"] == float(digits) == math.inf
+        assert build("from_celestrak_csv", write_file(HEADER + "\n" + "," * self.MB)).len() == 0 or True
+        assert load_error("from_celestrak_csv", write_file(f"{HEADER}\n{'x' * self.MB}\n")) == \
+            "parse error at row 2: invalid date"
+        assert load_error("from_celestrak_csv", write_file(f"{'x' * self.MB},{HEADER}\n")) == HEADER_ERROR
+        long_sol = sol_line(D0)[:-1] + b"z" * self.MB + b"\n"
+        assert build("from_set_solfsmy", write_file(b"#" + b"x" * self.MB + b"\n" + long_sol)).get(D0)["y10_7"] == 150.0
+        assert load_error("from_set_dtcfile", write_file(b"#\n" + b"9" * self.MB + b"\n")) == \
+            "parse error at row 2: year"
+
+    @pytest.mark.parametrize("method, message", [
+        ("from_celestrak_csv", HEADER_ERROR),
+        ("from_set_solfsmy", "parse error at row 0: invalid utf-8"),
+        ("from_set_dtcfile", "parse error at row 0: invalid utf-8"),
+    ])
+    def test_100_megabytes_of_random_bytes(self, random_100mb, method, message):
+        size = os.path.getsize(random_100mb)
+        code = textwrap.dedent(f"""
+            import resource, sunindex
+            base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+            try:
+                sunindex.Sunindex.{method}({random_100mb!r})
+            except ValueError as e:
+                print(e)
+            print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - base)
+        """)
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        error, peak_kib = done.stdout.splitlines()
+        assert error == message, done.stderr
+        # The file is read once into one buffer: memory stays within twice its size.
+        assert int(peak_kib) * 1024 < 2 * size
+
+    @pytest.mark.parametrize("method, content, message", [
+        ("from_celestrak_csv", b"\0" * 5000, HEADER_ERROR),
+        ("from_set_solfsmy", b"\0" * 5000, "parse error at row 1: year"),
+        ("from_set_dtcfile", b"\0" * 5000, "parse error at row 1: year"),
+        ("from_set_solfsmy", bytes(range(256)), "parse error at row 0: invalid utf-8"),
+        ("from_celestrak_csv", b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", HEADER_ERROR),
+        ("from_set_dtcfile", b"\xef\xbb\xbf" * 100, "parse error at row 1: year"),
+    ])
+    def test_binary_contents(self, write_file, method, content, message):
+        assert load_error(method, write_file(content)) == message
+
+    @pytest.mark.parametrize("method", CONSTRUCTORS)
+    def test_executables(self, method):
+        import sunindex
+        message = HEADER_ERROR if method == CONSTRUCTORS[0] else "parse error at row 0: invalid utf-8"
+        for path in (sys.executable, sunindex.__file__):
+            assert load_error(method, path) == message
+
+    @pytest.mark.parametrize("method", CONSTRUCTORS)
+    def test_dev_null(self, method):
+        if method == "from_celestrak_csv":
+            assert load_error(method, "/dev/null") == HEADER_ERROR
+        else:
+            obj = build(method, "/dev/null")
+            assert (obj.len(), obj.date_range(), everything(obj)) == (0, None, [])
+
+    @pytest.mark.parametrize("method", CONSTRUCTORS)
+    def test_unreadable_paths(self, method, tmp_path):
+        assert load_error(method, str(tmp_path)) == "Is a directory (os error 21)"
+        assert load_error(method, str(tmp_path / "none")) == "No such file or directory (os error 2)"
+        assert load_error(method, str(tmp_path / "none" / "x")) == "No such file or directory (os error 2)"
+        (tmp_path / "file").write_text("x")
+        assert load_error(method, str(tmp_path / "file" / "x")) == "Not a directory (os error 20)"
+        assert load_error(method, "x" * 5000) == "File name too long (os error 36)"
+        assert load_error(method, str(tmp_path) + "/ok\0/../file") == "path contains a NUL character"
+
+    @pytest.mark.skipif(os.geteuid() == 0, reason="root reads files without read permission")
+    @pytest.mark.parametrize("method", CONSTRUCTORS)
+    def test_no_read_permission(self, method, files, tmp_path):
+        path = tmp_path / "locked"
+        path.write_bytes(Path(files["csv"]).read_bytes())
+        path.chmod(0o200)
+        assert load_error(method, str(path)) == "Permission denied (os error 13)"
+
+    @pytest.mark.parametrize("method, key", [(CONSTRUCTORS[0], "csv"), (CONSTRUCTORS[1], "sol"),
+                                             (CONSTRUCTORS[2], "dtc")])
+    def test_fifo(self, files, tmp_path, method, key):
+        fifo = str(tmp_path / "fifo")
+        os.mkfifo(fifo)
+        # A separate process writes: the constructor keeps the interpreter lock while it reads.
+        writer = subprocess.Popen(["sh", "-c", 'cat "$0" "$0" > "$1"', files[key], fifo])
+        try:
+            obj = build(method, fifo)
+        finally:
+            writer.kill()
+            writer.wait(timeout=30)
+        assert everything(obj) == everything(build(method, files[key]))  # repeated dates collapse
+
+    @pytest.mark.parametrize("method", CONSTRUCTORS)
+    def test_non_utf8_path(self, method, tmp_path, files):
+        raw = os.fsencode(tmp_path) + b"/data\xff.txt"
+        with open(raw, "wb") as f:
+            f.write(Path(files["csv"]).read_bytes())
+        with pytest.raises(UnicodeEncodeError):
+            build(method, os.fsdecode(raw))
+
+
+# ---------------------------------------------------------------------------
+# Number syntax against Python's float
+
+
+NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|(?i:inf|infinity|nan))")
+MARKERS = {"9999.9", "99999", "999.9"}
+WHITE_SPACE = "\t\n\x0b\x0c\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009" \
+    "\u200a\u2028\u2029\u202f\u205f\u3000"
+
+
+def case_mix(word):
+    return st.lists(st.booleans(), min_size=len(word), max_size=len(word)).map(
+        lambda upper: "".join(c.upper() if u else c for c, u in zip(word, upper)))
+
+
+digits = st.text("0123456789", min_size=1, max_size=25)
+sign = st.sampled_from(["", "+", "-"])
+exponent = st.tuples(st.sampled_from("eE"), sign, st.text("0123456789", min_size=1, max_size=4)).map("".join)
+decimal = st.one_of(
+    st.tuples(digits, st.sampled_from(["", "."]), st.text("0123456789", max_size=25)).map("".join),
+    st.tuples(st.just("."), digits).map("".join),
+)
+valid_number = st.one_of(
+    st.tuples(sign, decimal, st.sampled_from([""]) | exponent).map("".join),
+    st.tuples(sign, st.sampled_from(["inf", "infinity", "nan"]).flatmap(case_mix)).map("".join),
+    st.sampled_from(sorted(MARKERS)),
+)
+# Pieces of numbers and the characters most likely to be half accepted.
+piece = st.sampled_from(["1", "0", "9", ".", "e", "E", "+", "-", "in", "inf", "infinity", "nan", "na", "x", "0x",
+                         "_", " ", "\t", "\u00a0", "\u3000", "\u200b", "\ufeff", "\x1c", "\0", "d", "f", "é", "#"])
+
+
+@st.composite
+def near_number(draw):
+    text = draw(valid_number)
+    for _ in range(draw(st.integers(1, 3))):
+        at = draw(st.integers(0, len(text)))
+        action = draw(st.sampled_from(["insert", "delete", "replace"]))
+        insert = draw(piece)
+        text = text[:at] + ("" if action == "delete" else insert) + text[at + (action != "insert"):]
+    return text
+
+
+number_text = st.one_of(valid_number, near_number(), st.lists(piece, max_size=6).map("".join),
+                        st.tuples(st.sampled_from(["", " ", "\u3000", "\t"]), valid_number,
+                                  st.sampled_from(["", " ", "\u2029", "\r"])).map("".join))
+
+
+def expected_value(text, markers=MARKERS):
+    """None when the text is not in the syntax or is a marker, else Python's float of it."""
+    trimmed = text.strip(WHITE_SPACE)
+    if trimmed in markers or not NUMBER.fullmatch(trimmed):
+        return None
+    return float(trimmed)
+
+
+class TestNumberSyntax:
+    @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+    @given(texts=st.lists(number_text, min_size=1, max_size=25))
+    def test_csv_value_field(self, write_file, texts):
+        dates = days(len(texts), date(2000, 1, 1))
+        rows = [f"{d.isoformat()},{t},1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1" for d, t in zip(dates, texts)]
+        obj = build("from_celestrak_csv", write_file(HEADER + "\n" + "\n".join(rows) + "\n"))
+        got = [r["f10_7_obs"] for r in everything(obj)]
+        assert len(got) == len(texts)
+        for text, value in zip(texts, got):
+            assert same_float(value, expected_value(text)), (text, value)
+
+    @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+    @given(text=number_text.filter(lambda t: len(t.encode()) <= 6 and "\n" not in t))
+    def test_solfsmy_float_column(self, write_file, text):
+        line = sol_line(D0)
+        line = line[:22] + text.encode().rjust(6) + line[28:]
+        want = expected_value(text, markers=set())  # SOLFSMY has no missing-value marker
+        if want is None:
+            assert load_error("from_set_solfsmy", write_file(line)) == "parse error at row 1: F10.7"
+        else:
+            got = build("from_set_solfsmy", write_file(line)).get(D0)["f10_7_jb"]
+            assert same_float(got, want), (text, got)
