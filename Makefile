@@ -41,7 +41,7 @@ fuzz-deps:
 	dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1 || \
 		{ apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-14-dev; }
 
-$(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp fuzz/checks.hpp $(FUZZ_SOURCES) $(wildcard src/readers/*.hpp src/store/*.hpp) | fuzz-deps
+$(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(wildcard fuzz/*.hpp) $(FUZZ_SOURCES) $(wildcard src/readers/*.hpp src/store/*.hpp) | fuzz-deps
 	mkdir -p $(FUZZ_BUILD)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -o $@ $< $(FUZZ_SOURCES)
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "checks.hpp"
+#include "model.hpp"
 #include "readers/dtcfile.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
       fuzz::require(std::nearbyint(sum) == sum && sum >= -24.0 * 999 && sum <= 24.0 * 9999, "dtc not a mean of 24 hours");
     }
   }
+  fuzz::model::compare(data, result, fuzz::model::dtcfile(data));
   fuzz::check_numbers_in(data);
   return 0;
 }

@@ -1,6 +1,7 @@
 // libFuzzer target: parse_solfsmy on arbitrary bytes.
 
 #include "checks.hpp"
+#include "model.hpp"
 #include "readers/solfsmy.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -11,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                      {"invalid utf-8", "line too short", "year", "doy", "invalid day-of-year", "F10.7", "F81c",
                       "S10.7", "M10.7", "Y10.7"},
                      64, {{2, 3, 7, 8, 9}, {}});
+  fuzz::model::compare(data, result, fuzz::model::solfsmy(data));
   fuzz::check_numbers_in(data);
   return 0;
 }

@@ -104,11 +104,11 @@ def memory_growth(call, n):
 
 
 def refcount_profile(obj):
-    """Reference counts of a result and of everything it contains, depth first."""
+    """Reference counts of a result and of every value it contains, depth first (keys may be interned)."""
     counts = [sys.getrefcount(obj)]
     if isinstance(obj, dict):
-        for key, value in obj.items():
-            counts += refcount_profile(key) + refcount_profile(value)
+        for value in obj.values():
+            counts += refcount_profile(value)
     elif isinstance(obj, (list, tuple)):
         for item in obj:
             counts += refcount_profile(item)
@@ -156,9 +156,9 @@ class TestNoLeaks:
 
     def assert_no_growth(self, call):
         traced, rss = memory_growth(call, self.N)
-        assert traced < 16 * 1024, f"traced Python memory grew by {traced} bytes over {self.N} calls"
+        assert traced < 8 * 1024, f"traced Python memory grew by {traced} bytes over {self.N} calls"
         if not UNDER_ASAN:  # ASan's quarantine keeps freed memory resident
-            assert rss < 512 * 1024, f"RSS grew by {rss} bytes over {self.N} calls"
+            assert rss < 256 * 1024, f"RSS grew by {rss} bytes over {self.N} calls"
 
     @pytest.mark.parametrize("method, key", [(CONSTRUCTORS[0], "csv"), (CONSTRUCTORS[1], "sol"),
                                              (CONSTRUCTORS[2], "dtc")])
@@ -184,7 +184,8 @@ class TestNoLeaks:
         assert (sys.getrefcount(obj), sys.getrefcount(D0)) == (obj_refs, date_refs)
         # Every object of a result is owned by the result alone, as the same structure made by Python is.
         result = query(obj)
-        assert refcount_profile(result) == refcount_profile(pickle.loads(pickle.dumps(result)))
+        made_by_python = pickle.loads(pickle.dumps(result))
+        assert refcount_profile(result) == refcount_profile(made_by_python)
 
     def test_merge(self, files):
         def merge():
@@ -195,7 +196,12 @@ class TestNoLeaks:
 
         self.assert_no_growth(merge)
         a, b = merge()
-        assert sys.getrefcount(a) == sys.getrefcount(b) == sys.getrefcount(object())
+        local = object()
+        assert sys.getrefcount(a) == sys.getrefcount(b) == sys.getrefcount(local)
+        # Merging the same argument again and again: it stays empty and nothing is kept of it.
+        refs = sys.getrefcount(a), sys.getrefcount(b)
+        self.assert_no_growth(lambda: a.merge(b))
+        assert (sys.getrefcount(a), sys.getrefcount(b)) == refs and a.len() == 29
 
     ERRORS = [
         ("from_celestrak_csv", "missing", ValueError),
@@ -360,7 +366,7 @@ class TestThreads:
         assert everything(obj) == before
 
     def test_results_outlive_objects_freed_in_other_threads(self, files):
-        pytest.importorskip("numpy")
+        np = pytest.importorskip("numpy")
         reference = build("from_celestrak_csv", files["csv"])
         want_range, want_arrays = everything(reference), reference.to_numpy()
         handed_over, lock, checked = [], threading.Lock(), []
@@ -381,7 +387,8 @@ class TestThreads:
                 for got_range, arrays, span in batch:
                     gc.collect()
                     assert got_range == want_range and span == (D0, D0 + timedelta(19))
-                    assert all((arrays[k] == want_arrays[k]).all() for k in arrays)
+                    assert list(arrays["date"]) == list(want_arrays["date"])
+                    assert all(np.array_equal(arrays[k], want_arrays[k], equal_nan=True) for k in arrays if k != "date")
                     done += 1
             checked.append(done)
 
@@ -399,7 +406,8 @@ def random_100mb(tmp_path_factory):
     with open(path, "wb") as f:
         for _ in range(100):
             f.write(os.urandom(1 << 20))
-    return str(path)
+    yield str(path)
+    path.unlink()
 
 
 def load_error(method, path):
@@ -412,17 +420,18 @@ class TestHostileFiles:
     MB = 1 << 20
 
     def test_one_megabyte_lines(self, write_file):
-        digits = "1" * self.MB
+        digits, junk = "1" * self.MB, "x" * self.MB
         obj = build("from_celestrak_csv", write_file(f"{HEADER}\n{csv_row(D0)[:11]}{digits}{csv_row(D0)[14:]}\n"))
         assert obj.get(D0)["f10_7_obs"] == float(digits) == math.inf
-        assert build("from_celestrak_csv", write_file(HEADER + "\n" + "," * self.MB)).len() == 0 or True
-        assert load_error("from_celestrak_csv", write_file(f"{HEADER}\n{'x' * self.MB}\n")) == \
-            "parse error at row 2: invalid date"
-        assert load_error("from_celestrak_csv", write_file(f"{'x' * self.MB},{HEADER}\n")) == HEADER_ERROR
+        obj = build("from_celestrak_csv", write_file(f"{junk},{HEADER}\n{junk},{csv_row(D0)}\n"))
+        assert obj.get(D0)["ap_3hr"] == [1.5] * 8
+        for content, row in [(f"{HEADER}\n{junk}\n", 2), (HEADER + "\n\n" + "," * self.MB, 3)]:
+            assert load_error("from_celestrak_csv", write_file(content)) == f"parse error at row {row}: invalid date"
+        assert load_error("from_celestrak_csv", write_file("," * self.MB + "\n" + csv_row(D0))) == HEADER_ERROR
         long_sol = sol_line(D0)[:-1] + b"z" * self.MB + b"\n"
         assert build("from_set_solfsmy", write_file(b"#" + b"x" * self.MB + b"\n" + long_sol)).get(D0)["y10_7"] == 150.0
         assert load_error("from_set_dtcfile", write_file(b"#\n" + b"9" * self.MB + b"\n")) == \
-            "parse error at row 2: year"
+            "parse error at row 2: doy"
 
     @pytest.mark.parametrize("method, message", [
         ("from_celestrak_csv", HEADER_ERROR),
@@ -490,19 +499,20 @@ class TestHostileFiles:
         path.chmod(0o200)
         assert load_error(method, str(path)) == "Permission denied (os error 13)"
 
-    @pytest.mark.parametrize("method, key", [(CONSTRUCTORS[0], "csv"), (CONSTRUCTORS[1], "sol"),
-                                             (CONSTRUCTORS[2], "dtc")])
-    def test_fifo(self, files, tmp_path, method, key):
+    @pytest.mark.parametrize("method, name", [(CONSTRUCTORS[0], "SW-sample.csv"),
+                                              (CONSTRUCTORS[1], "SOLFSMY-sample.TXT"),
+                                              (CONSTRUCTORS[2], "DTCFILE-sample.TXT")])
+    def test_fifo(self, sample_path, tmp_path, method, name):
         fifo = str(tmp_path / "fifo")
         os.mkfifo(fifo)
         # A separate process writes: the constructor keeps the interpreter lock while it reads.
-        writer = subprocess.Popen(["sh", "-c", 'cat "$0" "$0" > "$1"', files[key], fifo])
+        writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', sample_path(name), fifo])
         try:
             obj = build(method, fifo)
         finally:
             writer.kill()
             writer.wait(timeout=30)
-        assert everything(obj) == everything(build(method, files[key]))  # repeated dates collapse
+        assert obj.len() > 700 and everything(obj) == everything(build(method, sample_path(name)))
 
     @pytest.mark.parametrize("method", CONSTRUCTORS)
     def test_non_utf8_path(self, method, tmp_path, files):
@@ -528,37 +538,37 @@ def case_mix(word):
         lambda upper: "".join(c.upper() if u else c for c, u in zip(word, upper)))
 
 
-digits = st.text("0123456789", min_size=1, max_size=25)
-sign = st.sampled_from(["", "+", "-"])
-exponent = st.tuples(st.sampled_from("eE"), sign, st.text("0123456789", min_size=1, max_size=4)).map("".join)
-decimal = st.one_of(
-    st.tuples(digits, st.sampled_from(["", "."]), st.text("0123456789", max_size=25)).map("".join),
-    st.tuples(st.just("."), digits).map("".join),
-)
-valid_number = st.one_of(
-    st.tuples(sign, decimal, st.sampled_from([""]) | exponent).map("".join),
-    st.tuples(sign, st.sampled_from(["inf", "infinity", "nan"]).flatmap(case_mix)).map("".join),
-    st.sampled_from(sorted(MARKERS)),
-)
 # Pieces of numbers and the characters most likely to be half accepted.
 piece = st.sampled_from(["1", "0", "9", ".", "e", "E", "+", "-", "in", "inf", "infinity", "nan", "na", "x", "0x",
                          "_", " ", "\t", "\u00a0", "\u3000", "\u200b", "\ufeff", "\x1c", "\0", "d", "f", "é", "#"])
 
 
-@st.composite
-def near_number(draw):
-    text = draw(valid_number)
-    for _ in range(draw(st.integers(1, 3))):
-        at = draw(st.integers(0, len(text)))
-        action = draw(st.sampled_from(["insert", "delete", "replace"]))
-        insert = draw(piece)
-        text = text[:at] + ("" if action == "delete" else insert) + text[at + (action != "insert"):]
-    return text
+def number_texts(max_digits):
+    """Texts in the number syntax, near misses of them, and loose pieces; never a comma or a line feed."""
+    digits = st.text("0123456789", min_size=1, max_size=max_digits)
+    sign = st.sampled_from(["", "+", "-"])
+    exponent = st.tuples(st.sampled_from("eE"), sign, st.text("0123456789", min_size=1, max_size=3)).map("".join)
+    decimal = st.one_of(
+        st.tuples(digits, st.sampled_from(["", "."]), st.text("0123456789", max_size=max_digits)).map("".join),
+        st.tuples(st.just("."), digits).map("".join),
+    )
+    valid = st.one_of(
+        st.tuples(sign, decimal, st.just("") | exponent).map("".join),
+        st.tuples(sign, st.sampled_from(["inf", "infinity", "nan"]).flatmap(case_mix)).map("".join),
+        st.sampled_from(sorted(MARKERS)),
+    )
 
+    @st.composite
+    def near(draw):
+        text = draw(valid)
+        for _ in range(draw(st.integers(1, 3))):
+            at = draw(st.integers(0, len(text)))
+            action, insert = draw(st.sampled_from(["insert", "delete", "replace"])), draw(piece)
+            text = text[:at] + ("" if action == "delete" else insert) + text[at + (action != "insert"):]
+        return text
 
-number_text = st.one_of(valid_number, near_number(), st.lists(piece, max_size=6).map("".join),
-                        st.tuples(st.sampled_from(["", " ", "\u3000", "\t"]), valid_number,
-                                  st.sampled_from(["", " ", "\u2029", "\r"])).map("".join))
+    padded = st.tuples(st.sampled_from(["", " ", "\u3000", "\t"]), valid, st.sampled_from(["", " ", "\u2029", "\r"]))
+    return st.one_of(valid, near(), st.lists(piece, max_size=4).map("".join), padded.map("".join))
 
 
 def expected_value(text, markers=MARKERS):
@@ -571,7 +581,7 @@ def expected_value(text, markers=MARKERS):
 
 class TestNumberSyntax:
     @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
-    @given(texts=st.lists(number_text, min_size=1, max_size=25))
+    @given(texts=st.lists(number_texts(25), min_size=1, max_size=25))
     def test_csv_value_field(self, write_file, texts):
         dates = days(len(texts), date(2000, 1, 1))
         rows = [f"{d.isoformat()},{t},1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1" for d, t in zip(dates, texts)]
@@ -582,7 +592,7 @@ class TestNumberSyntax:
             assert same_float(value, expected_value(text)), (text, value)
 
     @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
-    @given(text=number_text.filter(lambda t: len(t.encode()) <= 6 and "\n" not in t))
+    @given(text=number_texts(3).filter(lambda t: len(t.encode()) <= 6))
     def test_solfsmy_float_column(self, write_file, text):
         line = sol_line(D0)
         line = line[:22] + text.encode().rjust(6) + line[28:]

@@ -1,5 +1,6 @@
 #include "python/convert.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -7,9 +8,15 @@
 namespace sunindex::python {
 namespace {
 
+/// Attribute `name` of `object`; empty with the exception set.
+PyRef attribute(PyObject* object, std::string_view name) {
+  PyRef key = ascii_string(name);
+  return key ? PyRef::steal(PyObject_GetAttr(object, key.get())) : PyRef{};
+}
+
 /// The integer value of attribute `name`, or none with the exception set.
-std::optional<long> integer_attribute(PyObject* object, const char* name) {
-  PyRef value = PyRef::steal(PyObject_GetAttrString(object, name));
+std::optional<long> integer_attribute(PyObject* object, std::string_view name) {
+  PyRef value = attribute(object, name);
   if (!value) return std::nullopt;
   const long number = PyLong_AsLong(value.get());
   if (number == -1 && PyErr_Occurred()) return std::nullopt;
@@ -21,7 +28,7 @@ bool fail_out_of_range() {
   return false;
 }
 
-std::optional<std::uint8_t> byte_attribute(PyObject* object, const char* name) {
+std::optional<std::uint8_t> byte_attribute(PyObject* object, std::string_view name) {
   const auto value = integer_attribute(object, name);
   if (!value) return std::nullopt;
   if (static_cast<unsigned long>(*value) > 255) {  // a negative value wraps above 255
@@ -49,13 +56,32 @@ PyRef optional_float_list(const std::optional<ThreeHourly>& values) {
   return list;
 }
 
-bool set_item(PyObject* dict, const char* key, PyRef value) {
+/// The `datetime` module, imported through the interpreter when it is not
+/// in sys.modules. Looked up on every call, never cached: whoever replaces
+/// `datetime.date` (or the module) is honoured at the next conversion. The
+/// sys.modules lookup is what the import would do for a loaded module, at a
+/// fraction of its cost, which matters once per date.
+PyRef datetime_module() {
+  PyRef name = ascii_string("datetime");
+  if (!name) return {};
+  PyRef module = PyRef::steal(PyImport_GetModule(name.get()));
+  if (module || PyErr_Occurred()) return module;
+  return PyRef::steal(PyImport_Import(name.get()));
+}
+
+bool set_item(PyObject* dict, std::string_view key, PyRef value) {
   if (!value) return false;
-  PyRef name = PyRef::steal(PyUnicode_FromString(key));
+  PyRef name = ascii_string(key);
   return name && PyDict_SetItem(dict, name.get(), value.get()) == 0;
 }
 
 }  // namespace
+
+PyRef ascii_string(std::string_view text) {
+  PyRef string = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+  if (string) std::copy(text.begin(), text.end(), static_cast<char*>(PyUnicode_DATA(string.get())));
+  return string;
+}
 
 std::optional<CivilDate> date_from_python(PyObject* object) {
   const auto year = integer_attribute(object, "year");
@@ -72,11 +98,9 @@ std::optional<CivilDate> date_from_python(PyObject* object) {
 }
 
 PyRef date_to_python(CivilDate date) {
-  PyRef module_name = PyRef::steal(PyUnicode_FromString("datetime"));
-  if (!module_name) return {};
-  PyRef module = PyRef::steal(PyImport_Import(module_name.get()));
+  PyRef module = datetime_module();
   if (!module) return {};
-  PyRef date_type = PyRef::steal(PyObject_GetAttrString(module.get(), "date"));
+  PyRef date_type = attribute(module.get(), "date");
   if (!date_type) return {};
   std::array<PyRef, 3> parts{PyRef::steal(PyLong_FromLong(date.year)), PyRef::steal(PyLong_FromLong(date.month)),
                              PyRef::steal(PyLong_FromLong(date.day))};

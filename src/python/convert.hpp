@@ -5,8 +5,13 @@
 #include "store/daily_indices.hpp"
 
 #include <optional>
+#include <string_view>
 
 namespace sunindex::python {
+
+/// A new str of ASCII `text`. Built directly: the general UTF-8 decoder
+/// costs more than the copy, and every record dict needs twelve of these.
+PyRef ascii_string(std::string_view text);
 
 /// The date of any object with integer `year`, `month` and `day` attributes,
 /// read in that order; none with the interpreter's exception set.
