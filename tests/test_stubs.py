@@ -37,6 +37,7 @@ GOOD_USER_CODE = """
     store.merge(other=Sunindex.from_set_solfsmy(path="SOLFSMY.TXT"))
     store.merge(store.from_set_dtcfile("DTCFILE.TXT"))
     record = store.get(datetime.date(2024, 5, 11))
+    assert_type(record, "Record | None")
     if record is not None:
         assert_type(record["date"], datetime.date)
         assert_type(record["dtc"], float | None)

@@ -64,8 +64,10 @@ PyRef optional_float_list(const std::optional<ThreeHourly>& values) {
 PyRef datetime_module() {
   PyRef name = ascii_string("datetime");
   if (!name) return {};
-  PyRef module = PyRef::steal(PyImport_GetModule(name.get()));
-  if (module || PyErr_Occurred()) return module;
+  PyObject* loaded = PyDict_GetItemWithError(PyImport_GetModuleDict(), name.get());  // borrowed
+  // None marks a blocked import: let the import machinery raise for it.
+  if (loaded != nullptr && loaded != Py_None) return PyRef::borrow(loaded);
+  if (PyErr_Occurred()) return {};
   return PyRef::steal(PyImport_Import(name.get()));
 }
 
