@@ -38,3 +38,19 @@ def full_data():
         return str(candidate)
 
     return path
+
+
+@pytest.fixture
+def obj(sample_path):
+    """A store of the shipped CelesTrak sample."""
+    from sunindex import Sunindex
+
+    return Sunindex.from_celestrak_csv(sample_path("SW-sample.csv"))
+
+
+@pytest.fixture
+def other(sample_path):
+    """A store of the shipped SOLFSMY sample."""
+    from sunindex import Sunindex
+
+    return Sunindex.from_set_solfsmy(sample_path("SOLFSMY-sample.TXT"))

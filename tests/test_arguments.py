@@ -20,16 +20,6 @@ def csv_text(days):
     return "\n".join([HEADER, *rows]) + "\n"
 
 
-@pytest.fixture
-def obj(sample_path):
-    return Sunindex.from_celestrak_csv(sample_path("SW-sample.csv"))
-
-
-@pytest.fixture
-def other(sample_path):
-    return Sunindex.from_set_solfsmy(sample_path("SOLFSMY-sample.TXT"))
-
-
 class _Holder:
     class Inner:
         pass

@@ -10,16 +10,6 @@ D = date(2024, 1, 1)
 EVERYTHING = (date(1, 1, 1), date(9999, 12, 31))
 
 
-@pytest.fixture
-def obj(sample_path):
-    return Sunindex.from_celestrak_csv(sample_path("SW-sample.csv"))
-
-
-@pytest.fixture
-def other(sample_path):
-    return Sunindex.from_set_solfsmy(sample_path("SOLFSMY-sample.TXT"))
-
-
 def snapshot(o):
     return o.len(), o.date_range(), o.get_range(*EVERYTHING)
 
