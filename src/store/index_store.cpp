@@ -58,6 +58,11 @@ std::optional<std::pair<CivilDate, CivilDate>> IndexStore::date_range() const no
 }
 
 void IndexStore::merge(IndexStore& other) {
+  if (records_.empty()) {  // nothing of ours can win: take other's records as they are
+    records_ = std::move(other.records_);
+    other.records_ = {};
+    return;
+  }
   // Both sides are sorted and unique, so a stable merge that prefers this
   // store on ties equals the stable sort of the concatenation (self first),
   // and every run of equal dates is exactly (self's record, other's record).
