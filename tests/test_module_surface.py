@@ -63,6 +63,7 @@ class TestModule:
         """)
         assert out.split() == ["True", "True", "True"]
 
+    @pytest.mark.skipif(sys.version_info < (3, 13), reason="_interpreters is new in CPython 3.13")
     def test_sub_interpreter_refused(self, sample_path):
         out = run_fresh(f"""
             import sys

@@ -84,23 +84,29 @@ def rss_bytes():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def memory_growth(call, n):
-    """Traced Python memory and RSS growth over n calls, after a warm-up that fills caches and free lists."""
-    for _ in range(n // 4):
-        call()
-    gc.collect()
+def memory_growth(call, n, batches=3):
+    """The smallest growth of traced Python memory and of RSS over batches of n calls, after n calls that fill
+    caches and free lists. A leak grows every batch; a table that happens to resize grows only one."""
     tracemalloc.start()
     try:
-        for _ in range(n // 4):
-            call()
-        gc.collect()
-        traced, rss = tracemalloc.get_traced_memory()[0], rss_bytes()
         for _ in range(n):
             call()
-        gc.collect()
-        return tracemalloc.get_traced_memory()[0] - traced, rss_bytes() - rss
+        growth = []
+        for _ in range(batches):
+            gc.collect()
+            traced, rss = tracemalloc.get_traced_memory()[0], rss_bytes()
+            for _ in range(n):
+                call()
+            gc.collect()
+            growth.append((tracemalloc.get_traced_memory()[0] - traced, rss_bytes() - rss))
+        return min(g[0] for g in growth), min(g[1] for g in growth)
     finally:
         tracemalloc.stop()
+
+
+def refcounts(*objects):
+    gc.collect()  # so that no garbage cycle left by an earlier test holds a reference
+    return [sys.getrefcount(o) for o in objects]
 
 
 def refcount_profile(obj):
@@ -152,21 +158,21 @@ def build(name, path):
 
 
 class TestNoLeaks:
-    N = 2000
+    N = 1000  # calls per batch: a leak of 4 bytes a call or more fails
 
     def assert_no_growth(self, call):
         traced, rss = memory_growth(call, self.N)
-        assert traced < 8 * 1024, f"traced Python memory grew by {traced} bytes over {self.N} calls"
+        assert traced < 4 * 1024, f"traced Python memory grew by {traced} bytes over {self.N} calls"
         if not UNDER_ASAN:  # ASan's quarantine keeps freed memory resident
-            assert rss < 256 * 1024, f"RSS grew by {rss} bytes over {self.N} calls"
+            assert rss < 128 * 1024, f"RSS grew by {rss} bytes over {self.N} calls"
 
     @pytest.mark.parametrize("method, key", [(CONSTRUCTORS[0], "csv"), (CONSTRUCTORS[1], "sol"),
                                              (CONSTRUCTORS[2], "dtc")])
     def test_constructors(self, files, method, key):
         path = files[key]
-        before = sys.getrefcount(path)
+        before = refcounts(path)
         self.assert_no_growth(lambda: build(method, path))
-        assert sys.getrefcount(path) == before
+        assert refcounts(path) == before
 
     @pytest.mark.parametrize("query", [
         lambda o: o.get(D0), lambda o: o.get(date(1999, 1, 1)), lambda o: o.get(DateLike(D0)),
@@ -179,9 +185,9 @@ class TestNoLeaks:
         obj = build("from_celestrak_csv", files["csv"])
         obj.merge(build("from_set_solfsmy", files["sol"]))
         obj.merge(build("from_set_dtcfile", files["dtc"]))
-        obj_refs, date_refs = sys.getrefcount(obj), sys.getrefcount(D0)
+        before = refcounts(obj, D0)
         self.assert_no_growth(lambda: query(obj))
-        assert (sys.getrefcount(obj), sys.getrefcount(D0)) == (obj_refs, date_refs)
+        assert refcounts(obj, D0) == before
         # Every object of a result is owned by the result alone, as the same structure made by Python is.
         result = query(obj)
         made_by_python = pickle.loads(pickle.dumps(result))
@@ -197,11 +203,11 @@ class TestNoLeaks:
         self.assert_no_growth(merge)
         a, b = merge()
         local = object()
-        assert sys.getrefcount(a) == sys.getrefcount(b) == sys.getrefcount(local)
+        assert refcounts(a) == refcounts(b) == refcounts(local)
         # Merging the same argument again and again: it stays empty and nothing is kept of it.
-        refs = sys.getrefcount(a), sys.getrefcount(b)
+        before = refcounts(a, b)
         self.assert_no_growth(lambda: a.merge(b))
-        assert (sys.getrefcount(a), sys.getrefcount(b)) == refs and a.len() == 29
+        assert refcounts(a, b) == before and a.len() == 29
 
     ERRORS = [
         ("from_celestrak_csv", "missing", ValueError),
@@ -222,14 +228,14 @@ class TestNoLeaks:
     @pytest.mark.parametrize("method, key, error", ERRORS, ids=[f"{m}-{k}" for m, k, _ in ERRORS])
     def test_constructor_errors(self, files, method, key, error):
         path = files[key]
-        before = sys.getrefcount(path)
+        before = refcounts(path)
 
         def call():
             with pytest.raises(error):
                 build(method, path)
 
         self.assert_no_growth(call)
-        assert sys.getrefcount(path) == before
+        assert refcounts(path) == before
 
     BAD_CALLS = {
         "no_args": lambda o, p, b: Sunindex.from_celestrak_csv(),
@@ -268,7 +274,7 @@ class TestNoLeaks:
             return instance
 
         call = self.BAD_CALLS[name]
-        refs = sys.getrefcount(obj), sys.getrefcount(path), sys.getrefcount(D0)
+        before = refcounts(obj, path, D0)
 
         def attempt():
             with pytest.raises((TypeError, ValueError, AttributeError, OverflowError, RuntimeError,
@@ -276,7 +282,7 @@ class TestNoLeaks:
                 call(obj, path, make_date)
 
         self.assert_no_growth(attempt)
-        assert (sys.getrefcount(obj), sys.getrefcount(path), sys.getrefcount(D0)) == refs
+        assert refcounts(obj, path, D0) == before
         assert obj.len() == 2 and obj.get(D0)["f10_7_obs"] == 1.5
 
 
@@ -384,8 +390,8 @@ class TestThreads:
             while done < self.ROUNDS:
                 with lock:
                     batch, handed_over[:] = handed_over[:], []
+                gc.collect()  # nothing of the freed objects may linger behind the results
                 for got_range, arrays, span in batch:
-                    gc.collect()
                     assert got_range == want_range and span == (D0, D0 + timedelta(19))
                     assert list(arrays["date"]) == list(want_arrays["date"])
                     assert all(np.array_equal(arrays[k], want_arrays[k], equal_nan=True) for k in arrays if k != "date")

@@ -60,8 +60,16 @@ BAD_USER_CODE = """
 
     from sunindex import Sunindex
 
+
+    class FloatDay:
+        year = 2024.0
+        month = 5
+        day = 11
+
+
     store = Sunindex.from_celestrak_csv(pathlib.Path("SW.csv"))  # error
     store.get("2024-05-11")  # error
+    store.get(FloatDay())  # error
     store.get(day=datetime.date(2024, 5, 11))  # error
     store.get_range(datetime.date(2024, 5, 11))  # error
     store.merge(42)  # error
