@@ -39,6 +39,8 @@ def main():
     for record in week:
         print(f"  {record['date']}  Ap {record['ap_daily']:>5g}  Dtc {record['dtc']:>6.1f} K")
 
+    print("\nA picture of 2024: `make plot` draws F10.7, Ap and Dtc into examples/indices.png.")
+
 
 if __name__ == "__main__":
     main()
