@@ -3,7 +3,7 @@ PYTHON := $(shell tools/find-python)
 VENV := .venv
 VPY := $(VENV)/bin/python
 
-.PHONY: demo test bench install clean
+.PHONY: demo test test-fast test-other-pythons bench install clean
 
 $(VPY):
 	$(PYTHON) -m venv $(VENV)
@@ -15,15 +15,23 @@ install: $(VPY)
 demo: install
 	$(VPY) examples/demo.py
 
-test: install
+# The whole suite, as CI runs it: on CPython 3.13, then against a build with
+# AddressSanitizer and UBSan, then on every other supported CPython found here.
+test: test-fast test-asan test-other-pythons
+
+# The suite on CPython 3.13 only: the quick loop while developing.
+test-fast: install
 	$(VPY) -m pytest -q
+
+test-other-pythons:
+	$(MAKE) test-all-pythons PYTHON_VERSIONS="3.11 3.12"
 
 bench: $(VPY)
 	$(VPY) -m pip install --quiet ".[bench]"
 	$(VPY) bench/run.py
 
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(VENV) .venv-*
 
 # --- Fuzzing: libFuzzer targets over the readers, built with clang from Debian's packages.
 FUZZ_SECONDS ?= 60
@@ -32,8 +40,7 @@ FUZZ_BUILD := build/fuzz
 FUZZ_CXX ?= clang++
 FUZZ_CXXFLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -Isrc \
 	-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-FUZZ_SOURCES := src/readers/text.cpp src/readers/celestrak_csv.cpp src/readers/fixed_columns.cpp \
-	src/readers/solfsmy.cpp src/readers/dtcfile.cpp src/store/index_store.cpp
+FUZZ_SOURCES := $(wildcard src/readers/*.cpp) src/store/index_store.cpp
 
 .PHONY: fuzz-deps fuzz-build fuzz
 
