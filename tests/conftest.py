@@ -5,7 +5,20 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 SAMPLE_DIR = ROOT / "data"
-FULL_DATA_DIR = Path(os.environ.get("SUNINDEX_FULL_DATA", ROOT.parent / "shared" / "data"))
+
+
+def _full_data_dir():
+    """Where the full published files are: $SUNINDEX_FULL_DATA, else a shared/data folder
+    beside this checkout or beside one of its parents."""
+    if "SUNINDEX_FULL_DATA" in os.environ:
+        return Path(os.environ["SUNINDEX_FULL_DATA"])
+    for parent in ROOT.parents:
+        if (parent / "shared" / "data").is_dir():
+            return parent / "shared" / "data"
+    return ROOT.parent / "shared" / "data"
+
+
+FULL_DATA_DIR = _full_data_dir()
 
 
 @pytest.fixture
