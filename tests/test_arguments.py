@@ -115,6 +115,12 @@ class TestFileLayer:
         good = write_file(csv_text([D1]))
         assert self.error_of("from_celestrak_csv", good + suffix) == "path contains a NUL character"
 
+    @pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs Linux /proc")
+    def test_file_reporting_size_zero_is_read_whole(self):
+        # /proc files report a size of 0: trusting it would give a silently empty store.
+        assert os.stat("/proc/self/status").st_size == 0
+        assert self.error_of("from_set_dtcfile", "/proc/self/status") == "parse error at row 1: line too short"
+
     def test_no_read_permission(self, write_file):
         path = write_file(csv_text([D1]))
         os.chmod(path, 0o200)
