@@ -1,5 +1,9 @@
 """One record per date, sorted, first record wins field by field; lookups, ranges and merge."""
 import math
+import os
+import subprocess
+import sys
+import textwrap
 from datetime import date, datetime
 
 import pytest
@@ -134,3 +138,32 @@ class TestMerge:
         b_len = b.len()
         a.merge(b)
         assert [r["date"] for r in everything(a)] == [D1, D2, D3, D4] and a.len() == 2 + b_len
+
+
+class TestMergeOutOfMemory:
+    @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                        reason="AddressSanitizer ends the process instead of throwing when memory runs out")
+    def test_both_stores_unchanged(self, write_file):
+        """Running out of memory part way must lose no records: the merge happens whole or not at all."""
+        # Two interleaved stores of 40,000 days each: merging them needs one new block of ~24 MB.
+        paths = [write_file("\n".join([HEADER, *(f"{date.fromordinal(730000 + 2 * i + odd)},{i}" for i in range(40_000))]))
+                 for odd in (0, 1)]
+        code = textwrap.dedent(f"""
+            import resource, sunindex
+            a, b = (sunindex.Sunindex.from_celestrak_csv(p) for p in {paths!r})
+            before = (a.len(), a.date_range(), b.len(), b.date_range())
+            with open("/proc/self/statm") as f:
+                size = int(f.read().split()[0]) * resource.getpagesize()
+            soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+            resource.setrlimit(resource.RLIMIT_AS, (size + 8 * 2**20, hard))
+            try:
+                a.merge(b)
+                outcome = "merged"
+            except MemoryError:
+                outcome = "MemoryError"
+            finally:
+                resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+            print(outcome, (a.len(), a.date_range(), b.len(), b.date_range()) == before)
+        """)
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+        assert done.stdout.split() == ["MemoryError", "True"], done.stderr
