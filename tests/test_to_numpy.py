@@ -348,3 +348,29 @@ class TestNoLeak:
             full_store.to_numpy()
         gc.collect()
         assert resident() - before < 300 * 8 * full_store.len() // 2  # half the cost of losing one column per call
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer ends the process instead of failing an allocation")
+def test_out_of_memory_is_memory_error(write_file):
+    """Memory running out while the columns are built is a plain MemoryError, printed nowhere."""
+    path = write_file(HEADER + "".join(csv_row(date.fromordinal(700000 + i), obs=str(i)) for i in range(200_000)))
+    code = textwrap.dedent(f"""
+        import resource, numpy, sunindex
+        store = sunindex.Sunindex.from_celestrak_csv({path!r})
+        numpy.zeros(1)  # NumPy's own start-up allocations come before the limit
+        with open("/proc/self/statm") as f:
+            size = int(f.read().split()[0]) * resource.getpagesize()
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (size + 4 * 2**20, hard))
+        try:
+            store.to_numpy()
+            outcome = "built"
+        except MemoryError:
+            outcome = "MemoryError"
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(outcome, store.len())
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert done.stdout.split() == ["MemoryError", "200000"] and done.stderr == "", done.stderr
