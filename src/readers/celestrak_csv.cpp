@@ -120,10 +120,27 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header) {
   return roles;
 }
 
+/// The date of a field written exactly "YYYY-MM-DD", as every published row
+/// is; none for any other shape, which the general rules then judge.
+std::optional<CivilDate> parse_iso_date(std::string_view field) noexcept {
+  if (field.size() != 10 || field[4] != '-' || field[7] != '-') return std::nullopt;
+  unsigned digits[8];
+  constexpr std::array<std::size_t, 8> positions{0, 1, 2, 3, 5, 6, 8, 9};
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    digits[i] = static_cast<unsigned char>(field[positions[i]]) - unsigned{'0'};
+    if (digits[i] >= 10) return std::nullopt;
+  }
+  const unsigned month = digits[4] * 10 + digits[5], day = digits[6] * 10 + digits[7];
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  const auto year = static_cast<std::int32_t>(digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3]);
+  return CivilDate{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+}
+
 /// "YYYY-MM-DD", each part an optional '+' and digits; month 1-12, day 1-31.
 /// The length of the month is deliberately not checked.
 std::optional<CivilDate> parse_csv_date(std::string_view field) noexcept {
   field = text::trim(field);
+  if (const auto date = parse_iso_date(field)) return *date;
   std::array<std::string_view, 3> parts;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const std::size_t dash = field.find('-');
