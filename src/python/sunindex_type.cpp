@@ -161,8 +161,7 @@ PyObject* construct_from_file(const char* function, Reader reader, PyObject* con
   {
     auto content = read_whole_file({path_utf8, static_cast<std::size_t>(path_length)});
     if (auto* failure = std::get_if<FileError>(&content)) return raise_value_error(failure->message);
-    const auto& bytes = std::get<std::vector<char>>(content);
-    auto parsed = reader({bytes.data(), bytes.size()});
+    auto parsed = reader(std::get<FileBytes>(content).view());
     if (!parsed.ok()) return raise_value_error(parsed.error().text());
     records = std::move(parsed.value());
   }  // the file's bytes are released before the store is built
