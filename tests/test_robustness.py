@@ -168,6 +168,11 @@ class TestNoLeaks:
 
     def assert_no_growth(self, call):
         traced, rss = memory_growth(call, self.N)
+        if traced >= 4 * 1024 or rss >= 128 * 1024:
+            # Once more before failing: something else in the process (a cache that resized in
+            # every batch, another test's leftovers) can grow once; a leak grows again.
+            again = memory_growth(call, self.N)
+            traced, rss = min(traced, again[0]), min(rss, again[1])
         assert traced < 4 * 1024, f"traced Python memory grew by {traced} bytes over {self.N} calls"
         if not UNDER_ASAN:  # ASan's quarantine keeps freed memory resident
             assert rss < 128 * 1024, f"RSS grew by {rss} bytes over {self.N} calls"
