@@ -23,9 +23,8 @@ std::optional<long> integer_attribute(PyObject* object, std::string_view name) {
   return number;
 }
 
-bool fail_out_of_range() {
+void fail_out_of_range() {
   PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-  return false;
 }
 
 std::optional<std::uint8_t> byte_attribute(PyObject* object, std::string_view name) {
@@ -71,13 +70,13 @@ PyRef datetime_module() {
   return PyRef::steal(PyImport_Import(name.get()));
 }
 
-bool set_item(PyObject* dict, std::string_view key, PyRef value) {
+}  // namespace
+
+bool set_item(PyObject* dict, std::string_view key, const PyRef& value) {
   if (!value) return false;
   PyRef name = ascii_string(key);
   return name && PyDict_SetItem(dict, name.get(), value.get()) == 0;
 }
-
-}  // namespace
 
 PyRef ascii_string(std::string_view text) {
   PyRef string = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));

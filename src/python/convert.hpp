@@ -13,6 +13,10 @@ namespace sunindex::python {
 /// costs more than the copy, and every record dict needs twelve of these.
 PyRef ascii_string(std::string_view text);
 
+/// Inserts `value` into `dict` under a new str `key`; false with the
+/// exception set, also when `value` is empty (its failure already set).
+bool set_item(PyObject* dict, std::string_view key, const PyRef& value);
+
 /// The date of any object with integer `year`, `month` and `day` attributes,
 /// read in that order; none with the interpreter's exception set.
 std::optional<CivilDate> date_from_python(PyObject* object);

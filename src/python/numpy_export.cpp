@@ -113,10 +113,6 @@ PyRef three_hourly_array(const double* values, std::size_t rows) {
   return array;
 }
 
-bool set_item(PyObject* dict, const char* key, const PyRef& value) {
-  return value && PyDict_SetItemString(dict, key, value.get()) == 0;
-}
-
 void copy_three_hourly(const std::optional<ThreeHourly>& values, double* row) noexcept {
   if (values) std::copy(values->begin(), values->end(), row);
 }

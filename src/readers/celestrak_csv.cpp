@@ -12,22 +12,19 @@
 namespace sunindex {
 namespace {
 
-using Fields = std::vector<std::string_view>;
-
-/// Splits `line` at every comma into `fields` (cleared first). No quoting:
-/// a double quote is an ordinary character.
-void split_fields(std::string_view line, Fields& fields) {
-  fields.clear();
-  // Fields are a few bytes long: a plain loop beats a memchr call per field.
-  const char* start = line.data();
-  const char* const end = start + line.size();
-  for (const char* p = start; p != end; ++p) {
-    if (*p == ',') {
-      fields.emplace_back(start, static_cast<std::size_t>(p - start));
-      start = p + 1;
-    }
+/// The position of the first comma in [p, end), or end. Eight bytes at a
+/// time: the lowest flagged byte of the zero-byte test is always exact.
+const char* find_comma(const char* p, const char* const end) noexcept {
+  constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+  constexpr std::uint64_t commas = ones * static_cast<unsigned char>(',');
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    const std::uint64_t x = word ^ commas;
+    if (const std::uint64_t found = (x - ones) & ~x & highs) return p + std::countr_zero(found) / 8;
   }
-  fields.emplace_back(start, static_cast<std::size_t>(end - start));
+  while (p != end && *p != ',') ++p;
+  return p;
 }
 
 /// Column names of the header, trimmed, by position. A repeated name resolves
@@ -35,8 +32,15 @@ void split_fields(std::string_view line, Fields& fields) {
 class HeaderIndex {
  public:
   explicit HeaderIndex(std::string_view header_line) {
-    split_fields(header_line, names_);
-    for (auto& name : names_) name = text::trim(name);
+    // Every comma separates two names: there is no quoting.
+    const char* p = header_line.data();
+    const char* const end = p + header_line.size();
+    for (;;) {
+      const char* const comma = find_comma(p, end);
+      names_.push_back(text::trim({p, static_cast<std::size_t>(comma - p)}));
+      if (comma == end) break;
+      p = comma + 1;
+    }
   }
 
   std::optional<std::size_t> find(std::string_view name) const noexcept {
@@ -55,7 +59,7 @@ class HeaderIndex {
   }
 
  private:
-  Fields names_;
+  std::vector<std::string_view> names_;
 };
 
 using EightPositions = std::array<std::size_t, 8>;
@@ -120,6 +124,13 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header) {
   return roles;
 }
 
+/// The date, when month is 1-12 and day 1-31. The length of the month is
+/// deliberately not checked.
+std::optional<CivilDate> checked_date(std::uint64_t year, std::uint64_t month, std::uint64_t day) noexcept {
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  return CivilDate{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+}
+
 /// The date of a field written exactly "YYYY-MM-DD", as every published row
 /// is; none for any other shape, which the general rules then judge.
 std::optional<CivilDate> parse_iso_date(std::string_view field) noexcept {
@@ -130,14 +141,11 @@ std::optional<CivilDate> parse_iso_date(std::string_view field) noexcept {
     digits[i] = static_cast<unsigned char>(field[positions[i]]) - unsigned{'0'};
     if (digits[i] >= 10) return std::nullopt;
   }
-  const unsigned month = digits[4] * 10 + digits[5], day = digits[6] * 10 + digits[7];
-  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
-  const auto year = static_cast<std::int32_t>(digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3]);
-  return CivilDate{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+  return checked_date(digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3], digits[4] * 10 + digits[5],
+                      digits[6] * 10 + digits[7]);
 }
 
 /// "YYYY-MM-DD", each part an optional '+' and digits; month 1-12, day 1-31.
-/// The length of the month is deliberately not checked.
 std::optional<CivilDate> parse_csv_date(std::string_view field) noexcept {
   field = text::trim(field);
   if (const auto date = parse_iso_date(field)) return *date;
@@ -153,9 +161,7 @@ std::optional<CivilDate> parse_csv_date(std::string_view field) noexcept {
   const auto month = text::parse_unsigned(parts[1], 255);
   const auto day = text::parse_unsigned(parts[2], 255);
   if (!year || !month || !day) return std::nullopt;
-  if (*month < 1 || *month > 12 || *day < 1 || *day > 31) return std::nullopt;
-  return CivilDate{static_cast<std::int32_t>(*year), static_cast<std::uint8_t>(*month),
-                   static_cast<std::uint8_t>(*day)};
+  return checked_date(*year, *month, *day);
 }
 
 /// The exact texts that stand for a missing value.
@@ -169,21 +175,6 @@ std::optional<double> parse_optional_value(std::string_view field) noexcept {
   field = text::trim(field);
   if (field.empty() || is_missing_marker(field)) return std::nullopt;
   return text::parse_number(field);
-}
-
-/// The position of the first comma in [p, end), or end. Eight bytes at a
-/// time: the lowest flagged byte of the zero-byte test is always exact.
-const char* find_comma(const char* p, const char* const end) noexcept {
-  constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-  constexpr std::uint64_t commas = ones * static_cast<unsigned char>(',');
-  for (; end - p >= 8; p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t x = word ^ commas;
-    if (const std::uint64_t found = (x - ones) & ~x & highs) return p + std::countr_zero(found) / 8;
-  }
-  while (p != end && *p != ',') ++p;
-  return p;
 }
 
 struct ValueField {

@@ -19,7 +19,7 @@ constexpr unsigned char byte_at(std::string_view s, std::size_t i) noexcept {
 std::size_t leading_space_length(std::string_view s) noexcept {
   if (s.empty()) return 0;
   const unsigned char b0 = byte_at(s, 0);
-  if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
+  if (is_ascii_space(static_cast<char>(b0))) return 1;
   if (b0 == 0xC2 && s.size() >= 2) {
     const unsigned char b1 = byte_at(s, 1);
     return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;
@@ -41,7 +41,7 @@ std::size_t leading_space_length(std::string_view s) noexcept {
 std::size_t trailing_space_length(std::string_view s) noexcept {
   if (s.empty()) return 0;
   const unsigned char last = byte_at(s, s.size() - 1);
-  if (last < 0x80) return (last == ' ' || (last >= 0x09 && last <= 0x0D)) ? 1 : 0;
+  if (last < 0x80) return is_ascii_space(static_cast<char>(last)) ? 1 : 0;
   for (std::size_t width : {std::size_t{2}, std::size_t{3}}) {
     if (s.size() >= width && leading_space_length(s.substr(s.size() - width)) == width) return width;
   }
@@ -52,7 +52,6 @@ std::size_t trailing_space_length(std::string_view s) noexcept {
 /// mantissa digits and the power of ten that scales it, when it is small.
 struct DecimalScan {
   bool valid = false;
-  bool negative = false;
   std::uint64_t mantissa = 0;   // the digits without the point, if they fit
   bool mantissa_exact = true;   // false once more than 19 digits were seen
   std::int64_t exponent10 = 0;  // value = mantissa * 10^exponent10 when exact
