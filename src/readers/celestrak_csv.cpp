@@ -160,7 +160,7 @@ std::optional<CivilDate> parse_iso_date(std::string_view field) noexcept {
 }
 
 /// "YYYY-MM-DD", each part an optional '+' and digits; month 1-12, day 1-31.
-std::optional<CivilDate> parse_csv_date(std::string_view field) noexcept {
+[[gnu::always_inline]] inline std::optional<CivilDate> parse_csv_date(std::string_view field) noexcept {
   field = text::trim(field);
   if (const auto date = parse_iso_date(field)) return *date;
   std::array<std::string_view, 3> parts;
@@ -199,7 +199,9 @@ struct ValueField {
 /// Reads the value field that starts at `p`. A plain decimal, the bulk of
 /// every file, is converted in the same pass that finds the field's end;
 /// anything else goes through the general rules.
-ValueField read_value_field(const char* p, const char* const end) noexcept {
+/// Always inlined: it runs for every value field, and the reads with and
+/// without extras each need their own copy inside the row loop.
+[[gnu::always_inline]] inline ValueField read_value_field(const char* p, const char* const end) noexcept {
   const text::ShortDecimal scan = text::scan_short_decimal(p, end);
   if ((scan.stop == end || *scan.stop == ',') && scan.exact()) {
     // Only digits, a point and a sign: nothing to trim, but maybe a marker,
@@ -247,8 +249,10 @@ CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
 }
 
 /// Reads the fields of a trimmed `line` that the roles name into `record`
-/// (and `extras`, which the roles name only when it is given) and returns
-/// the date text. A field the row lacks reads as empty text.
+/// (and `extras`, which the roles name only `with_extras`) and returns the
+/// date text. A field the row lacks reads as empty text. A template, so that
+/// a read without extras runs no code for them.
+template <bool with_extras>
 std::string_view read_row(std::string_view line, const ColumnRoles& roles, DailyIndices& record,
                           CelestrakRowExtras* extras) noexcept {
   using Kind = ColumnRole::Kind;
@@ -258,11 +262,13 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
   const char* const end = p + line.size();
   for (const ColumnRole role : roles) {
     const char* field_end;
-    if (role.kind == Kind::ignored || role.kind == Kind::date || role.kind == Kind::data_type) {
+    if (role.kind == Kind::ignored || role.kind == Kind::date || (with_extras && role.kind == Kind::data_type)) {
       field_end = find_comma(p, end);
       const std::string_view field{p, static_cast<std::size_t>(field_end - p)};
       if (role.kind == Kind::date) date = field;
-      if (role.kind == Kind::data_type) extras->data_type = parse_data_type(text::trim(field));
+      if constexpr (with_extras) {
+        if (role.kind == Kind::data_type) extras->data_type = parse_data_type(text::trim(field));
+      }
     } else {
       const ValueField field = read_value_field(p, end);
       field_end = field.end;
@@ -273,7 +279,9 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
         case Kind::ap_3hr: ap_3hr.set(role.slot, field.value); break;
         case Kind::kp_3hr: kp_3hr.set(role.slot, field.value); break;
         case Kind::extra:
-          extras->values[role.slot] = field.value.value_or(std::numeric_limits<double>::quiet_NaN());
+          if constexpr (with_extras) {
+            extras->values[role.slot] = field.value.value_or(std::numeric_limits<double>::quiet_NaN());
+          }
           break;
         default: break;
       }
@@ -286,24 +294,26 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
   return date;
 }
 
+template <bool with_extras>
 Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<CelestrakRowExtras>* extras) {
   if (!text::is_valid_utf8(content)) return DataError::invalid_csv_header();
   text::LineCursor lines(content);
   std::string_view line;
   if (!lines.next(line)) return DataError::invalid_csv_header();
-  const auto roles = resolve_columns(HeaderIndex(line), extras != nullptr);
+  const auto roles = resolve_columns(HeaderIndex(line), with_extras);
   if (!roles) return DataError::invalid_csv_header();
 
   std::vector<DailyIndices> records;
   constexpr std::size_t shortest_row_bytes = 96;  // a CelesTrak row is 100-120 bytes
   records.reserve(content.size() / shortest_row_bytes);
-  if (extras) extras->reserve(content.size() / shortest_row_bytes);
+  if constexpr (with_extras) extras->reserve(content.size() / shortest_row_bytes);
   while (lines.next(line)) {
     line = text::trim(line);
     if (line.empty()) continue;
     DailyIndices& record = records.emplace_back();
-    CelestrakRowExtras* row_extras = extras ? &extras->emplace_back(absent_extras(lines.line_number())) : nullptr;
-    const auto date = parse_csv_date(read_row(line, *roles, record, row_extras));
+    CelestrakRowExtras* row_extras = nullptr;
+    if constexpr (with_extras) row_extras = &extras->emplace_back(absent_extras(lines.line_number()));
+    const auto date = parse_csv_date(read_row<with_extras>(line, *roles, record, row_extras));
     if (!date) return DataError::parse(lines.line_number(), "invalid date");
     record.date = *date;
   }
@@ -312,10 +322,10 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content) { return read(content, nullptr); }
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content) { return read<false>(content, nullptr); }
 
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras) {
-  return read(content, &extras);
+  return read<true>(content, &extras);
 }
 
 }  // namespace sunindex

@@ -1,6 +1,7 @@
 #include "readers/dtcfile.hpp"
 
 #include <optional>
+#include <tuple>
 
 #include "readers/fixed_columns.hpp"
 
@@ -14,42 +15,40 @@ constexpr fixed_columns::DateLayout layout{
 constexpr std::size_t first_hour = 13;
 constexpr std::size_t hour_width = 4;
 
-/// Reads the line's 24 hourly values into `hours`, or returns its error.
-std::optional<DataError> read_hours(std::string_view line, std::uint64_t row, HourlyDtc& hours) {
-  for (std::size_t hour = 0; hour < hours.size(); ++hour) {
+/// Reads the line's 24 hourly values, into `hours` when asked, and sets the
+/// record's mean; or returns the line's error. Four-character integers sum
+/// exactly, so the mean is the double nearest to the true mean. A template,
+/// so that a read that keeps no hours runs no code for them.
+template <bool keep_hours>
+std::optional<DataError> read_values(std::string_view line, std::uint64_t row, DailyIndices& record,
+                                     HourlyDtc* hours) {
+  double sum = 0.0;
+  for (std::size_t hour = 0; hour < std::tuple_size_v<HourlyDtc>; ++hour) {
     auto value = fixed_columns::parse_int_column(line, first_hour + hour_width * hour, hour_width, row, "Dtc");
     if (!value.ok()) return std::move(value.error());
-    hours[hour] = value.value();
+    sum += value.value();
+    if constexpr (keep_hours) (*hours)[hour] = value.value();
   }
+  record.dtc = sum / double(std::tuple_size_v<HourlyDtc>);
   return std::nullopt;
-}
-
-/// The mean of 24 hourly values. Four-character integers sum exactly, so the
-/// mean is the double nearest to the true mean.
-double daily_mean(const HourlyDtc& hours) noexcept {
-  double sum = 0.0;
-  for (const double value : hours) sum += value;
-  return sum / double(hours.size());
-}
-
-Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<HourlyDtc>* hourly) {
-  if (hourly) hourly->reserve(content.size() / layout.typical_line_bytes);
-  return fixed_columns::read_dated_lines(
-      content, layout, [hourly](std::string_view line, std::uint64_t row, DailyIndices& record) {
-        HourlyDtc hours;
-        if (auto error = read_hours(line, row, hours)) return error;
-        record.dtc = daily_mean(hours);
-        if (hourly) hourly->push_back(hours);
-        return std::optional<DataError>{};
-      });
 }
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) { return read(content, nullptr); }
+Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) {
+  return fixed_columns::read_dated_lines(
+      content, layout,
+      [](std::string_view line, std::uint64_t row, DailyIndices& record) {
+        return read_values<false>(line, row, record, nullptr);
+      });
+}
 
 Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content, std::vector<HourlyDtc>& hourly) {
-  return read(content, &hourly);
+  hourly.reserve(content.size() / layout.typical_line_bytes);
+  return fixed_columns::read_dated_lines(
+      content, layout, [&hourly](std::string_view line, std::uint64_t row, DailyIndices& record) {
+        return read_values<true>(line, row, record, &hourly.emplace_back());
+      });
 }
 
 }  // namespace sunindex
