@@ -11,4 +11,6 @@ try:
 except PackageNotFoundError:  # imported from a source tree that was never installed
     __version__ = "0.0.0"
 
-__all__ = ["__version__"]
+from .space_weather import Source, SpaceWeather
+
+__all__ = ["Source", "SpaceWeather", "__version__"]

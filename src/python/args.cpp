@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "python/guard.hpp"
+#include "python_common/guard.hpp"
 
 namespace sunindex::python {
 namespace {

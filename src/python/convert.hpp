@@ -1,6 +1,6 @@
 #pragma once
 
-#include "python/py_ref.hpp"
+#include "python_common/py_ref.hpp"
 #include "store/civil_date.hpp"
 #include "store/daily_indices.hpp"
 

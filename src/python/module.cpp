@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "python/guard.hpp"
+#include "python_common/guard.hpp"
 #include "python/sunindex_type.hpp"
 
 namespace sunindex::python {

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "python/convert.hpp"
-#include "python/guard.hpp"
+#include "python_common/guard.hpp"
 
 namespace sunindex::python {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "python/args.hpp"
 #include "python/convert.hpp"
-#include "python/guard.hpp"
+#include "python_common/guard.hpp"
 #include "python/numpy_export.hpp"
 #include "python/read_whole_file.hpp"
 #include "readers/celestrak_csv.hpp"

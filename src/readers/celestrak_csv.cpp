@@ -87,18 +87,27 @@ struct ColumnRole {
     ap_daily,   // daily Ap
     ap_3hr,     // one of the eight ap slots
     kp_3hr,     // one of the eight Kp slots
+    extra,      // a CelestrakExtra, numbered by slot
+    data_type,  // the F10.7 data type
   };
   Kind kind = Kind::ignored;
-  std::uint8_t slot = 0;  // 0-7 for the 3-hourly kinds
+  std::uint8_t slot = 0;  // 0-7 for the 3-hourly kinds, the CelestrakExtra of an extra
 };
 
 /// The role of each column position up to the last one read, resolved from
 /// the header once per file so that a row is read in one walk along it.
 using ColumnRoles = std::vector<ColumnRole>;
 
+/// The header names of the optional columns, by CelestrakExtra.
+constexpr std::array<std::string_view, static_cast<std::size_t>(CelestrakExtra::count)> extra_names{
+    "BSRN", "ND", "KP_SUM", "CP", "C9", "ISN",
+    "F10.7_OBS_CENTER81", "F10.7_OBS_LAST81", "F10.7_ADJ_CENTER81", "F10.7_ADJ_LAST81"};
+
 /// The roles of the header's columns, or none when a required column is
 /// missing. The fallback names count only when the preferred name is absent.
-std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header) {
+/// The optional columns get a role only when `with_extras` is set, so that a
+/// caller who does not want them reads no further along a row than it needs.
+std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_extras) {
   using Kind = ColumnRole::Kind;
   const auto date = header.find("DATE");
   const auto obs = header.find_first_of({"F10.7_OBS", "F10.7"});
@@ -121,6 +130,11 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header) {
     assign((*ap_3hr)[slot], Kind::ap_3hr, slot);
     assign((*kp_3hr)[slot], Kind::kp_3hr, slot);
   }
+  if (!with_extras) return roles;
+  for (std::size_t extra = 0; extra < extra_names.size(); ++extra) {
+    if (const auto position = header.find(extra_names[extra])) assign(*position, Kind::extra, extra);
+  }
+  if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
   return roles;
 }
 
@@ -214,9 +228,29 @@ struct EightValues {
   }
 };
 
+/// The data type a trimmed F10.7_DATA_TYPE field names.
+F107DataType parse_data_type(std::string_view field) noexcept {
+  if (field == "OBS") return F107DataType::observed;
+  if (field == "INT") return F107DataType::interpolated;
+  if (field == "PRD") return F107DataType::predicted_daily;
+  if (field == "PRM") return F107DataType::predicted_monthly;
+  return F107DataType::unknown;
+}
+
+/// An extras entry with every value absent, for a row about to be read.
+CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
+  CelestrakRowExtras extras;
+  extras.values.fill(std::numeric_limits<double>::quiet_NaN());
+  extras.data_type = F107DataType::unknown;
+  extras.row = row;
+  return extras;
+}
+
 /// Reads the fields of a trimmed `line` that the roles name into `record`
-/// and returns the date text. A field the row lacks reads as empty text.
-std::string_view read_row(std::string_view line, const ColumnRoles& roles, DailyIndices& record) noexcept {
+/// (and `extras`, which the roles name only when it is given) and returns
+/// the date text. A field the row lacks reads as empty text.
+std::string_view read_row(std::string_view line, const ColumnRoles& roles, DailyIndices& record,
+                          CelestrakRowExtras* extras) noexcept {
   using Kind = ColumnRole::Kind;
   std::string_view date;
   EightValues ap_3hr, kp_3hr;
@@ -224,9 +258,11 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
   const char* const end = p + line.size();
   for (const ColumnRole role : roles) {
     const char* field_end;
-    if (role.kind == Kind::ignored || role.kind == Kind::date) {
+    if (role.kind == Kind::ignored || role.kind == Kind::date || role.kind == Kind::data_type) {
       field_end = find_comma(p, end);
-      if (role.kind == Kind::date) date = {p, static_cast<std::size_t>(field_end - p)};
+      const std::string_view field{p, static_cast<std::size_t>(field_end - p)};
+      if (role.kind == Kind::date) date = field;
+      if (role.kind == Kind::data_type) extras->data_type = parse_data_type(text::trim(field));
     } else {
       const ValueField field = read_value_field(p, end);
       field_end = field.end;
@@ -236,6 +272,9 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
         case Kind::ap_daily: record.ap_daily = field.value; break;
         case Kind::ap_3hr: ap_3hr.set(role.slot, field.value); break;
         case Kind::kp_3hr: kp_3hr.set(role.slot, field.value); break;
+        case Kind::extra:
+          extras->values[role.slot] = field.value.value_or(std::numeric_limits<double>::quiet_NaN());
+          break;
         default: break;
       }
     }
@@ -247,27 +286,36 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
   return date;
 }
 
-}  // namespace
-
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content) {
+Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<CelestrakRowExtras>* extras) {
   if (!text::is_valid_utf8(content)) return DataError::invalid_csv_header();
   text::LineCursor lines(content);
   std::string_view line;
   if (!lines.next(line)) return DataError::invalid_csv_header();
-  const auto roles = resolve_columns(HeaderIndex(line));
+  const auto roles = resolve_columns(HeaderIndex(line), extras != nullptr);
   if (!roles) return DataError::invalid_csv_header();
 
   std::vector<DailyIndices> records;
-  records.reserve(content.size() / 96);  // a CelesTrak row is 100-120 bytes
+  constexpr std::size_t shortest_row_bytes = 96;  // a CelesTrak row is 100-120 bytes
+  records.reserve(content.size() / shortest_row_bytes);
+  if (extras) extras->reserve(content.size() / shortest_row_bytes);
   while (lines.next(line)) {
     line = text::trim(line);
     if (line.empty()) continue;
     DailyIndices& record = records.emplace_back();
-    const auto date = parse_csv_date(read_row(line, *roles, record));
+    CelestrakRowExtras* row_extras = extras ? &extras->emplace_back(absent_extras(lines.line_number())) : nullptr;
+    const auto date = parse_csv_date(read_row(line, *roles, record, row_extras));
     if (!date) return DataError::parse(lines.line_number(), "invalid date");
     record.date = *date;
   }
   return records;
+}
+
+}  // namespace
+
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content) { return read(content, nullptr); }
+
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras) {
+  return read(content, &extras);
 }
 
 }  // namespace sunindex

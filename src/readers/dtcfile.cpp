@@ -13,25 +13,43 @@ constexpr fixed_columns::DateLayout layout{
     .typical_line_bytes = 110};
 constexpr std::size_t first_hour = 13;
 constexpr std::size_t hour_width = 4;
-constexpr std::size_t hours_per_day = 24;
 
-/// The mean of the line's 24 hourly values. Four-character integers sum
-/// exactly, so the mean is the double nearest to the true mean.
-std::optional<DataError> read_values(std::string_view line, std::uint64_t row, DailyIndices& record) {
-  double sum = 0.0;
-  for (std::size_t hour = 0; hour < hours_per_day; ++hour) {
+/// Reads the line's 24 hourly values into `hours`, or returns its error.
+std::optional<DataError> read_hours(std::string_view line, std::uint64_t row, HourlyDtc& hours) {
+  for (std::size_t hour = 0; hour < hours.size(); ++hour) {
     auto value = fixed_columns::parse_int_column(line, first_hour + hour_width * hour, hour_width, row, "Dtc");
     if (!value.ok()) return std::move(value.error());
-    sum += value.value();
+    hours[hour] = value.value();
   }
-  record.dtc = sum / double(hours_per_day);
   return std::nullopt;
+}
+
+/// The mean of 24 hourly values. Four-character integers sum exactly, so the
+/// mean is the double nearest to the true mean.
+double daily_mean(const HourlyDtc& hours) noexcept {
+  double sum = 0.0;
+  for (const double value : hours) sum += value;
+  return sum / double(hours.size());
+}
+
+Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<HourlyDtc>* hourly) {
+  if (hourly) hourly->reserve(content.size() / layout.typical_line_bytes);
+  return fixed_columns::read_dated_lines(
+      content, layout, [hourly](std::string_view line, std::uint64_t row, DailyIndices& record) {
+        HourlyDtc hours;
+        if (auto error = read_hours(line, row, hours)) return error;
+        record.dtc = daily_mean(hours);
+        if (hourly) hourly->push_back(hours);
+        return std::optional<DataError>{};
+      });
 }
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) {
-  return fixed_columns::read_dated_lines(content, layout, read_values);
+Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) { return read(content, nullptr); }
+
+Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content, std::vector<HourlyDtc>& hourly) {
+  return read(content, &hourly);
 }
 
 }  // namespace sunindex

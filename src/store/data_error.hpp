@@ -41,18 +41,18 @@ class DataError {
 };
 
 /// A value or the error that prevented it.
-template <class T>
+template <class T, class Error = DataError>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::move(value)) {}
-  Result(DataError error) : state_(std::move(error)) {}
+  Result(Error error) : state_(std::move(error)) {}
 
   bool ok() const noexcept { return state_.index() == 0; }
   T& value() noexcept { return *std::get_if<0>(&state_); }
-  DataError& error() noexcept { return *std::get_if<1>(&state_); }
+  Error& error() noexcept { return *std::get_if<1>(&state_); }
 
  private:
-  std::variant<T, DataError> state_;
+  std::variant<T, Error> state_;
 };
 
 }  // namespace sunindex

@@ -1,23 +1,44 @@
 // The companion's native module: a thin binding of the timeline and the
 // model inputs. Multi-phase initialisation with no module state.
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "python_common/guard.hpp"
+#include "tools_binding/arrays.hpp"
+#include "tools_binding/epoch_ticks.hpp"
+#include "tools_binding/timeline_object.hpp"
 
+namespace sunindex::tools_python {
 namespace {
 
+int execute(PyObject* module) noexcept {
+  return python::guarded<int>(-1, [&] {
+    if (!load_numpy() || !load_datetime()) return -1;
+    PyRef type = create_timeline_type(module);
+    if (!type) return -1;
+    return PyModule_AddObjectRef(module, "Timeline", type.get());
+  });
+}
+
+PyMethodDef module_methods[] = {
+    {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_timeline)), METH_FASTCALL,
+     "load(csv, solfsmy, dtcfile) -> Timeline, from the files' contents as bytes or None"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute)},
 #if PY_VERSION_HEX >= 0x030C0000
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    // NumPy and datetime's C API table are shared by the whole process.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
 #endif
     {0, nullptr},
 };
 
 PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, "sunindex_tools._native", "Native part of sunindex_tools.", 0, nullptr,
+    PyModuleDef_HEAD_INIT, "sunindex_tools._native", "Native part of sunindex_tools.", 0, module_methods,
     module_slots,          nullptr,                  nullptr,                          nullptr,
 };
 
 }  // namespace
+}  // namespace sunindex::tools_python
 
-PyMODINIT_FUNC PyInit__native() noexcept { return PyModuleDef_Init(&module_definition); }
+PyMODINIT_FUNC PyInit__native() noexcept { return PyModuleDef_Init(&sunindex::tools_python::module_definition); }

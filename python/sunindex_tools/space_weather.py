@@ -1,0 +1,254 @@
+"""`SpaceWeather`: the three published files on one daily timeline, and the
+inputs of NRLMSISE-00/MSIS and JB2008 at any epoch."""
+
+from __future__ import annotations
+
+import datetime as _dt
+import os
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any, Union
+
+import numpy as np
+
+from . import _native
+from ._epochs import Ticks, to_ticks
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+#: The files a SpaceWeather is made from, by the keyword that names each.
+SOURCE_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
+_EPOCH = _dt.date(1970, 1, 1)
+_JB2008_KEYS = ("f10", "f10b", "s10", "s10b", "xm10", "xm10b", "y10", "y10b", "dstdtc")
+
+
+def _date(day_number: int | None) -> _dt.date | None:
+    return None if day_number is None else _EPOCH + _dt.timedelta(days=day_number)
+
+
+@dataclass(frozen=True)
+class Source:
+    """One loaded file: where it was read from and the days its rows cover."""
+
+    path: Path
+    first: _dt.date | None
+    last: _dt.date | None
+
+
+class SpaceWeather:
+    """The CelesTrak CSV, SOLFSMY.TXT and DTCFILE.TXT (any of them) on one
+    dense timeline of UTC days, with model inputs at any epoch.
+
+    Make one with `SpaceWeather.load`. Days are found by their date, never
+    by a row position; a value a file does not give is NaN, never a
+    substitute. The object is immutable: any number of threads may compute
+    from it at once, and it pickles as the files' own bytes.
+    """
+
+    def __init__(self, contents: dict[str, tuple[Path, bytes]]):
+        """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
+        if not contents:
+            raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
+        self._contents = contents
+        try:
+            self._timeline = _native.load(*(contents[key][1] if key in contents else None for key in SOURCE_NAMES))
+        except ValueError as error:
+            key, message = error.args
+            raise ValueError(f"{contents[key][0]}: {message}") from None
+        summary = self._timeline.summary()
+        self._coverage = {key: summary[key] for key in ("msis", "jb2008", "timeline")}
+        self._sources = {
+            key: Source(path, *map(_date, summary["spans"][key] or (None, None)))
+            for key, (path, _) in contents.items()
+        }
+        self._last_observed = _date(summary["last_observed"])
+        self._first_predicted = _date(summary["first_predicted"])
+
+    @classmethod
+    def load(
+        cls, csv: PathLike | None = None, solfsmy: PathLike | None = None, dtcfile: PathLike | None = None
+    ) -> SpaceWeather:
+        """Reads any subset of the three files.
+
+        `csv` is a CelesTrak daily-index CSV (SW-All.csv), `solfsmy` a
+        SOLFSMY.TXT and `dtcfile` a DTCFILE.TXT; each a `str` or path-like.
+        Raises FileNotFoundError (or another OSError) naming a file that
+        cannot be read, and ValueError naming the file and the row of bad
+        content.
+        """
+        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile}
+        contents = {}
+        for key, path in given.items():
+            if path is not None:
+                path = Path(os.fspath(path))
+                contents[key] = (path, path.read_bytes())
+        return cls(contents)
+
+    # -- What was loaded
+
+    @property
+    def sources(self) -> dict[str, Source]:
+        """The loaded files by keyword ("csv", "solfsmy", "dtcfile")."""
+        return dict(self._sources)
+
+    @property
+    def span(self) -> tuple[_dt.date, _dt.date] | None:
+        """The first and last day of the timeline: every file's rows together."""
+        span = self._coverage["timeline"]
+        return None if span is None else (_date(span[0]), _date(span[1]))
+
+    @property
+    def last_observed(self) -> _dt.date | None:
+        """The last CSV day whose F10.7 is observed ("OBS")."""
+        return self._last_observed
+
+    @property
+    def first_predicted(self) -> _dt.date | None:
+        """The first CSV day whose F10.7 is predicted ("PRD", else "PRM")."""
+        return self._first_predicted
+
+    def __repr__(self) -> str:
+        parts = [
+            f"{key}={str(source.path)!r} ({source.first} to {source.last})" for key, source in self._sources.items()
+        ]
+        if self._last_observed is not None:
+            parts.append(f"last observed {self._last_observed}")
+        return f"SpaceWeather({', '.join(parts)})"
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (SpaceWeather, (self._contents,))
+
+    # -- Model inputs
+
+    def msis_inputs(self, epochs: Any, *, burst_limit: float | None = None) -> dict[str, Any]:
+        """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
+
+        - `f107`: observed F10.7 of the previous UTC day;
+        - `f107a`: the file's F10.7_OBS_CENTER81 of the day;
+        - `ap`, shape (N, 7): daily Ap, the ap of the epoch's 3-hour slot and of
+          the three slots before it, then the means of the eight slots 12-33 h
+          and 36-57 h before;
+        - `data_type`: the least certain F10.7_DATA_TYPE ("OBS" < "INT" < "PRD")
+          among the days used; "" when the file does not say.
+
+        `burst_limit` (pymsis uses 400.0): a previous-day flux <= 0 or above it
+        is replaced by that day's F10.7_OBS_CENTER81. Monthly predicted rows
+        never feed an input.
+
+        Epochs: a `datetime` (aware converted to UTC, naive taken as UTC), a
+        `date` (its midnight), an ISO 8601 string, a `numpy.datetime64` scalar
+        or array of any unit, pandas timestamps, or a list of these. A scalar
+        gives scalars (and `ap` of shape (7,)); NaT gives NaN. An epoch whose
+        UTC day lies outside the CSV's daily rows raises ValueError.
+        """
+        limit = None if burst_limit is None else float(burst_limit)
+        if type(epochs) is _dt.datetime:  # the propagator's one-step call: no arrays in
+            result = self._timeline.msis_at(epochs, limit)
+            if result is None:
+                self._raise_outside("msis", epochs.isoformat())
+            return result
+        ticks = to_ticks(epochs)
+        f107, f107a, ap, data_type, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit)
+        self._check_inside("msis", ticks, outside)
+        return _shaped({"f107": f107, "f107a": f107a, "ap": ap, "data_type": data_type}, ticks)
+
+    def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
+        """JB2008 inputs at `epochs`, from SOLFSMY.TXT and DTCFILE.TXT.
+
+        `f10`, `f10b` (F81c), `s10`, `s10b` (S81c) of the previous UTC day,
+        `xm10`, `xm10b` two days back, `y10`, `y10b` five days back; a SOLFSMY
+        value below 40 is missing (the file writes 0.0 for none). `dstdtc` is
+        the hourly Dtc linearly interpolated to the epoch, the next day's
+        first value serving after 23:00; NaN where a value it needs is absent.
+        Epochs as in `msis_inputs`; the UTC day must lie in both files.
+        """
+        ticks = to_ticks(epochs)
+        *columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
+        self._check_inside("jb2008", ticks, outside)
+        return _shaped(dict(zip(_JB2008_KEYS, columns)), ticks)
+
+    def daily(self, epochs: Any) -> dict[str, Any]:
+        """Every daily column of each epoch's UTC day, as the files write them.
+
+        `date` (datetime64[D]); from the CSV `f107_obs`, `f107_adj`,
+        `f107_data_type` ("OBS", "INT", "PRD", "PRM" or ""), the four 81-day
+        means `f107_obs_center81`, `f107_obs_last81`, `f107_adj_center81`,
+        `f107_adj_last81`, `ap` (N, 8), `ap_avg`, `kp` (N, 8) and `kp_sum`
+        (Kp x 10, as the file writes it), `cp`, `c9`, `isn`, `bsrn`, `nd`, and
+        `monthly` (the row is a monthly prediction); from SOLFSMY `f10`,
+        `f81c`, `s10`, `s81c`, `m10`, `m81c`, `y10`, `y81c` and `ssrc` (its
+        source flags); from DTCFILE `dtc` (N, 24), 00 UT first. NaN where a
+        file has no value. The day must lie on the timeline.
+        """
+        ticks = to_ticks(epochs)
+        columns, outside = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
+        self._check_inside("timeline", ticks, outside)
+        columns["date"] = columns.pop("day").view("M8[D]")
+        order = ["date"] + [key for key in columns if key != "date"]
+        return _shaped({key: columns[key] for key in order}, ticks)
+
+    def to_pandas(self) -> Any:
+        """Every day of the timeline as a pandas DataFrame indexed by date.
+
+        The 3-hourly and hourly columns are spread out as `ap1`..`ap8`,
+        `kp1`..`kp8` and `dtc00`..`dtc23`. Needs pandas: `pip install
+        "sunindex[pandas]"`.
+        """
+        try:
+            import pandas as pd
+        except ImportError:
+            raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]"') from None
+        span = self._coverage["timeline"]
+        days = np.arange(span[0], span[1] + 1, dtype=np.int64).view("M8[D]")
+        columns = self.daily(days)
+        index = pd.DatetimeIndex(columns.pop("date"), name="date")
+        flat: dict[str, Any] = {}
+        for key, values in columns.items():
+            if values.ndim == 1:
+                flat[key] = values
+            else:
+                width = 2 if values.shape[1] > 9 else 1
+                first = 0 if key == "dtc" else 1
+                for i in range(values.shape[1]):
+                    flat[f"{key}{i + first:0{width}d}"] = values[:, i]
+        return pd.DataFrame(flat, index=index)
+
+    # -- Coverage
+
+    def _check_inside(self, kind: str, ticks: Ticks, outside: int) -> None:
+        if outside >= 0:
+            self._raise_outside(kind, ticks.text(outside))
+
+    def _raise_outside(self, kind: str, epoch: str) -> None:
+        span = self._coverage[kind]
+        what = {
+            "msis": "the daily rows of the CelesTrak CSV",
+            "jb2008": "the days both SOLFSMY.TXT and DTCFILE.TXT cover",
+            "timeline": "the days of the loaded files",
+        }[kind]
+        if span is None:
+            needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
+            raise ValueError(f"epoch {epoch}: no daily rows to compute from; load {needs} with rows")
+        raise ValueError(f"epoch {epoch} is outside {what}: {_date(span[0])} to {_date(span[1])}")
+
+
+def _shaped(columns: dict[str, np.ndarray], ticks: Ticks) -> dict[str, Any]:
+    """The columns shaped like the epochs: scalars for a scalar epoch."""
+    if ticks.scalar:
+        return {key: _scalar(values[0]) for key, values in columns.items()}
+    n = len(ticks.ticks)
+    if ticks.shape == (n,):
+        return columns
+    return {key: values.reshape(ticks.shape + values.shape[1:]) for key, values in columns.items()}
+
+
+def _scalar(value: Any) -> Any:
+    if isinstance(value, np.ndarray):
+        return value
+    if isinstance(value, np.str_):
+        return str(value)
+    if isinstance(value, np.floating):
+        return float(value)
+    if isinstance(value, np.bool_):
+        return bool(value)
+    return value

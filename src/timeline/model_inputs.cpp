@@ -1,0 +1,235 @@
+#include "timeline/model_inputs.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace sunindex::timeline {
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+/// The text of each F107DataType; nothing for unknown.
+constexpr std::array<std::array<char, 3>, 5> type_names{
+    {{0, 0, 0}, {'O', 'B', 'S'}, {'I', 'N', 'T'}, {'P', 'R', 'D'}, {'P', 'R', 'M'}}};
+
+/// How uncertain a day's values are, or 0 when they feed no input.
+std::uint8_t uncertainty(F107DataType type) noexcept {
+  return type == F107DataType::predicted_monthly ? 0 : static_cast<std::uint8_t>(type);
+}
+
+/// Writes the type's name as UCS-4, the layout of NumPy's "<U3".
+void write_type(char32_t* out, std::size_t type) noexcept {
+  for (std::size_t i = 0; i < 3; ++i) out[i] = static_cast<char32_t>(type_names[type][i]);
+}
+
+/// Writes four flags as UCS-4; a space, which pads a short field, ends the text.
+void write_flags(char32_t* out, const std::array<char, 4>& flags) noexcept {
+  for (std::size_t i = 0; i < flags.size(); ++i) out[i] = flags[i] == ' ' ? 0 : static_cast<char32_t>(flags[i]);
+}
+
+/// `source[first + i]` for i in [0, count), NaN where that lies off the timeline.
+std::vector<double> days_of(const Timeline& timeline, const double* source, std::int64_t first, std::size_t count,
+                            std::size_t per_day = 1) {
+  std::vector<double> days(count * per_day, nan);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (const auto at = timeline.index_of(first + static_cast<std::int64_t>(i))) {
+      std::copy_n(source + *at * per_day, per_day, days.begin() + i * per_day);
+    }
+  }
+  return days;
+}
+
+/// The mean of `slots[g-7 .. g]` for each g, NaN where one is missing or
+/// lies before the first. The values are integers or halves, so the sum and
+/// the mean are exact whatever the order.
+std::vector<double> trailing_means_of_eight(const std::vector<double>& slots) {
+  std::vector<double> means(slots.size(), nan);
+  for (std::size_t g = 7; g < slots.size(); ++g) {
+    double sum = 0.0;
+    for (std::size_t k = g - 7; k <= g; ++k) sum += slots[k];
+    means[g] = sum / 8.0;
+  }
+  return means;
+}
+
+/// Whether an epoch's day lies in `coverage`; NaT lies everywhere.
+bool outside(const std::optional<DaySpan>& coverage, std::int64_t day) noexcept {
+  return !coverage || !coverage->contains(day);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// NRLMSISE-00 / MSIS
+
+MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_span()) {
+  if (!coverage_) return;
+  origin_ = coverage_->first - history_days;
+  const auto days = static_cast<std::size_t>(coverage_->last - origin_ + 1);
+  f107_obs_ = days_of(timeline, timeline.column(Column::f107_obs), origin_, days);
+  f107_center81_ = days_of(timeline, timeline.column(Column::f107_obs_center81), origin_, days);
+  ap_avg_ = days_of(timeline, timeline.column(Column::ap_avg), origin_, days);
+  ap_ = days_of(timeline, timeline.ap_3hr(), origin_, days, 8);
+
+  // A monthly prediction inside the daily span feeds nothing: clear its day.
+  std::vector<std::uint8_t> type(days, 0);
+  for (std::size_t i = 0; i < days; ++i) {
+    const auto at = timeline.index_of(origin_ + static_cast<std::int64_t>(i));
+    if (!at) continue;
+    type[i] = uncertainty(timeline.data_type()[*at]);
+    if (timeline.data_type()[*at] == F107DataType::predicted_monthly) {
+      f107_obs_[i] = f107_center81_[i] = ap_avg_[i] = nan;
+      std::fill_n(ap_.begin() + 8 * i, 8, nan);
+    }
+  }
+  ap_mean8_ = trailing_means_of_eight(ap_);
+  type_3days_.assign(days, 0);
+  type_4days_.assign(days, 0);
+  for (std::size_t i = history_days; i < days; ++i) {
+    type_3days_[i] = std::max({type[i], type[i - 1], type[i - 2]});
+    type_4days_[i] = std::max(type_3days_[i], type[i - 3]);
+  }
+}
+
+std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
+                                const MsisOutput& out) const noexcept {
+  const bool filter_bursts = burst_limit.has_value();
+  const double limit = burst_limit.value_or(0.0);
+  for (std::size_t e = 0; e < epochs.count; ++e) {
+    double* const ap = out.ap + 7 * e;
+    if (epochs.ticks[e] == not_a_time) {
+      out.f107[e] = out.f107a[e] = nan;
+      std::fill_n(ap, 7, nan);
+      write_type(out.data_type + 3 * e, 0);
+      continue;
+    }
+    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+    if (outside(coverage_, day)) return e;
+    const auto d = static_cast<std::size_t>(day - origin_);
+    const int slot = slot_of(epochs.clock, ticks_in_day);
+    const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
+
+    double f107 = f107_obs_[d - 1];
+    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) f107 = f107_center81_[d - 1];
+    out.f107[e] = f107;
+    out.f107a[e] = f107_center81_[d];
+    ap[0] = ap_avg_[d];
+    ap[1] = ap_[g];
+    ap[2] = ap_[g - 1];
+    ap[3] = ap_[g - 2];
+    ap[4] = ap_[g - 3];
+    ap[5] = ap_mean8_[g - 4];
+    ap[6] = ap_mean8_[g - 12];
+    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
+    write_type(out.data_type + 3 * e, slot < 3 ? type_4days_[d] : type_3days_[d]);
+  }
+  return all_inside;
+}
+
+// ---------------------------------------------------------------------------
+// JB2008
+
+namespace {
+
+/// A SOLFSMY column with every value below 40 made missing, as the model's
+/// own driver does: the file writes 0.0 where it has no value.
+std::vector<double> solar_index(const Timeline& timeline, Column column, std::int64_t first, std::size_t days) {
+  std::vector<double> values = days_of(timeline, timeline.column(column), first, days);
+  for (double& value : values) {
+    if (value < 40.0) value = nan;
+  }
+  return values;
+}
+
+}  // namespace
+
+Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
+  const auto solfsmy = timeline.span(Source::solfsmy);
+  const auto dtcfile = timeline.span(Source::dtcfile);
+  if (!solfsmy || !dtcfile) return;
+  const DaySpan both{std::max(solfsmy->first, dtcfile->first), std::min(solfsmy->last, dtcfile->last)};
+  if (both.first > both.last) return;
+  coverage_ = both;
+
+  origin_ = both.first - lag_days;
+  const auto days = static_cast<std::size_t>(both.last - origin_ + 1);
+  f10_ = solar_index(timeline, Column::f10, origin_, days);
+  f81c_ = solar_index(timeline, Column::f81c, origin_, days);
+  s10_ = solar_index(timeline, Column::s10, origin_, days);
+  s81c_ = solar_index(timeline, Column::s81c, origin_, days);
+  m10_ = solar_index(timeline, Column::m10, origin_, days);
+  m81c_ = solar_index(timeline, Column::m81c, origin_, days);
+  y10_ = solar_index(timeline, Column::y10, origin_, days);
+  y81c_ = solar_index(timeline, Column::y81c, origin_, days);
+
+  // One day past the coverage, for the hour between 23:00 and midnight.
+  dtc_origin_ = both.first;
+  dtc_ = days_of(timeline, timeline.dtc_hourly(), dtc_origin_, static_cast<std::size_t>(both.last - both.first + 2), 24);
+}
+
+std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
+  for (std::size_t e = 0; e < epochs.count; ++e) {
+    if (epochs.ticks[e] == not_a_time) {
+      for (double* column : {out.f10, out.f10b, out.s10, out.s10b, out.xm10, out.xm10b, out.y10, out.y10b, out.dstdtc}) {
+        column[e] = nan;
+      }
+      continue;
+    }
+    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+    if (outside(coverage_, day)) return e;
+    const auto d = static_cast<std::size_t>(day - origin_);
+    out.f10[e] = f10_[d - 1];
+    out.f10b[e] = f81c_[d - 1];
+    out.s10[e] = s10_[d - 1];
+    out.s10b[e] = s81c_[d - 1];
+    out.xm10[e] = m10_[d - 2];
+    out.xm10b[e] = m81c_[d - 2];
+    out.y10[e] = y10_[d - 5];
+    out.y10b[e] = y81c_[d - 5];
+
+    // Hour k's value holds at k:00 exactly; between hours it is interpolated
+    // towards the next one, which after 23:00 is the next day's first.
+    const int hour = epochs.clock.part_of_day(ticks_in_day, 24);
+    const std::size_t h = 24 * static_cast<std::size_t>(day - dtc_origin_) + static_cast<std::size_t>(hour);
+    const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
+    out.dstdtc[e] = fraction == 0.0 ? dtc_[h] : dtc_[h] + fraction * (dtc_[h + 1] - dtc_[h]);
+  }
+  return all_inside;
+}
+
+// ---------------------------------------------------------------------------
+// Daily lookup
+
+std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept {
+  for (std::size_t e = 0; e < epochs.count; ++e) {
+    if (epochs.ticks[e] == not_a_time) {
+      for (double* column : out.columns) column[e] = nan;
+      std::fill_n(out.ap_3hr + 8 * e, 8, nan);
+      std::fill_n(out.kp_3hr + 8 * e, 8, nan);
+      std::fill_n(out.dtc_hourly + 24 * e, 24, nan);
+      write_type(out.data_type + 3 * e, 0);
+      std::fill_n(out.solfsmy_source + 4 * e, 4, 0);
+      out.monthly[e] = false;
+      out.day[e] = not_a_time;
+      continue;
+    }
+    const std::int64_t day = epochs.clock.split(epochs.ticks[e]).day;
+    const auto at = timeline.index_of(day);
+    if (!at) return e;
+    const std::size_t i = *at;
+    for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = timeline.column(static_cast<Column>(c))[i];
+    std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap_3hr + 8 * e);
+    std::copy_n(timeline.kp_3hr() + 8 * i, 8, out.kp_3hr + 8 * e);
+    std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc_hourly + 24 * e);
+    // The file's own type, monthly predictions included, is what a day shows.
+    const F107DataType type = timeline.data_type()[i];
+    write_type(out.data_type + 3 * e, static_cast<std::size_t>(type));
+    write_flags(out.solfsmy_source + 4 * e, timeline.solfsmy_source()[i]);
+    out.monthly[e] = type == F107DataType::predicted_monthly;
+    out.day[e] = day;
+  }
+  return all_inside;
+}
+
+}  // namespace sunindex::timeline

@@ -1,0 +1,106 @@
+#pragma once
+
+// The inputs of the thermosphere models at epochs: NRLMSISE-00/MSIS from the
+// CelesTrak CSV, JB2008 from SOLFSMY.TXT and DTCFILE.TXT, and the plain
+// lookup of a day's every column. Each is a table laid out once per timeline
+// and a loop over epochs that touches nothing else, so that callers can run
+// it without holding any lock.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "timeline/epoch.hpp"
+#include "timeline/timeline.hpp"
+
+namespace sunindex::timeline {
+
+/// Epochs as ticks of one clock; not_a_time gives a row of NaN.
+struct Epochs {
+  const std::int64_t* ticks;
+  std::size_t count;
+  TickClock clock;
+};
+
+/// What compute() returns when every epoch lies inside the coverage.
+inline constexpr std::size_t all_inside = std::numeric_limits<std::size_t>::max();
+
+struct MsisOutput {
+  double* f107;       // count values
+  double* f107a;      // count values
+  double* ap;         // count rows of 7
+  char32_t* data_type;  // count rows of 3 UCS-4 characters: "OBS", "INT", "PRD", or none if unknown
+};
+
+/// NRLMSISE-00/MSIS inputs: f107 = F10.7_OBS of the previous UTC day,
+/// f107a = F10.7_OBS_CENTER81 of the day, ap = daily Ap, the ap of the
+/// current slot and the three before it, then the means of the eight slots
+/// 12-33 h and 36-57 h before. Monthly prediction rows feed nothing.
+class MsisInputs {
+ public:
+  explicit MsisInputs(const Timeline& timeline);
+
+  /// The days an epoch may fall on: the CSV's daily rows; none without them.
+  std::optional<DaySpan> coverage() const noexcept { return coverage_; }
+
+  /// Fills `out` for each epoch. With a burst limit, a previous-day flux
+  /// <= 0 or above it is replaced by that day's centred 81-day mean. Returns
+  /// the index of the first epoch whose day lies outside coverage(), where
+  /// it stops, or all_inside.
+  std::size_t compute(const Epochs& epochs, std::optional<double> burst_limit, const MsisOutput& out) const noexcept;
+
+ private:
+  static constexpr std::int64_t history_days = 3;  // the oldest slot used lies 3 days back
+
+  std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
+  std::optional<DaySpan> coverage_;
+  std::vector<double> f107_obs_, f107_center81_, ap_avg_;  // per day
+  std::vector<double> ap_, ap_mean8_;  // per slot; ap_mean8_[g] is the mean of ap_[g-7 .. g]
+  std::vector<std::uint8_t> type_3days_, type_4days_;  // least certain type of days d-2..d and d-3..d
+};
+
+struct Jb2008Output {
+  double *f10, *f10b, *s10, *s10b, *xm10, *xm10b, *y10, *y10b, *dstdtc;  // count values each
+};
+
+/// JB2008 inputs: F10, S10 and their 81-day centred values 1 day back, M10
+/// 2 days back, Y10 5 days back (SOLFSMY; a value below 40 is missing), and
+/// DSTDTC interpolated between the hourly Dtc values of the epoch's day.
+class Jb2008Inputs {
+ public:
+  explicit Jb2008Inputs(const Timeline& timeline);
+
+  /// The days both SOLFSMY and DTCFILE cover; none unless both have rows.
+  std::optional<DaySpan> coverage() const noexcept { return coverage_; }
+
+  /// As MsisInputs::compute.
+  std::size_t compute(const Epochs& epochs, const Jb2008Output& out) const noexcept;
+
+ private:
+  static constexpr std::int64_t lag_days = 5;  // Y10's lag, the longest
+
+  std::int64_t origin_ = 0;  // the day of index 0 of the SOLFSMY tables
+  std::int64_t dtc_origin_ = 0;  // the day of the first hourly value
+  std::optional<DaySpan> coverage_;
+  std::vector<double> f10_, f81c_, s10_, s81c_, m10_, m81c_, y10_, y81c_;
+  std::vector<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
+};
+
+struct DailyOutput {
+  double* columns[column_count];  // count values each
+  double* ap_3hr;                 // count rows of 8
+  double* kp_3hr;                 // count rows of 8
+  double* dtc_hourly;             // count rows of 24
+  char32_t* data_type;            // count rows of 3 characters
+  char32_t* solfsmy_source;       // count rows of 4 characters
+  bool* monthly;                  // count values: the CSV row is a monthly prediction
+  std::int64_t* day;              // count values: the UTC day, not_a_time for NaT
+};
+
+/// Every column of each epoch's UTC day, which must lie on the timeline.
+/// Returns as MsisInputs::compute.
+std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept;
+
+}  // namespace sunindex::timeline

@@ -1,0 +1,129 @@
+#pragma once
+
+// The three files on one dense daily timeline: one row per UTC day from the
+// earliest to the latest date any file holds, every value a double (NaN when
+// absent), so that a day is found by its number and never by a row position.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "readers/celestrak_csv.hpp"
+#include "store/data_error.hpp"
+
+namespace sunindex::timeline {
+
+/// The files a timeline is made from.
+enum class Source : std::uint8_t {
+  csv,      // the CelesTrak daily-index CSV
+  solfsmy,  // SOLFSMY.TXT
+  dtcfile,  // DTCFILE.TXT
+  count,    // not a source
+};
+inline constexpr std::size_t source_count = static_cast<std::size_t>(Source::count);
+
+/// The one-value-per-day columns.
+enum class Column : std::uint8_t {
+  f107_obs,           // CSV F10.7_OBS
+  f107_adj,           // CSV F10.7_ADJ
+  f107_obs_center81,  // CSV F10.7_OBS_CENTER81
+  f107_obs_last81,    // CSV F10.7_OBS_LAST81
+  f107_adj_center81,  // CSV F10.7_ADJ_CENTER81
+  f107_adj_last81,    // CSV F10.7_ADJ_LAST81
+  ap_avg,             // CSV AP_AVG
+  kp_sum,             // CSV KP_SUM
+  cp,                 // CSV CP
+  c9,                 // CSV C9
+  isn,                // CSV ISN
+  bsrn,               // CSV BSRN
+  nd,                 // CSV ND
+  f10,                // SOLFSMY F10
+  f81c,               // SOLFSMY F81c
+  s10,                // SOLFSMY S10
+  s81c,               // SOLFSMY S81c
+  m10,                // SOLFSMY M10
+  m81c,               // SOLFSMY M81c
+  y10,                // SOLFSMY Y10
+  y81c,               // SOLFSMY Y81c
+  count,              // not a column
+};
+inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::count);
+
+/// Inclusive range of day numbers (days since 1970-01-01).
+struct DaySpan {
+  std::int64_t first;
+  std::int64_t last;
+  bool contains(std::int64_t day) const noexcept { return first <= day && day <= last; }
+};
+
+/// Why a timeline could not be made: which file, and its error's text.
+struct LoadError {
+  Source source;
+  std::string text;
+};
+
+/// The whole content of each file given; an absent one adds nothing.
+struct SourceTexts {
+  std::optional<std::string_view> csv, solfsmy, dtcfile;
+};
+
+class Timeline {
+ public:
+  /// The longest span of days a timeline holds, so that one stray date in a
+  /// file cannot make it allocate without bound (about 270 years).
+  static constexpr std::int64_t max_days = 100'000;
+
+  /// Reads every file given with the shared readers and lays their rows on
+  /// one timeline. Rows of one date in one file combine value by value, the
+  /// first row's value winning. Fails with the first file's first error, a
+  /// CSV date that is not a day of the calendar, or a span beyond max_days.
+  static Result<Timeline, LoadError> load(const SourceTexts& texts);
+
+  std::int64_t first_day() const noexcept { return first_day_; }
+  std::size_t days() const noexcept { return days_; }
+
+  /// The first and last day of a file's rows, or none if it was not loaded
+  /// or had no rows.
+  std::optional<DaySpan> span(Source source) const noexcept { return spans_[static_cast<std::size_t>(source)]; }
+  /// The span of the CSV's daily rows, its monthly predictions left out.
+  std::optional<DaySpan> daily_csv_span() const noexcept { return daily_csv_span_; }
+  std::optional<std::int64_t> last_observed() const noexcept { return last_observed_; }
+  std::optional<std::int64_t> first_predicted() const noexcept { return first_predicted_; }
+
+  /// A column, one value per day from first_day().
+  const double* column(Column c) const noexcept { return columns_.data() + static_cast<std::size_t>(c) * days_; }
+  /// The 3-hourly ap and Kp, eight per day, 00-03 UT first.
+  const double* ap_3hr() const noexcept { return ap_3hr_.data(); }
+  const double* kp_3hr() const noexcept { return kp_3hr_.data(); }
+  /// The hourly Dtc, 24 per day, 00 UT first.
+  const double* dtc_hourly() const noexcept { return dtc_hourly_.data(); }
+  const F107DataType* data_type() const noexcept { return data_type_.data(); }
+  /// SOLFSMY's source flags, four per day, spaces where there is no row.
+  const std::array<char, 4>* solfsmy_source() const noexcept { return solfsmy_source_.data(); }
+
+  /// The index of `day` in the columns, or none outside the timeline.
+  std::optional<std::size_t> index_of(std::int64_t day) const noexcept {
+    if (day < first_day_ || day - first_day_ >= static_cast<std::int64_t>(days_)) return std::nullopt;
+    return static_cast<std::size_t>(day - first_day_);
+  }
+
+ private:
+  friend class TimelineBuilder;
+  Timeline() = default;
+
+  std::int64_t first_day_ = 0;
+  std::size_t days_ = 0;
+  std::array<std::optional<DaySpan>, source_count> spans_{};
+  std::optional<DaySpan> daily_csv_span_;
+  std::optional<std::int64_t> last_observed_, first_predicted_;
+  std::vector<double> columns_;  // column_count columns of days_ values, one after another
+  std::vector<double> ap_3hr_, kp_3hr_, dtc_hourly_;
+  std::vector<F107DataType> data_type_;
+  std::vector<std::array<char, 4>> solfsmy_source_;
+};
+
+}  // namespace sunindex::timeline

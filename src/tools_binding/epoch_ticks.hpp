@@ -1,0 +1,26 @@
+#pragma once
+
+// A Python datetime or date as microseconds since 1970-01-01T00:00 UTC.
+// Only epoch_ticks.cpp sees datetime.h, whose C API table is per file.
+
+#include <cstdint>
+#include <optional>
+
+#include "python_common/py_ref.hpp"
+
+namespace sunindex::tools_python {
+
+using python::PyRef;
+
+/// Microseconds in a day: the clock of epoch_microseconds.
+inline constexpr std::int64_t microseconds_per_day = 86'400'000'000;
+
+/// Loads datetime's C API; false with the exception set.
+bool load_datetime();
+
+/// The instant of a datetime (an aware one converted to UTC, a naive one
+/// taken as UTC) or the midnight of a date; none with no exception set when
+/// `object` is neither, none with the exception set when utcoffset() fails.
+std::optional<std::int64_t> epoch_microseconds(PyObject* object);
+
+}  // namespace sunindex::tools_python

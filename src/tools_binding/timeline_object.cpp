@@ -1,0 +1,423 @@
+// The `Timeline` type: a loaded timeline and its model-input tables behind
+// one pointer, with methods that compute over arrays of epoch ticks. The
+// Python package checks and converts every argument; these methods trust
+// their shapes but never their values.
+
+#include "tools_binding/timeline_object.hpp"
+
+#include <array>
+#include <new>
+#include <memory>
+#include <utility>
+
+#include "python_common/guard.hpp"
+#include "timeline/model_inputs.hpp"
+#include "tools_binding/arrays.hpp"
+#include "tools_binding/epoch_ticks.hpp"
+
+namespace sunindex::tools_python {
+namespace {
+
+using python::guarded;
+using timeline::Column;
+using timeline::Epochs;
+using timeline::Source;
+using timeline::TickClock;
+using timeline::Timeline;
+
+/// What one object owns: immutable once made, so any number of threads may
+/// compute from it at once without the interpreter lock.
+struct Loaded {
+  Timeline timeline;
+  timeline::MsisInputs msis;
+  timeline::Jb2008Inputs jb2008;
+
+  explicit Loaded(Timeline loaded) : timeline(std::move(loaded)), msis(timeline), jb2008(timeline) {}
+};
+
+struct TimelineObject {
+  PyObject_HEAD
+  Loaded* loaded;  // owned; never null once the object is handed out
+};
+
+constexpr std::array<const char*, timeline::source_count> source_keys{"csv", "solfsmy", "dtcfile"};
+
+constexpr std::array<const char*, timeline::column_count> column_keys{
+    "f107_obs", "f107_adj", "f107_obs_center81", "f107_obs_last81", "f107_adj_center81", "f107_adj_last81",
+    "ap_avg",   "kp_sum",   "cp",                "c9",              "isn",               "bsrn",
+    "nd",       "f10",      "f81c",              "s10",             "s81c",              "m10",
+    "m81c",     "y10",      "y81c"};
+
+const Loaded& loaded_of(PyObject* self) noexcept { return *reinterpret_cast<TimelineObject*>(self)->loaded; }
+
+/// The bytes of an argument that is bytes, or none for None; false with
+/// TypeError for anything else.
+bool text_argument(PyObject* argument, std::optional<std::string_view>& text) {
+  if (argument == Py_None) return true;
+  if (!PyBytes_Check(argument)) {
+    PyErr_SetString(PyExc_TypeError, "file contents must be bytes or None");
+    return false;
+  }
+  text = std::string_view(PyBytes_AS_STRING(argument), static_cast<std::size_t>(PyBytes_GET_SIZE(argument)));
+  return true;
+}
+
+/// ValueError((source key, text)): the package names the file.
+void raise_load_error(const timeline::LoadError& error) {
+  PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(error.text.data(), static_cast<Py_ssize_t>(error.text.size())));
+  if (!text) return;
+  PyRef args = PyRef::steal(Py_BuildValue("(sO)", source_keys[static_cast<std::size_t>(error.source)], text.get()));
+  if (args) PyErr_SetObject(PyExc_ValueError, args.get());
+}
+
+/// The epoch ticks of an int64 buffer, held for as long as the view lives.
+class TickView {
+ public:
+  /// False with the exception set unless `object` is a C-contiguous int64 buffer.
+  bool open(PyObject* object) {
+    if (PyObject_GetBuffer(object, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
+    held_ = true;
+    const std::string_view format = view_.format ? view_.format : "B";
+    if (view_.itemsize != 8 || (format != "l" && format != "q" && format != "<q" && format != "=q")) {
+      PyErr_SetString(PyExc_TypeError, "epoch ticks must be a contiguous int64 array");
+      return false;
+    }
+    return true;
+  }
+  ~TickView() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+  const std::int64_t* ticks() const noexcept { return static_cast<const std::int64_t*>(view_.buf); }
+  std::size_t count() const noexcept { return static_cast<std::size_t>(view_.len / 8); }
+
+ private:
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+/// The clock argument: ticks per day, 1 to 86'400 * 10^9.
+std::optional<TickClock> clock_argument(PyObject* object) {
+  const long long ticks_per_day = PyLong_AsLongLong(object);
+  if (ticks_per_day == -1 && PyErr_Occurred()) return std::nullopt;
+  if (ticks_per_day < 1 || ticks_per_day > 86'400'000'000'000) {
+    PyErr_SetString(PyExc_ValueError, "ticks per day must lie in 1 .. 86400 * 10**9");
+    return std::nullopt;
+  }
+  return TickClock(ticks_per_day);
+}
+
+/// Runs `compute` with the interpreter lock released.
+template <class Compute>
+std::size_t without_lock(Compute compute) noexcept {
+  std::size_t result;
+  Py_BEGIN_ALLOW_THREADS
+  result = compute();
+  Py_END_ALLOW_THREADS
+  return result;
+}
+
+/// The index an epoch failed at, or -1, as a Python int.
+PyRef outside_index(std::size_t index) {
+  return PyRef::steal(PyLong_FromSsize_t(index == timeline::all_inside ? -1 : static_cast<Py_ssize_t>(index)));
+}
+
+/// A tuple of the arrays, then the outside index.
+template <std::size_t N>
+PyObject* results_tuple(std::array<PyRef, N>& arrays, std::size_t outside) {
+  PyRef index = outside_index(outside);
+  if (!index) return nullptr;
+  PyRef tuple = PyRef::steal(PyTuple_New(N + 1));
+  if (!tuple) return nullptr;
+  for (std::size_t i = 0; i < N; ++i) PyTuple_SET_ITEM(tuple.get(), i, arrays[i].release());
+  PyTuple_SET_ITEM(tuple.get(), N, index.release());
+  return tuple.release();
+}
+
+template <std::size_t N>
+bool all_made(const std::array<PyRef, N>& arrays) noexcept {
+  for (const auto& array : arrays) {
+    if (!array) return false;
+  }
+  return true;
+}
+
+/// The burst limit argument: None, or a float.
+bool burst_limit_argument(PyObject* object, std::optional<double>& limit) {
+  if (object == Py_None) return true;
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred()) return false;
+  limit = value;
+  return true;
+}
+
+bool check_arity(const char* name, Py_ssize_t given, Py_ssize_t wanted) {
+  if (given == wanted) return true;
+  PyErr_Format(PyExc_TypeError, "%s() takes %zd arguments (%zd given)", name, wanted, given);
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Methods
+
+/// msis(ticks, ticks_per_day, burst_limit) -> (f107, f107a, ap, data_type, outside)
+PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("msis", nargs, 3)) return nullptr;
+    TickView view;
+    if (!view.open(args[0])) return nullptr;
+    const auto clock = clock_argument(args[1]);
+    std::optional<double> limit;
+    if (!clock || !burst_limit_argument(args[2], limit)) return nullptr;
+    const std::size_t n = view.count();
+    std::array<PyRef, 4> arrays{new_array(Element::float64, {n}), new_array(Element::float64, {n}),
+                                new_array(Element::float64, {n, 7}), new_array(Element::text3, {n})};
+    if (!all_made(arrays)) return nullptr;
+    const timeline::MsisOutput out{static_cast<double*>(array_data(arrays[0])), static_cast<double*>(array_data(arrays[1])),
+                                   static_cast<double*>(array_data(arrays[2])),
+                                   static_cast<char32_t*>(array_data(arrays[3]))};
+    const Epochs epochs{view.ticks(), n, *clock};
+    const Loaded& loaded = loaded_of(self);
+    const std::size_t outside = without_lock([&] { return loaded.msis.compute(epochs, limit, out); });
+    return results_tuple(arrays, outside);
+  });
+}
+
+/// A float as a Python float.
+bool set_float(PyObject* dict, const char* key, double value) {
+  PyRef number = PyRef::steal(PyFloat_FromDouble(value));
+  return number && PyDict_SetItemString(dict, key, number.get()) == 0;
+}
+
+/// msis_at(epoch, burst_limit) -> dict of scalars, or None outside coverage.
+/// The one-epoch path a propagator calls at every step: no arrays in, and
+/// no lock released for a few nanoseconds of work.
+PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("msis_at", nargs, 2)) return nullptr;
+    const auto ticks = epoch_microseconds(args[0]);
+    if (!ticks) {
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "msis_at() takes a datetime or a date");
+      return nullptr;
+    }
+    std::optional<double> limit;
+    if (!burst_limit_argument(args[1], limit)) return nullptr;
+    PyRef ap = new_array(Element::float64, {7});
+    if (!ap) return nullptr;
+    double f107, f107a;
+    char32_t type[3];
+    const timeline::MsisOutput out{&f107, &f107a, static_cast<double*>(array_data(ap)), type};
+    const Epochs epochs{&*ticks, 1, TickClock(microseconds_per_day)};
+    if (loaded_of(self).msis.compute(epochs, limit, out) != timeline::all_inside) Py_RETURN_NONE;
+
+    PyRef result = PyRef::steal(PyDict_New());
+    if (!result || !set_float(result.get(), "f107", f107) || !set_float(result.get(), "f107a", f107a) ||
+        PyDict_SetItemString(result.get(), "ap", ap.get()) != 0) {
+      return nullptr;
+    }
+    const Py_ssize_t length = type[0] == 0 ? 0 : 3;
+    PyRef text = PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, type, length));
+    if (!text || PyDict_SetItemString(result.get(), "data_type", text.get()) != 0) return nullptr;
+    return result.release();
+  });
+}
+
+/// jb2008(ticks, ticks_per_day) -> (f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc, outside)
+PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("jb2008", nargs, 2)) return nullptr;
+    TickView view;
+    if (!view.open(args[0])) return nullptr;
+    const auto clock = clock_argument(args[1]);
+    if (!clock) return nullptr;
+    const std::size_t n = view.count();
+    std::array<PyRef, 9> arrays;
+    for (auto& array : arrays) array = new_array(Element::float64, {n});
+    if (!all_made(arrays)) return nullptr;
+    const auto column = [&](std::size_t i) { return static_cast<double*>(array_data(arrays[i])); };
+    const timeline::Jb2008Output out{column(0), column(1), column(2), column(3), column(4),
+                                     column(5), column(6), column(7), column(8)};
+    const Epochs epochs{view.ticks(), n, *clock};
+    const Loaded& loaded = loaded_of(self);
+    const std::size_t outside = without_lock([&] { return loaded.jb2008.compute(epochs, out); });
+    return results_tuple(arrays, outside);
+  });
+}
+
+/// daily(ticks, ticks_per_day) -> (dict of columns, outside). The day comes
+/// back as int64 day numbers.
+PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("daily", nargs, 2)) return nullptr;
+    TickView view;
+    if (!view.open(args[0])) return nullptr;
+    const auto clock = clock_argument(args[1]);
+    if (!clock) return nullptr;
+    const std::size_t n = view.count();
+
+    std::array<PyRef, timeline::column_count> columns;
+    for (auto& column : columns) column = new_array(Element::float64, {n});
+    std::array<PyRef, 8> others{new_array(Element::int64, {n}),        new_array(Element::float64, {n, 8}),
+                                new_array(Element::float64, {n, 8}),   new_array(Element::float64, {n, 24}),
+                                new_array(Element::text3, {n}),        new_array(Element::text4, {n}),
+                                new_array(Element::boolean, {n}),      PyRef::steal(PyDict_New())};
+    if (!all_made(columns) || !all_made(others)) return nullptr;
+    timeline::DailyOutput out{};
+    for (std::size_t c = 0; c < columns.size(); ++c) out.columns[c] = static_cast<double*>(array_data(columns[c]));
+    out.day = static_cast<std::int64_t*>(array_data(others[0]));
+    out.ap_3hr = static_cast<double*>(array_data(others[1]));
+    out.kp_3hr = static_cast<double*>(array_data(others[2]));
+    out.dtc_hourly = static_cast<double*>(array_data(others[3]));
+    out.data_type = static_cast<char32_t*>(array_data(others[4]));
+    out.solfsmy_source = static_cast<char32_t*>(array_data(others[5]));
+    out.monthly = static_cast<bool*>(array_data(others[6]));
+
+    const Epochs epochs{view.ticks(), n, *clock};
+    const Timeline& timeline = loaded_of(self).timeline;
+    const std::size_t outside = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
+
+    PyObject* dict = others[7].get();
+    constexpr std::array<const char*, 7> other_keys{"day", "ap", "kp", "dtc", "f107_data_type", "ssrc", "monthly"};
+    for (std::size_t i = 0; i < other_keys.size(); ++i) {
+      if (PyDict_SetItemString(dict, other_keys[i], others[i].get()) != 0) return nullptr;
+    }
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (PyDict_SetItemString(dict, column_keys[c], columns[c].get()) != 0) return nullptr;
+    }
+    std::array<PyRef, 1> result{std::move(others[7])};
+    return results_tuple(result, outside);
+  });
+}
+
+/// A day span as (first, last) day numbers, or None.
+PyRef span_object(const std::optional<timeline::DaySpan>& span) {
+  if (!span) return PyRef::borrow(Py_None);
+  return PyRef::steal(Py_BuildValue("(LL)", static_cast<long long>(span->first), static_cast<long long>(span->last)));
+}
+
+PyRef day_object(const std::optional<std::int64_t>& day) {
+  if (!day) return PyRef::borrow(Py_None);
+  return PyRef::steal(PyLong_FromLongLong(*day));
+}
+
+bool set_object(PyObject* dict, const char* key, PyRef value) {
+  return value && PyDict_SetItemString(dict, key, value.get()) == 0;
+}
+
+/// summary() -> dict of the spans and landmark days, as day numbers.
+PyObject* summary(PyObject* self, PyObject*) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    const Loaded& loaded = loaded_of(self);
+    const Timeline& t = loaded.timeline;
+    PyRef result = PyRef::steal(PyDict_New());
+    PyRef spans = PyRef::steal(PyDict_New());
+    if (!result || !spans) return nullptr;
+    for (std::size_t s = 0; s < timeline::source_count; ++s) {
+      if (!set_object(spans.get(), source_keys[s], span_object(t.span(static_cast<Source>(s))))) return nullptr;
+    }
+    const std::optional<timeline::DaySpan> whole =
+        t.days() == 0 ? std::nullopt
+                      : std::optional(timeline::DaySpan{t.first_day(), t.first_day() + static_cast<std::int64_t>(t.days()) - 1});
+    if (!set_object(result.get(), "spans", std::move(spans)) || !set_object(result.get(), "timeline", span_object(whole)) ||
+        !set_object(result.get(), "msis", span_object(loaded.msis.coverage())) ||
+        !set_object(result.get(), "jb2008", span_object(loaded.jb2008.coverage())) ||
+        !set_object(result.get(), "last_observed", day_object(t.last_observed())) ||
+        !set_object(result.get(), "first_predicted", day_object(t.first_predicted()))) {
+      return nullptr;
+    }
+    return result.release();
+  });
+}
+
+PyMethodDef methods[] = {
+    {"msis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis)), METH_FASTCALL,
+     "msis(ticks, ticks_per_day, burst_limit) -> (f107, f107a, ap, data_type, outside)"},
+    {"msis_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_at)), METH_FASTCALL,
+     "msis_at(epoch, burst_limit) -> dict, or None outside the coverage"},
+    {"jb2008", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(jb2008)), METH_FASTCALL,
+     "jb2008(ticks, ticks_per_day) -> (f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc, outside)"},
+    {"daily", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(daily)), METH_FASTCALL,
+     "daily(ticks, ticks_per_day) -> (dict of columns, outside)"},
+    {"summary", summary, METH_NOARGS, "summary() -> dict of spans and landmark days, as day numbers"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+void dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<TimelineObject*>(self)->loaded;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyType_Slot slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_methods, methods},
+    {Py_tp_doc, const_cast<char*>("The three files on one daily timeline, with its model-input tables.")},
+    {0, nullptr},
+};
+
+PyType_Spec type_spec = {
+    "sunindex_tools._native.Timeline",
+    sizeof(TimelineObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    slots,
+};
+
+/// A load's result, made without the interpreter lock: nothing in it may
+/// throw across the lock's release.
+struct LoadOutcome {
+  std::unique_ptr<Loaded> loaded;
+  std::optional<timeline::LoadError> error;
+  bool out_of_memory = false;
+};
+
+LoadOutcome load_outcome(const timeline::SourceTexts& texts) noexcept {
+  LoadOutcome outcome;
+  try {
+    auto result = Timeline::load(texts);
+    if (result.ok()) {
+      outcome.loaded = std::make_unique<Loaded>(std::move(result.value()));
+    } else {
+      outcome.error = std::move(result.error());
+    }
+  } catch (const std::bad_alloc&) {
+    outcome.out_of_memory = true;
+  }
+  return outcome;
+}
+
+}  // namespace
+
+PyRef create_timeline_type(PyObject* module) {
+  return PyRef::steal(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
+}
+
+PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("load", nargs, 3)) return nullptr;
+    timeline::SourceTexts texts;
+    if (!text_argument(args[0], texts.csv) || !text_argument(args[1], texts.solfsmy) ||
+        !text_argument(args[2], texts.dtcfile)) {
+      return nullptr;
+    }
+    PyRef type = PyRef::steal(PyObject_GetAttrString(module, "Timeline"));
+    if (!type) return nullptr;
+    // The bytes objects are immutable and the arguments keep them alive.
+    LoadOutcome outcome;
+    Py_BEGIN_ALLOW_THREADS
+    outcome = load_outcome(texts);
+    Py_END_ALLOW_THREADS
+    if (outcome.out_of_memory) return PyErr_NoMemory();
+    if (outcome.error) {
+      raise_load_error(*outcome.error);
+      return nullptr;
+    }
+    auto* heap_type = reinterpret_cast<PyTypeObject*>(type.get());
+    PyObject* object = heap_type->tp_alloc(heap_type, 0);
+    if (!object) return nullptr;
+    reinterpret_cast<TimelineObject*>(object)->loaded = outcome.loaded.release();
+    return object;
+  });
+}
+
+}  // namespace sunindex::tools_python
