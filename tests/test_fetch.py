@@ -13,6 +13,7 @@ from pathlib import Path
 import pytest
 
 from conftest import SAMPLE_DIR
+from sunindex_tools import SpaceWeather
 from sunindex_tools import fetch as fetch_module
 from sunindex_tools.fetch import FetchError, fetch
 
@@ -114,6 +115,11 @@ class TestDownload:
         assert {p.parent for p in paths.values()} == {cache}
         fetch()
         assert len(server.requests) == 3
+
+    def test_space_weather_latest_loads_the_fetched_files(self, server, cache):
+        weather = SpaceWeather.latest()
+        assert weather.sources["dtcfile"].path == cache / "DTCFILE.TXT" and len(server.requests) == 3
+        assert SpaceWeather.latest(max_age=0, offline=True).sources.keys() == {"csv", "solfsmy", "dtcfile"}
 
     def test_a_url_parameter_wins_over_the_environment(self, server, cache):
         server.replies["elsewhere.csv"] = Reply(CSV)

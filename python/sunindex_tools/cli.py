@@ -134,16 +134,16 @@ def _run_fetch(args: argparse.Namespace) -> None:
 def _run_info(args: argparse.Namespace) -> None:
     folder = cache_dir(args.data_dir)
     present = {key: folder / name for key, name in FILE_NAMES.items() if (folder / name).is_file()}
-    weather = SpaceWeather.load(**present)
+    weather = SpaceWeather.load(**present) if present else None
     print(f"folder   {folder}")
     for key, name in FILE_NAMES.items():
         print(f"{key:<8} {name:<12} {_file_state(present.get(key), weather, key)}")
-    print(f"last observed day   {weather.last_observed or '-'}")
-    print(f"first predicted day {weather.first_predicted or '-'}")
+    print(f"last observed day   {weather and weather.last_observed or '-'}")
+    print(f"first predicted day {weather and weather.first_predicted or '-'}")
 
 
-def _file_state(path: Path | None, weather: SpaceWeather, key: str) -> str:
-    if path is None:
+def _file_state(path: Path | None, weather: SpaceWeather | None, key: str) -> str:
+    if path is None or weather is None:
         return "not downloaded (run 'sunindex fetch')"
     source = weather.sources[key]
     age = describe_age(max(0.0, time.time() - path.stat().st_mtime))
@@ -203,13 +203,12 @@ def _print(records: list[dict[str, Any]], style: str | None) -> None:
 
 
 def _flat(record: dict[str, Any]) -> dict[str, Any]:
-    """`record` with each list value spread over columns ``name[0]``, ``name[1]``..."""
-    flat: dict[str, Any] = {}
+    """`record` with each list value spread over columns ``name[0]``, ``name[1]``... placed
+    after the single values, so that those stay together at the top of a table."""
+    flat = {name: value for name, value in record.items() if not isinstance(value, list)}
     for name, value in record.items():
         if isinstance(value, list):
             flat.update({f"{name}[{index}]": item for index, item in enumerate(value)})
-        else:
-            flat[name] = value
     return flat
 
 
