@@ -113,6 +113,8 @@ class TestDownload:
         assert {key: path.read_bytes() for key, path in paths.items()} == {
             "csv": SAMPLES["SW-All.csv"], "solfsmy": SAMPLES["SOLFSMY.TXT"], "dtcfile": SAMPLES["DTCFILE.TXT"]}
         assert {p.parent for p in paths.values()} == {cache}
+        umask_mode = (cache / "SW-All.csv.lock").stat().st_mode  # made by a plain open()
+        assert {p.stat().st_mode for p in paths.values()} == {umask_mode}
         fetch()
         assert len(server.requests) == 3
 

@@ -16,8 +16,8 @@ import fcntl
 import http.client
 import json
 import os
+import secrets
 import sys
-import tempfile
 import time
 import urllib.error
 import urllib.request
@@ -242,18 +242,19 @@ def _download(source: _Source, url: str, response: Any, target: Path) -> None:
     """Streams the body into a temporary file beside `target`, checks it, then renames it
     over `target`; on any failure `target` is untouched and the temporary file removed."""
     expected = _content_length(response.headers)
-    descriptor, temporary = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.", suffix=".part")
+    # Not tempfile.mkstemp: its files are private (0600), and the copy should have the
+    # permissions the user's umask gives any new file.
+    temporary = target.with_name(f".{target.name}.{secrets.token_hex(8)}.part")
     try:
-        with os.fdopen(descriptor, "wb") as out:
+        with open(temporary, "xb") as out:
             received = _copy_body(response, out, _Progress(source.file_name, expected))
             out.flush()
             os.fsync(out.fileno())
-        _check_download(source, Path(temporary), received, expected)
+        _check_download(source, temporary, received, expected)
         os.replace(temporary, target)
         _save_validators(url, target, response.headers)
     finally:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(temporary)
+        temporary.unlink(missing_ok=True)
 
 
 def _copy_body(response: Any, out: IO[bytes], progress: _Progress) -> int:
