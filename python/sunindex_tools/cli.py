@@ -11,6 +11,7 @@ import csv
 import datetime
 import json
 import math
+import os
 import sys
 import time
 import warnings
@@ -53,6 +54,9 @@ def main(argv: Sequence[str] | None = None) -> int:
                     print(f"{_PROG}: warning: {warning.message}", file=sys.stderr)
     except SystemExit as done:  # --help and --version
         return done.code if isinstance(done.code, int) else 0
+    except BrokenPipeError:  # the reader left early (`sunindex show ... | head`): stop quietly
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())  # so the exit flush cannot fail
+        return 1
     except _UsageError as error:
         return _fail(str(error), 2)
     except FetchError as error:
