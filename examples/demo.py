@@ -4,6 +4,7 @@ import datetime
 from pathlib import Path
 
 from sunindex import Sunindex
+from sunindex_tools import SpaceWeather
 
 DATA = Path(__file__).resolve().parent.parent / "data"
 DAY = datetime.date(2024, 5, 11)  # the G5 storm of May 2024, present in all three samples
@@ -39,7 +40,23 @@ def main():
     for record in week:
         print(f"  {record['date']}  Ap {record['ap_daily']:>5g}  Dtc {record['dtc']:>6.1f} K")
 
+    show_model_inputs()
+
     print("\nA picture of 2024: `make plot` draws F10.7, Ap and Dtc into examples/indices.png.")
+
+
+def show_model_inputs():
+    """The inputs of the density models at one epoch, from the same three samples."""
+    weather = SpaceWeather.load(csv=DATA / "SW-sample.csv", solfsmy=DATA / "SOLFSMY-sample.TXT",
+                                dtcfile=DATA / "DTCFILE-sample.TXT")
+    epoch = datetime.datetime(2024, 5, 11, 12, tzinfo=datetime.timezone.utc)
+    msis = weather.msis_inputs(epoch)
+    print(f"\nNRLMSISE-00 / MSIS inputs at {epoch:%Y-%m-%dT%H:%MZ}:")
+    print(f"  f107 {msis['f107']}  f107a {msis['f107a']}  ({msis['data_type']})")
+    print(f"  ap   {' '.join(f'{v:g}' for v in msis['ap'])}")
+    print(f"JB2008 inputs at {epoch:%Y-%m-%dT%H:%MZ}:")
+    for key, value in weather.jb2008_inputs(epoch).items():
+        print(f"  {key:<6} {value:g}")
 
 
 if __name__ == "__main__":

@@ -45,7 +45,7 @@ class Ticks:
 
     def text(self, index: int) -> str:
         """The epoch at `index`, in ISO 8601, for messages."""
-        return str(np.datetime64(int(self.ticks[index]), self.unit))
+        return str(self.ticks[index : index + 1].view(f"M8[{self.unit}]")[0])
 
 
 def to_ticks(epochs: Any) -> Ticks:
@@ -92,7 +92,7 @@ def _as_datetime64(epochs: Any) -> np.ndarray:
 
 def _pandas_to_numpy(value: Any) -> Any:
     """A pandas Timestamp, DatetimeIndex or Series as naive-UTC NumPy values."""
-    import pandas as pd
+    import pandas as pd  # type: ignore[import-untyped,unused-ignore]
 
     if value is pd.NaT:
         return np.datetime64("NaT", "ns")

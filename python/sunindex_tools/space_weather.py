@@ -7,7 +7,7 @@ import datetime as _dt
 import os
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Union
+from typing import Any, NoReturn, Union
 
 import numpy as np
 
@@ -104,7 +104,9 @@ class SpaceWeather:
     def span(self) -> tuple[_dt.date, _dt.date] | None:
         """The first and last day of the timeline: every file's rows together."""
         span = self._coverage["timeline"]
-        return None if span is None else (_date(span[0]), _date(span[1]))
+        if span is None:
+            return None
+        return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
 
     @property
     def last_observed(self) -> _dt.date | None:
@@ -204,7 +206,7 @@ class SpaceWeather:
         "sunindex[pandas]"`.
         """
         try:
-            import pandas as pd
+            import pandas as pd  # type: ignore[import-untyped,unused-ignore]
         except ImportError:
             raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]"') from None
         span = self._coverage["timeline"]
@@ -228,7 +230,7 @@ class SpaceWeather:
         if outside >= 0:
             self._raise_outside(kind, ticks.text(outside))
 
-    def _raise_outside(self, kind: str, epoch: str) -> None:
+    def _raise_outside(self, kind: str, epoch: str) -> NoReturn:
         span = self._coverage[kind]
         what = {
             "msis": "the daily rows of the CelesTrak CSV",
