@@ -3,7 +3,21 @@ PYTHON := $(shell tools/find-python)
 VENV := .venv
 VPY := $(VENV)/bin/python
 
-.PHONY: demo test test-fast test-other-pythons bench install clean
+.DEFAULT_GOAL := help
+.PHONY: help demo test test-fast test-other-pythons bench install clean
+
+help:
+	@echo "make install      build the module into .venv (CPython 3.13)"
+	@echo "make demo         run examples/demo.py on the shipped samples"
+	@echo "make test         the whole suite, as CI runs it (3.13, ASan+UBSan, 3.11, 3.12)"
+	@echo "make test-fast    the suite on 3.13 only"
+	@echo "make test-asan    the suite against an AddressSanitizer+UBSan build"
+	@echo "make test-all-pythons   the suite on each CPython of PYTHON_VERSIONS found here"
+	@echo "make bench        the benchmarks (needs the full data files)"
+	@echo "make fuzz         libFuzzer on the three readers, FUZZ_SECONDS each (default 60)"
+	@echo "make plot         draw the sample indices into PLOT_OUTPUT (default build/indices.png)"
+	@echo "make wheel-test   build the sdist and wheel, test the installed wheel"
+	@echo "make clean        remove build/ and the virtual environments"
 
 $(VPY):
 	$(PYTHON) -m venv $(VENV)
@@ -78,12 +92,15 @@ test-asan: $(ASAN_PY)
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 $(ASAN_PY) -m pytest -q -p no:cacheprovider
 
-# --- The example plot of the shipped samples (matplotlib from the `examples` extra).
+# --- The example plot of the shipped samples (matplotlib from the `examples` extra). It goes
+# to build/ so that the tracked examples/indices.png changes only when asked for by name.
+PLOT_OUTPUT ?= build/indices.png
 .PHONY: plot
 
 plot: install
 	$(VPY) -m pip install --quiet ".[examples]"
-	$(VPY) examples/plot_indices.py
+	mkdir -p $(dir $(PLOT_OUTPUT))
+	$(VPY) examples/plot_indices.py $(PLOT_OUTPUT)
 
 # --- sdist and wheel: the wheel is built from the sdist, installed into a fresh venv, and the
 # sdist's own tests run against it (the tree holds no Python package, so only the installed

@@ -13,6 +13,7 @@ import numpy as np
 
 from . import _native
 from ._epochs import Ticks, to_ticks
+from .fetch import DEFAULT_MAX_AGE, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -83,6 +84,14 @@ class SpaceWeather:
                 path = Path(os.fspath(path))
                 contents[key] = (path, path.read_bytes())
         return cls(contents)
+
+    @classmethod
+    def latest(
+        cls, max_age: _dt.timedelta | float = DEFAULT_MAX_AGE, offline: bool = False, data_dir: PathLike | None = None
+    ) -> SpaceWeather:
+        """The three files from the download cache, refreshing those older than `max_age`
+        first (`sunindex_tools.fetch.fetch` says how, and what happens offline)."""
+        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir))
 
     # -- What was loaded
 

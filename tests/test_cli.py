@@ -1,0 +1,188 @@
+"""The `sunindex` command, through main(argv) on the shipped samples, and once as installed."""
+
+import csv
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from conftest import SAMPLE_DIR
+from sunindex_tools import SpaceWeather
+from sunindex_tools.cli import main
+
+CACHED_NAMES = {"SW-sample.csv": "SW-All.csv", "SOLFSMY-sample.TXT": "SOLFSMY.TXT", "DTCFILE-sample.TXT": "DTCFILE.TXT"}
+URL_VARIABLES = {"SW-sample.csv": "SUNINDEX_URL_CSV", "SOLFSMY-sample.TXT": "SUNINDEX_URL_SOLFSMY",
+                 "DTCFILE-sample.TXT": "SUNINDEX_URL_DTCFILE"}
+
+
+def csv_rows():
+    """The sample CSV's rows as dicts of the file's own text, by date."""
+    header, *lines = (SAMPLE_DIR / "SW-sample.csv").read_text().splitlines()
+    return {line[:10]: dict(zip(header.split(","), line.split(","))) for line in lines}
+
+
+def fixed_columns(name, key):
+    """The sample's whitespace-separated fields of the line whose leading fields are `key`."""
+    for line in (SAMPLE_DIR / name).read_text().splitlines():
+        fields = line.split()
+        if fields[:len(key)] == key:
+            return fields[len(key):]
+    raise LookupError(key)
+
+
+@pytest.fixture(autouse=True)
+def urls_of_the_samples(monkeypatch):
+    """Downloads come from the samples through file:// URLs; nothing touches the network."""
+    for sample, variable in URL_VARIABLES.items():
+        monkeypatch.setenv(variable, (SAMPLE_DIR / sample).as_uri())
+
+
+@pytest.fixture
+def data_dir(tmp_path):
+    folder = tmp_path / "data"
+    folder.mkdir()
+    for sample, name in CACHED_NAMES.items():
+        shutil.copyfile(SAMPLE_DIR / sample, folder / name)
+    return folder
+
+
+@pytest.fixture
+def run(capsys):
+    """Runs main(argv) and returns (status, stdout, stderr)."""
+    def run(*argv):
+        status = main([str(arg) for arg in argv])
+        out, err = capsys.readouterr()
+        return status, out, err
+    return run
+
+
+class TestFetchAndInfo:
+    def test_fetch_fills_an_empty_folder_and_info_describes_it(self, run, tmp_path):
+        folder = tmp_path / "new"
+        status, out, err = run("fetch", "--data-dir", folder)
+        assert (status, err) == (0, "")
+        assert all((folder / name).read_bytes() == (SAMPLE_DIR / sample).read_bytes()
+                   for sample, name in CACHED_NAMES.items())
+        observed = [day for day, row in csv_rows().items() if row["F10.7_DATA_TYPE"] == "OBS"]
+        predicted = [day for day, row in csv_rows().items() if row["F10.7_DATA_TYPE"] == "PRD"]
+        assert "solfsmy  SOLFSMY.TXT  checked 0 s ago, 2023-01-01 to 2024-12-31" in out
+        assert f"last observed day   {observed[-1]}" in out and f"first predicted day {predicted[0]}" in out
+        assert out == run("info", "--data-dir", folder)[1]
+
+    def test_info_on_a_folder_without_files_says_how_to_get_them(self, run, tmp_path):
+        status, out, _ = run("info", "--data-dir", tmp_path, "--offline")
+        assert status == 0 and out.count("not downloaded (run 'sunindex fetch')") == 3
+
+    def test_a_stale_copy_that_cannot_be_refreshed_is_used_with_one_warning_line(self, run, data_dir, monkeypatch):
+        for name in CACHED_NAMES.values():
+            os.utime(data_dir / name, (0, 0))
+        monkeypatch.setenv("SUNINDEX_URL_CSV", (data_dir / "missing.csv").as_uri())
+        status, out, err = run("show", "2024-05-11", "--data-dir", data_dir)
+        assert status == 0 and "f107_obs" in out
+        assert err.startswith("sunindex: warning: using cached copies: SW-All.csv (") and err.count("\n") == 1
+
+
+class TestShow:
+    def test_json_gives_the_files_values(self, run, data_dir):
+        status, out, _ = run("show", "2024-05-10", "2024-05-12", "--json", "--offline", "--data-dir", data_dir)
+        days = json.loads(out)
+        assert status == 0 and [day["date"] for day in days] == ["2024-05-10", "2024-05-11", "2024-05-12"]
+        row = csv_rows()["2024-05-11"]
+        day = days[1]
+        assert (day["f107_obs"], day["ap"][7], day["f107_data_type"]) == (
+            float(row["F10.7_OBS"]), float(row["AP8"]), row["F10.7_DATA_TYPE"])
+        assert day["s10"] == float(fixed_columns("SOLFSMY-sample.TXT", ["2024", "132"])[3])
+        assert day["dtc"] == [float(v) for v in fixed_columns("DTCFILE-sample.TXT", ["DTC", "2024", "132"])]
+
+    def test_table_and_csv_print_the_files_text(self, run, data_dir):
+        row = csv_rows()["2024-05-11"]
+        _, table, _ = run("show", "2024-05-11", "--offline", "--data-dir", data_dir)
+        assert f"f107_obs_center81  {row['F10.7_OBS_CENTER81']}\n" in table
+        _, text, _ = run("show", "2024-05-11", "--csv", "--offline", "--data-dir", data_dir)
+        header, values = text.splitlines()
+        record = dict(zip(header.split(","), values.split(",")))
+        assert record["date"] == "2024-05-11"
+        assert (float(record["ap[0]"]), float(record["kp[7]"])) == (float(row["AP1"]), float(row["KP8"]))
+
+
+class TestModelInputs:
+    def test_msis_prints_what_the_model_takes(self, run, data_dir):
+        status, out, _ = run("msis", "2024-05-11T12:00", "--csv", "--offline", "--data-dir", data_dir)
+        header, values = out.splitlines()
+        inputs = dict(zip(header.split(","), values.split(",")))
+        yesterday, today = csv_rows()["2024-05-10"], csv_rows()["2024-05-11"]
+        assert status == 0 and inputs["epoch"] == "2024-05-11T12:00"
+        assert (inputs["f107"], inputs["f107a"]) == (yesterday["F10.7_OBS"], today["F10.7_OBS_CENTER81"])
+        assert (float(inputs["ap[0]"]), float(inputs["ap[1]"])) == (float(today["AP_AVG"]), float(today["AP5"]))
+
+    @pytest.mark.parametrize("command", ["msis", "jb2008"])
+    def test_every_value_reads_back_as_the_same_double(self, run, data_dir, command):
+        epochs = ["2024-05-11T12:20", "2024-05-10T22:40", "2024-02-29T23:59:59"]  # DSTDTC interpolated by thirds
+        _, out, _ = run(command, *epochs, "--csv", "--offline", "--data-dir", data_dir)
+        printed = list(csv.DictReader(io.StringIO(out)))
+        weather = SpaceWeather.load(*(data_dir / name for name in CACHED_NAMES.values()))
+        inputs = getattr(weather, f"{command}_inputs")(epochs)
+        for name, values in inputs.items():
+            if values.dtype.kind == "f":
+                columns = [name] if values.ndim == 1 else [f"{name}[{i}]" for i in range(values.shape[1])]
+                texts = [[row[column] for column in columns] for row in printed]
+                assert np.array_equal(np.array(texts, dtype=float).reshape(values.shape), values, equal_nan=True)
+
+    def test_jb2008_prints_lagged_indices_and_the_hourly_dtc(self, run, data_dir):
+        status, out, _ = run("jb2008", "2024-05-11T03:00Z", "2024-05-12", "--json", "--offline",
+                             "--data-dir", data_dir)
+        first, second = json.loads(out)
+        solfsmy = fixed_columns("SOLFSMY-sample.TXT", ["2024", "131"])  # JulianDay F10 F81c S10 S81c ...
+        assert status == 0 and (first["f10"], first["s10b"]) == (float(solfsmy[1]), float(solfsmy[4]))
+        assert first["dstdtc"] == float(fixed_columns("DTCFILE-sample.TXT", ["DTC", "2024", "132"])[3])
+        assert second["epoch"] == "2024-05-12"
+
+
+class TestErrors:
+    @pytest.mark.parametrize("argv, status, message", [
+        ([], 2, "sunindex: error: the following arguments are required: COMMAND"),
+        (["bogus"], 2, "invalid choice: 'bogus'"),
+        (["show"], 2, "sunindex show: error: the following arguments are required: DATE"),
+        (["show", "2024-13-01"], 2, "argument DATE: not a date: '2024-13-01' (use YYYY-MM-DD)"),
+        (["show", "2024-05-12", "2024-05-11"], 2, "END 2024-05-11 is before DATE 2024-05-12"),
+        (["show", "2024-05-11", "--csv", "--json"], 2, "argument --json: not allowed with argument --csv"),
+        (["fetch", "--max-age", "soon"], 2, "not a duration: 'soon'"),
+        (["msis", "not-an-epoch"], 2, "not-an-epoch"),
+        (["msis", "1990-01-01T00:00"], 2, "1990-01-01"),
+        (["jb2008", "2030-01-01"], 2, "2030-01-01"),
+    ])
+    def test_one_line_on_stderr_and_a_status(self, run, data_dir, argv, status, message):
+        code, out, err = run(*argv, *(["--offline", "--data-dir", data_dir] if argv[:1] in (["msis"], ["jb2008"]) else []))
+        assert (code, out) == (status, "")
+        assert message in err and err.count("\n") == 1 and "Traceback" not in err
+
+    def test_a_bad_file_is_a_one_line_error(self, run, data_dir):
+        (data_dir / "SOLFSMY.TXT").write_text("  2024   1   2460311.0 nonsense\n")
+        status, _, err = run("info", "--data-dir", data_dir)
+        assert status == 2 and "SOLFSMY.TXT" in err and err.count("\n") == 1
+
+    def test_no_copy_offline_is_status_1_naming_the_url(self, run, tmp_path):
+        status, _, err = run("msis", "2024-05-11", "--offline", "--data-dir", tmp_path)
+        assert status == 1 and "offline, and never downloaded" in err and "SUNINDEX_URL_CSV" in err
+        assert err.count("\n") == 1
+
+    @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"]])
+    def test_help_fits_a_screen(self, run, monkeypatch, argv):
+        monkeypatch.setenv("COLUMNS", "80")
+        status, out, _ = run(*argv)
+        assert status == 0 and out.startswith("usage: sunindex")
+        assert len(out.splitlines()) <= 24 and max(map(len, out.splitlines())) <= 80
+
+
+@pytest.mark.parametrize("command", [["sunindex"], [sys.executable, "-m", "sunindex_tools"]], ids=["script", "-m"])
+def test_the_installed_command_prints_what_main_prints(run, data_dir, command):
+    argv = ["msis", "2024-05-11T12:00", "2024-05-11T21:00", "--offline", "--data-dir", str(data_dir)]
+    if command == ["sunindex"]:
+        command = [shutil.which("sunindex", path=os.path.dirname(sys.executable))]
+    done = subprocess.run(command + argv, capture_output=True, text=True, check=False)
+    assert (done.returncode, done.stdout, done.stderr) == run(*argv)
