@@ -11,6 +11,8 @@ try:
 except PackageNotFoundError:  # imported from a source tree that was never installed
     __version__ = "0.0.0"
 
+from .fetch import FetchError, cache_dir
 from .space_weather import Source, SpaceWeather
 
-__all__ = ["Source", "SpaceWeather", "__version__"]
+# The module sunindex_tools.fetch holds fetch(); the package does not shadow it.
+__all__ = ["FetchError", "Source", "SpaceWeather", "__version__", "cache_dir"]
