@@ -149,9 +149,12 @@ class TestMissingValues:
         assert np.isnan(got["ap"][5:]).all()
         assert sw.msis_inputs(at(7))["f107"] == 106
 
-    @pytest.mark.parametrize("epoch", [at(10), at(-1, 23.9), "2030-01-01"])
+    @pytest.mark.parametrize("epoch", [at(10), at(-1, 23.9), "2030-01-01", np.datetime64(2**63 - 1, "D"),
+                                       np.datetime64(-2**63 + 1, "s")])
     def test_outside_the_daily_rows(self, ten_days, epoch):
         with pytest.raises(ValueError, match=r"epoch .* outside .* 2020-01-01 to 2020-01-10"):
+            ten_days.msis_inputs(epoch)
+        with pytest.raises(ValueError, match=r"epoch .*(outside .* 2020-01-01 to 2020-01-10|out of the range)"):
             ten_days.msis_inputs([at(5), epoch])
 
     def test_monthly_predictions_are_never_used(self, csv):

@@ -170,7 +170,11 @@ def _to_native_unit(array: np.ndarray) -> np.ndarray:
 
 def _exact_cast(array: np.ndarray, dtype: np.dtype) -> np.ndarray:
     """`array` in the finer unit `dtype`; ValueError where that unit cannot hold it."""
-    cast = array.astype(dtype)
+    message = f"epoch out of the range of datetime64[{np.datetime_data(dtype)[0]}]"
+    try:
+        cast = array.astype(dtype)
+    except OverflowError:
+        raise ValueError(message) from None
     if not np.array_equal(cast.astype(array.dtype), array, equal_nan=True):
-        raise ValueError(f"epoch out of the range of datetime64[{np.datetime_data(dtype)[0]}]")
+        raise ValueError(message)
     return cast

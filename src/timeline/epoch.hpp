@@ -32,12 +32,13 @@ class TickClock {
   /// exact correction: an integer division per epoch costs more than the
   /// rest of an epoch's work.
   Split split(std::int64_t ticks) const noexcept {
+    // A double's rounding of the ticks moves the day by at most one, but near
+    // the ends of int64 the products below would overflow: divide there.
+    constexpr std::int64_t exact_limit = std::int64_t{1} << 62;
+    if (ticks > exact_limit || ticks < -exact_limit) return split_exactly(ticks);
     auto day = static_cast<std::int64_t>(std::floor(static_cast<double>(ticks) * days_per_tick_));
-    // The product is off by at most one day, so the true remainder is small;
-    // unsigned arithmetic gets it right even where day * ticks_per_day would
-    // leave the range of int64 near its ends.
-    auto rest = static_cast<std::int64_t>(static_cast<std::uint64_t>(ticks) -
-                                          static_cast<std::uint64_t>(day) * static_cast<std::uint64_t>(ticks_per_day_));
+    // The product is off by at most one day, so one step mends it.
+    std::int64_t rest = ticks - day * ticks_per_day_;
     if (rest < 0) {
       --day;
       rest += ticks_per_day_;
@@ -65,6 +66,15 @@ class TickClock {
   }
 
  private:
+  Split split_exactly(std::int64_t ticks) const noexcept {
+    std::int64_t day = ticks / ticks_per_day_, rest = ticks % ticks_per_day_;
+    if (rest < 0) {
+      --day;
+      rest += ticks_per_day_;
+    }
+    return {day, rest};
+  }
+
   std::int64_t ticks_per_day_;
   double days_per_tick_;
 };
