@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Speed and memory of sunindex next to numpy and pandas on the published data files.
+"""Speed and memory of sunindex next to numpy and pandas, and of the model inputs of
+sunindex_tools next to pymsis, on the published data files.
 
 Usage: python bench/run.py [--quick]      (what each row measures: bench/README.md)
 """
@@ -9,12 +10,14 @@ import gc
 import json
 import math
 import os
+import pickle
 import platform
 import resource
 import statistics
 import subprocess
 import sys
 import timeit
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -23,8 +26,14 @@ import pandas as pd
 try:
     import sunindex
     from sunindex import Sunindex
+    from sunindex_tools import SpaceWeather
 except ImportError as exc:
     sys.exit(f"sunindex is not importable ({exc}); build it first (make install)")
+try:
+    import pymsis
+    import pymsis.utils as pymsis_utils
+except ImportError:  # the model-input rows say so instead of failing the whole run
+    pymsis = pymsis_utils = None
 
 REPO = Path(__file__).resolve().parents[1]
 DATA = Path(os.environ.get("SUNINDEX_FULL_DATA") or REPO.parent / "shared" / "data")
@@ -40,6 +49,12 @@ REFERENCES = {
 }
 DAY = datetime.date(2003, 10, 29)
 YEAR = (datetime.date(2003, 1, 1), datetime.date(2003, 12, 31))
+SW_KEYS = {"csv": "csv", "sol": "solfsmy", "dtc": "dtcfile"}  # FILES' keys as SpaceWeather.load's keywords
+STEP = datetime.datetime(2003, 10, 29, 21, 7, 30)  # a storm-day epoch whose F10.7 was observed: pymsis does not warn
+BULK = 10**6
+BULK_SPAN = ("1960-01-01", "2025-01-01")  # observed days both sides cover
+JB2008_SPAN = ("1997-01-06", "2025-05-10")  # the days SOLFSMY.TXT and DTCFILE.TXT both cover
+AGREEMENT_FROM = datetime.date(1958, 1, 1)  # pymsis fills the first days' ap history with NaN
 
 
 class Sampler:
@@ -221,6 +236,179 @@ def memory_table(paths, missing, repeats):
               f"| {r['method']}{note} |")
 
 
+# --- Model inputs: sunindex_tools.SpaceWeather next to pymsis.utils.get_f107_ap
+
+def verdict(ok):
+    return "met" if ok else "**MISSED**"
+
+
+def spread_ratio(numerator, denominator):
+    return med(numerator) / med(denominator)
+
+
+def fresh_filled(shapes):
+    """Fresh arrays of the given shapes, each filled: what any producer of such
+    output pays at least, page faults on new memory included."""
+    arrays = []
+    for shape, dtype, value in shapes:
+        array = np.empty(shape, dtype)
+        array.fill(value)
+        arrays.append(array)
+    return arrays
+
+
+def msis_shapes(n):
+    return [((n,), np.float64, 1.0), ((n,), np.float64, 1.0), ((n, 7), np.float64, 1.0), ((n,), "<U3", "OBS")]
+
+
+def jb2008_shapes(n):
+    return [((n,), np.float64, 1.0)] * 9
+
+
+def random_epochs(first, last, n, seed):
+    """`n` instants in [first, last), to the microsecond, in random order."""
+    lo, hi = (np.datetime64(x, "us").astype(np.int64) for x in (first, last))
+    return np.random.default_rng(seed).integers(lo, hi, n).astype("M8[us]")
+
+
+def load_space_weather(paths):
+    return SpaceWeather.load(**{SW_KEYS[k]: paths[k] for k in FILES})
+
+
+def pymsis_first_call(csv_path):
+    """pymsis's own load of SW-All.csv: choosing the file empties its cache,
+    and the next lookup reads the file again."""
+    pymsis_utils.use_space_weather_file(csv_path)
+    return pymsis_utils.get_f107_ap(np.datetime64(STEP))
+
+
+def first_call_child(kind):
+    """Runs in a fresh interpreter with numpy, sunindex_tools and pymsis imported:
+    the time of one side's first load in a process that has loaded nothing yet."""
+    paths, _ = data_paths()
+    start = timeit.default_timer()
+    if kind == "sunindex_tools":
+        load_space_weather(paths)
+    else:
+        pymsis_first_call(paths["csv"])
+    print(json.dumps({"seconds": timeit.default_timer() - start}))
+
+
+def first_calls(kind, repeats):
+    return [json.loads(subprocess.run([sys.executable, __file__, "--first-call-child", kind], check=True,
+                                      capture_output=True, text=True).stdout)["seconds"] for _ in range(repeats)]
+
+
+def largest_differences(sw):
+    """Ours with burst_limit=400 against pymsis at every 3-hour slot boundary and at
+    one random instant inside every slot, over the days pymsis has whole data for."""
+    first = np.datetime64(AGREEMENT_FROM, "us")
+    days = (np.datetime64(sw.last_observed, "D") - np.datetime64(AGREEMENT_FROM, "D")).astype(int) + 1
+    starts = first + np.arange(8 * days) * np.timedelta64(3, "h")
+    inside = starts + np.random.default_rng(3).integers(0, 3 * 3600 * 10**6, starts.size).astype("m8[us]")
+    epochs = np.concatenate([starts, inside])
+    ours = sw.msis_inputs(epochs, burst_limit=400)
+    theirs = dict(zip(("f107", "f107a", "ap"), pymsis_utils.get_f107_ap(epochs)))
+    diffs, nan_mismatches = {}, 0
+    for key in theirs:
+        a, b = ours[key], theirs[key]
+        both = ~np.isnan(a) & ~np.isnan(b)
+        diffs[key] = float(np.max(np.abs(a[both] - b[both]), initial=0.0))
+        nan_mismatches += int(np.count_nonzero(np.isnan(a) != np.isnan(b)))
+    return epochs.size, diffs, nan_mismatches
+
+
+def model_inputs_section(S, paths, missing, quick):
+    print("\n### Model inputs: sunindex_tools next to pymsis (per call)\n")
+    if "csv" in missing:
+        print(f"Skipped: {missing['csv']} not found.")
+        return
+    if pymsis_utils is None:
+        print("Skipped: pymsis is not installed (make bench installs it with the bench extra).")
+        return
+    with warnings.catch_warnings():  # pymsis warns on every call that touches an interpolated day
+        warnings.simplefilter("ignore", UserWarning)
+        pymsis_utils.use_space_weather_file(paths["csv"])
+        speed_table(S, paths, missing, quick)
+        floor_table(S, paths, missing)
+        agreement_and_pickle(S, paths, missing)
+
+
+def speed_table(S, paths, missing, quick):
+    print(f"pymsis {pymsis.__version__}, pointed at the same SW-All.csv with `use_space_weather_file`.\n")
+    print("| operation | sunindex_tools | pymsis | pymsis / sunindex_tools | goal | |")
+    print("|---|---|---|---:|---|---|")
+    sw = SpaceWeather.load(csv=paths["csv"])
+    pymsis_utils.get_f107_ap(np.datetime64(STEP))  # its cache filled, as a propagator's later steps find it
+    ours, theirs = S(lambda: sw.msis_inputs(STEP)), S(lambda: pymsis_utils.get_f107_ap(STEP))
+    ratio = spread_ratio(theirs, ours)
+    print(f"| one epoch: `msis_inputs(datetime)` / `get_f107_ap(datetime)` | {fmt_time(ours)} | {fmt_time(theirs)} "
+          f"| {ratio:.3g} | ≥ 20× | {verdict(ratio >= 20)} |")
+    shuffled = random_epochs(*BULK_SPAN, BULK, seed=1)
+    for order, epochs in (("sorted", np.sort(shuffled)), ("random order", shuffled)):
+        ours, theirs = S(lambda: sw.msis_inputs(epochs)), S(lambda: pymsis_utils.get_f107_ap(epochs))
+        ratio = spread_ratio(theirs, ours)
+        print(f"| 10⁶ epochs in one call, {order}, {BULK_SPAN[0][:4]}–{BULK_SPAN[1][:4]} | {fmt_time(ours)} "
+              f"| {fmt_time(theirs)} | {ratio:.3g} | ≥ 4× | {verdict(ratio >= 4)} |")
+    if missing:
+        print(f"| load | skipped: {', '.join(str(p) for p in missing.values())} not found | | | | |")
+        return
+    ours, theirs = S(lambda: load_space_weather(paths)), S(lambda: pymsis_first_call(paths["csv"]))
+    ratio = spread_ratio(theirs, ours)
+    print(f"| load: `SpaceWeather.load` of the three files / pymsis's first call (its load of SW-All.csv) "
+          f"| {fmt_time(ours)} | {fmt_time(theirs)} | {ratio:.3g} | ≥ 3× | {verdict(ratio >= 3)} |")
+    csv_only = S(lambda: SpaceWeather.load(csv=paths["csv"]))
+    print(f"| of which: `SpaceWeather.load(csv=...)` alone, the file pymsis reads | {fmt_time(csv_only)} "
+          f"| {fmt_time(theirs)} | {spread_ratio(theirs, csv_only):.3g} | — | |")
+    repeats = 3 if quick else 7
+    ours, theirs = first_calls("sunindex_tools", repeats), first_calls("pymsis", repeats)
+    print(f"| load as the first call of a fresh process (one call per process) | {fmt_time(ours)} "
+          f"| {fmt_time(theirs)} | {spread_ratio(theirs, ours):.3g} | — | |")
+
+
+def floor_table(S, paths, missing):
+    print(f"\n| 10⁶ epochs in one call | time | per epoch | floor: fresh arrays of the returned shapes, filled "
+          "| × floor | goal | |")
+    print("|---|---|---:|---|---:|---|---|")
+    sw = load_space_weather(paths) if not missing else SpaceWeather.load(csv=paths["csv"])
+    msis_floor = S(lambda: fresh_filled(msis_shapes(BULK)))
+    shuffled = random_epochs(*BULK_SPAN, BULK, seed=1)
+    for order, epochs in (("sorted", np.sort(shuffled)), ("random order", shuffled)):
+        ours = S(lambda: sw.msis_inputs(epochs))
+        ratio = spread_ratio(ours, msis_floor)
+        print(f"| `msis_inputs`, {order} | {fmt_time(ours)} | {med(ours) / BULK * 1e9:.1f} ns "
+              f"| {fmt_time(msis_floor)} (2 × (N,) float64, (N, 7) float64, (N,) <U3) | {ratio:.2f} | ≤ 2× "
+              f"| {verdict(ratio <= 2)} |")
+        # pymsis against the same floor shows how much room "4× faster than pymsis" leaves.
+        theirs = S(lambda: pymsis_utils.get_f107_ap(epochs))
+        print(f"| pymsis `get_f107_ap`, {order} (reference) | {fmt_time(theirs)} | {med(theirs) / BULK * 1e9:.1f} ns "
+              f"| the same floor (pymsis returns no data_type) | {spread_ratio(theirs, msis_floor):.2f} | — | |")
+    if missing:
+        print(f"| `jb2008_inputs` | skipped: {', '.join(str(p) for p in missing.values())} not found | | | | | |")
+        return
+    epochs = np.sort(random_epochs(*JB2008_SPAN, BULK, seed=2))
+    ours, floor = S(lambda: sw.jb2008_inputs(epochs)), S(lambda: fresh_filled(jb2008_shapes(BULK)))
+    print(f"| `jb2008_inputs`, sorted, {JB2008_SPAN[0][:4]}–{JB2008_SPAN[1][:4]} | {fmt_time(ours)} "
+          f"| {med(ours) / BULK * 1e9:.1f} ns | {fmt_time(floor)} (9 × (N,) float64) "
+          f"| {spread_ratio(ours, floor):.2f} | — | |")
+
+
+def agreement_and_pickle(S, paths, missing):
+    sw = load_space_weather(paths) if not missing else SpaceWeather.load(csv=paths["csv"])
+    count, diffs, nan_mismatches = largest_differences(sw)
+    worst = max(diffs.values())
+    print(f"\n- Largest difference from pymsis with `burst_limit=400`, over {count} epochs from {AGREEMENT_FROM} "
+          f"to {sw.last_observed} (the last observed day; every slot's start and one instant inside it): "
+          + ", ".join(f"{k} {v:g}" for k, v in diffs.items())
+          + f"; values NaN on one side only: {nan_mismatches}. Goal 0: {verdict(worst == 0 and nan_mismatches == 0)}.")
+    blob = pickle.dumps(sw)
+    files_bytes = sum(Path(source.path).stat().st_size for source in sw.sources.values())
+    round_trip = S(lambda: pickle.loads(pickle.dumps(sw)))
+    print(f"- Pickle of the SpaceWeather of {', '.join(sw.sources)}: {len(blob) / 1e6:.2f} MB "
+          f"(the files: {files_bytes / 1e6:.2f} MB); round trip `pickle.loads(pickle.dumps(sw))` "
+          f"{fmt_time(round_trip)}.")
+
+
 def environment(paths):
     try:
         with open("/proc/cpuinfo") as f:
@@ -230,6 +418,7 @@ def environment(paths):
     print("## sunindex benchmarks\n")
     print(f"- Python {platform.python_version()} ({platform.python_implementation()}), {platform.platform()}")
     print(f"- numpy {np.__version__}, pandas {pd.__version__}, sunindex from {sunindex.__file__}")
+    print(f"- pymsis {pymsis.__version__ if pymsis else 'not installed'}")
     print(f"- CPU: {cpu}, {os.cpu_count()} logical cores; load average at start "
           + ", ".join(f"{x:.2f}" for x in os.getloadavg()))
     print(f"- data: {DATA}")
@@ -242,15 +431,19 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--quick", action="store_true", help="few repeats, for a smoke run")
     ap.add_argument("--mem-child", choices=("sunindex", "pandas"), help=argparse.SUPPRESS)
+    ap.add_argument("--first-call-child", choices=("sunindex_tools", "pymsis"), help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.mem_child:
         return mem_child(args.mem_child)
+    if args.first_call_child:
+        return first_call_child(args.first_call_child)
     paths, missing = data_paths()
     S = Sampler(args.quick)
     environment(paths)
     load_table(S, paths, missing)
     query_table(S, paths, missing)
     memory_table(paths, missing, 1 if args.quick else 3)
+    model_inputs_section(S, paths, missing, args.quick)
 
 
 if __name__ == "__main__":
