@@ -162,8 +162,10 @@ class TestMissingValues:
         sw = SpaceWeather.load(csv=csv(rows))
         got = sw.msis_inputs(at(7, 1))
         assert np.isnan(got["f107"]) and got["ap"][1] == 70 and np.isnan(got["ap"][2:5]).all()
-        with pytest.raises(ValueError, match="to 2020-01-06"):  # a PRM day ends the daily span
-            SpaceWeather.load(csv=csv(rows[:7])).msis_inputs(at(6))
+        with_monthly = SpaceWeather.load(csv=csv(rows[:7]))
+        assert with_monthly.coverage["msis"] == (FIRST, dt.date(2020, 1, 6))  # a PRM day ends the daily span
+        with pytest.raises(ValueError, match="to 2020-01-06"):
+            with_monthly.msis_inputs(at(6))
 
     @pytest.mark.parametrize("hours,expected", [(2, "PRD"), (9, "OBS")])
     def test_a_predicted_day_used_only_by_the_ap_history(self, csv, hours, expected):

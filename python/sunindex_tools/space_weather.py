@@ -27,6 +27,12 @@ def _date(day_number: int | None) -> _dt.date | None:
     return None if day_number is None else _EPOCH + _dt.timedelta(days=day_number)
 
 
+def _span_dates(span: tuple[int, int] | None) -> tuple[_dt.date, _dt.date] | None:
+    if span is None:
+        return None
+    return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
+
+
 @dataclass(frozen=True)
 class Source:
     """One loaded file: where it was read from and the days its rows cover."""
@@ -103,10 +109,15 @@ class SpaceWeather:
     @property
     def span(self) -> tuple[_dt.date, _dt.date] | None:
         """The first and last day of the timeline: every file's rows together."""
-        span = self._coverage["timeline"]
-        if span is None:
-            return None
-        return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
+        return _span_dates(self._coverage["timeline"])
+
+    @property
+    def coverage(self) -> dict[str, tuple[_dt.date, _dt.date] | None]:
+        """The UTC days an epoch may fall on: "msis" (the CSV's daily rows),
+        "jb2008" (the days both SOLFSMY.TXT and DTCFILE.TXT cover) and "daily"
+        (the whole timeline); None where nothing is loaded for it."""
+        names = {"msis": "msis", "jb2008": "jb2008", "daily": "timeline"}
+        return {name: _span_dates(self._coverage[kind]) for name, kind in names.items()}
 
     @property
     def last_observed(self) -> _dt.date | None:

@@ -4,7 +4,6 @@
 // the ticks into it with integer arithmetic only, so that 02:59:59.999999999
 // can never round into the next 3-hour slot.
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -36,7 +35,11 @@ class TickClock {
     // the ends of int64 the products below would overflow: divide there.
     constexpr std::int64_t exact_limit = std::int64_t{1} << 62;
     if (ticks > exact_limit || ticks < -exact_limit) return split_exactly(ticks);
-    auto day = static_cast<std::int64_t>(std::floor(static_cast<double>(ticks) * days_per_tick_));
+    // Truncation, then down by one for negative non-integers: a floor that
+    // stays inline where std::floor would be a library call per epoch.
+    const double days = static_cast<double>(ticks) * days_per_tick_;
+    auto day = static_cast<std::int64_t>(days);
+    day -= days < static_cast<double>(day);
     // The product is off by at most one day, so one step mends it.
     std::int64_t rest = ticks - day * ticks_per_day_;
     if (rest < 0) {
