@@ -42,7 +42,7 @@ def main():
 
     show_model_inputs()
 
-    print("\nA picture of 2024: `make plot` draws F10.7, Ap and Dtc into examples/indices.png.")
+    print("\nA picture of 2024: `make plot` draws F10.7, Ap and Dtc into build/indices.png.")
 
 
 def show_model_inputs():
