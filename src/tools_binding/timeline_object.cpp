@@ -70,12 +70,27 @@ void raise_load_error(const timeline::LoadError& error) {
   if (args) PyErr_SetObject(PyExc_ValueError, args.get());
 }
 
-/// The epoch ticks of an int64 buffer, held for as long as the view lives.
+/// The clock argument: ticks per day, 1 to 86'400 * 10^9.
+std::optional<TickClock> clock_argument(PyObject* object) {
+  const long long ticks_per_day = PyLong_AsLongLong(object);
+  if (ticks_per_day == -1 && PyErr_Occurred()) return std::nullopt;
+  if (ticks_per_day < 1 || ticks_per_day > 86'400'000'000'000) {
+    PyErr_SetString(PyExc_ValueError, "ticks per day must lie in 1 .. 86400 * 10**9");
+    return std::nullopt;
+  }
+  return TickClock(ticks_per_day);
+}
+
+/// The epochs of a method's first two arguments: an int64 buffer of ticks,
+/// held for as long as the view lives, and the ticks per day.
 class TickView {
  public:
-  /// False with the exception set unless `object` is a C-contiguous int64 buffer.
-  bool open(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
+  /// False with the exception set unless `ticks` is a C-contiguous int64
+  /// buffer and `ticks_per_day` a valid clock.
+  bool open(PyObject* ticks, PyObject* ticks_per_day) {
+    clock_ = clock_argument(ticks_per_day);
+    if (!clock_) return false;
+    if (PyObject_GetBuffer(ticks, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
     held_ = true;
     const std::string_view format = view_.format ? view_.format : "B";
     if (view_.itemsize != 8 || (format != "l" && format != "q" && format != "<q" && format != "=q")) {
@@ -87,24 +102,14 @@ class TickView {
   ~TickView() {
     if (held_) PyBuffer_Release(&view_);
   }
-  const std::int64_t* ticks() const noexcept { return static_cast<const std::int64_t*>(view_.buf); }
   std::size_t count() const noexcept { return static_cast<std::size_t>(view_.len / 8); }
+  Epochs epochs() const noexcept { return {static_cast<const std::int64_t*>(view_.buf), count(), *clock_}; }
 
  private:
+  std::optional<TickClock> clock_;
   Py_buffer view_{};
   bool held_ = false;
 };
-
-/// The clock argument: ticks per day, 1 to 86'400 * 10^9.
-std::optional<TickClock> clock_argument(PyObject* object) {
-  const long long ticks_per_day = PyLong_AsLongLong(object);
-  if (ticks_per_day == -1 && PyErr_Occurred()) return std::nullopt;
-  if (ticks_per_day < 1 || ticks_per_day > 86'400'000'000'000) {
-    PyErr_SetString(PyExc_ValueError, "ticks per day must lie in 1 .. 86400 * 10**9");
-    return std::nullopt;
-  }
-  return TickClock(ticks_per_day);
-}
 
 /// Runs `compute` with the interpreter lock released.
 template <class Compute>
@@ -164,10 +169,8 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("msis", nargs, 3)) return nullptr;
     TickView view;
-    if (!view.open(args[0])) return nullptr;
-    const auto clock = clock_argument(args[1]);
     std::optional<double> limit;
-    if (!clock || !burst_limit_argument(args[2], limit)) return nullptr;
+    if (!view.open(args[0], args[1]) || !burst_limit_argument(args[2], limit)) return nullptr;
     const std::size_t n = view.count();
     std::array<PyRef, 4> arrays{new_array(Element::float64, {n}), new_array(Element::float64, {n}),
                                 new_array(Element::float64, {n, 7}), new_array(Element::text3, {n})};
@@ -175,7 +178,7 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
     const timeline::MsisOutput out{static_cast<double*>(array_data(arrays[0])), static_cast<double*>(array_data(arrays[1])),
                                    static_cast<double*>(array_data(arrays[2])),
                                    static_cast<char32_t*>(array_data(arrays[3]))};
-    const Epochs epochs{view.ticks(), n, *clock};
+    const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
     const std::size_t outside = without_lock([&] { return loaded.msis.compute(epochs, limit, out); });
     return results_tuple(arrays, outside);
@@ -226,9 +229,7 @@ PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexce
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("jb2008", nargs, 2)) return nullptr;
     TickView view;
-    if (!view.open(args[0])) return nullptr;
-    const auto clock = clock_argument(args[1]);
-    if (!clock) return nullptr;
+    if (!view.open(args[0], args[1])) return nullptr;
     const std::size_t n = view.count();
     std::array<PyRef, 9> arrays;
     for (auto& array : arrays) array = new_array(Element::float64, {n});
@@ -236,7 +237,7 @@ PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexce
     const auto column = [&](std::size_t i) { return static_cast<double*>(array_data(arrays[i])); };
     const timeline::Jb2008Output out{column(0), column(1), column(2), column(3), column(4),
                                      column(5), column(6), column(7), column(8)};
-    const Epochs epochs{view.ticks(), n, *clock};
+    const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
     const std::size_t outside = without_lock([&] { return loaded.jb2008.compute(epochs, out); });
     return results_tuple(arrays, outside);
@@ -249,9 +250,7 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("daily", nargs, 2)) return nullptr;
     TickView view;
-    if (!view.open(args[0])) return nullptr;
-    const auto clock = clock_argument(args[1]);
-    if (!clock) return nullptr;
+    if (!view.open(args[0], args[1])) return nullptr;
     const std::size_t n = view.count();
 
     std::array<PyRef, timeline::column_count> columns;
@@ -271,7 +270,7 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
     out.solfsmy_source = static_cast<char32_t*>(array_data(others[5]));
     out.monthly = static_cast<bool*>(array_data(others[6]));
 
-    const Epochs epochs{view.ticks(), n, *clock};
+    const Epochs epochs = view.epochs();
     const Timeline& timeline = loaded_of(self).timeline;
     const std::size_t outside = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
 
