@@ -142,7 +142,7 @@ PyRef wrap_store(IndexStore store) {
   return object;
 }
 
-using Reader = Result<std::vector<DailyIndices>> (*)(std::string_view);
+using Reader = Result<std::vector<DailyIndices>> (*)(std::string_view, const ReadOptions&);
 
 /// The one path of every constructor: bind `path`, read the file, parse it
 /// with `reader`, build the store and wrap it.
@@ -161,7 +161,7 @@ PyObject* construct_from_file(const char* function, Reader reader, PyObject* con
   {
     auto content = read_whole_file({path_utf8, static_cast<std::size_t>(path_length)});
     if (auto* failure = std::get_if<FileError>(&content)) return raise_value_error(failure->message);
-    auto parsed = reader(std::get<FileBytes>(content).view());
+    auto parsed = reader(std::get<FileBytes>(content).view(), ReadOptions{});
     if (!parsed.ok()) return raise_value_error(parsed.error().text());
     records = std::move(parsed.value());
   }  // the file's bytes are released before the store is built

@@ -322,9 +322,12 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content) { return read<false>(content, nullptr); }
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions&) {
+  return read<false>(content, nullptr);
+}
 
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras) {
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras,
+                                                      const ReadOptions&) {
   return read<true>(content, &extras);
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "readers/read_options.hpp"
 #include "store/data_error.hpp"
 #include "store/daily_indices.hpp"
 
@@ -47,9 +48,10 @@ struct CelestrakRowExtras {
 /// per data row, in file order, or returns the first error: the header error
 /// for invalid UTF-8 or a missing column, "invalid date" at the line's 1-based
 /// number for a bad date. Unparsable values are absent, not errors.
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content);
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions& options = {});
 /// The same read, which also appends to `extras` one entry per record, in
 /// the same order.
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras);
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras,
+                                                      const ReadOptions& options = {});
 
 }  // namespace sunindex

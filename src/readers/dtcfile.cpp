@@ -35,7 +35,7 @@ std::optional<DataError> read_values(std::string_view line, std::uint64_t row, D
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) {
+Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content, const ReadOptions&) {
   return fixed_columns::read_dated_lines(
       content, layout,
       [](std::string_view line, std::uint64_t row, DailyIndices& record) {
@@ -43,7 +43,8 @@ Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content) {
       });
 }
 
-Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content, std::vector<HourlyDtc>& hourly) {
+Result<std::vector<DailyIndices>> parse_dtcfile(std::string_view content, std::vector<HourlyDtc>& hourly,
+                                                 const ReadOptions&) {
   hourly.reserve(content.size() / layout.typical_line_bytes);
   return fixed_columns::read_dated_lines(
       content, layout, [&hourly](std::string_view line, std::uint64_t row, DailyIndices& record) {

@@ -83,9 +83,12 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Sol
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content) { return read(content, nullptr); }
+Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, const ReadOptions&) {
+  return read(content, nullptr);
+}
 
-Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, std::vector<SolfsmyRowExtras>& extras) {
+Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, std::vector<SolfsmyRowExtras>& extras,
+                                                 const ReadOptions&) {
   return read(content, &extras);
 }
 

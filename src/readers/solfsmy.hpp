@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "readers/read_options.hpp"
 #include "store/data_error.hpp"
 #include "store/daily_indices.hpp"
 
@@ -21,9 +22,10 @@ struct SolfsmyRowExtras {
 /// Reads a SOLFSMY.TXT file (its whole content) into one record per data line,
 /// in file order, each with F10.7, F81c, S10.7, M10.7 and Y10.7; or returns the
 /// first parse error, naming its row and column.
-Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content);
+Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, const ReadOptions& options = {});
 /// The same read, which also appends to `extras` one entry per record, in the
 /// same order; a bad S81c, M81c, Y81c or Ssrc fails the line like any other value.
-Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, std::vector<SolfsmyRowExtras>& extras);
+Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, std::vector<SolfsmyRowExtras>& extras,
+                                                 const ReadOptions& options = {});
 
 }  // namespace sunindex

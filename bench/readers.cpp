@@ -1,0 +1,79 @@
+// Wall time and a fixed workload for callgrind of the readers and the merge,
+// without Python: readers DATA_DIR [repeats]. With repeats = 1 each reader
+// runs once, which is what `valgrind --tool=callgrind` should count.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "readers/celestrak_csv.hpp"
+#include "readers/dtcfile.hpp"
+#include "readers/solfsmy.hpp"
+#include "store/index_store.hpp"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+/// The median wall time of `repeats` runs of `work`, in microseconds.
+double median_us(int repeats, const std::function<void()>& work) {
+  std::vector<double> times;
+  for (int i = 0; i < repeats; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+sunindex::IndexStore store_of(sunindex::Result<std::vector<sunindex::DailyIndices>> parsed) {
+  if (!parsed.ok()) {
+    std::fprintf(stderr, "%s\n", parsed.error().text().c_str());
+    std::exit(1);
+  }
+  return sunindex::IndexStore::from_records(std::move(parsed.value()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s DATA_DIR [repeats]\n", argv[0]);
+    return 2;
+  }
+  const std::string dir = argv[1];
+  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 51;
+  const std::string csv = slurp(dir + "/SW-All.csv"), sol = slurp(dir + "/SOLFSMY.TXT"),
+                    dtc = slurp(dir + "/DTCFILE.TXT");
+  using namespace sunindex;
+  std::printf("csv     %9.1f us\n", median_us(repeats, [&] { store_of(parse_celestrak_csv(csv)); }));
+  std::printf("solfsmy %9.1f us\n", median_us(repeats, [&] { store_of(parse_solfsmy(sol)); }));
+  std::printf("dtcfile %9.1f us\n", median_us(repeats, [&] { store_of(parse_dtcfile(dtc)); }));
+  std::vector<CelestrakRowExtras> csv_extras;
+  std::vector<SolfsmyRowExtras> sol_extras;
+  std::vector<HourlyDtc> hourly;
+  std::printf("all three with extras %9.1f us\n", median_us(repeats, [&] {
+                csv_extras.clear(), sol_extras.clear(), hourly.clear();
+                (void)parse_celestrak_csv(csv, csv_extras);
+                (void)parse_solfsmy(sol, sol_extras);
+                (void)parse_dtcfile(dtc, hourly);
+              }));
+  double merge_total = 0;
+  for (int i = 0; i < repeats; ++i) {
+    IndexStore a = store_of(parse_celestrak_csv(csv)), b = store_of(parse_solfsmy(sol)),
+               c = store_of(parse_dtcfile(dtc));
+    merge_total += median_us(1, [&] { a.merge(b), a.merge(c); });
+  }
+  std::printf("merge   %9.1f us (mean)\n", merge_total / repeats);
+  return 0;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sunindex {
+
+/// How a reader finds the structure of a text (separators, line ends): a
+/// block of bytes at a time with the widest vector instructions available,
+/// or eight bytes at a time in plain integer arithmetic. Every path gives
+/// the same results; only the speed differs.
+enum class ScanPath : std::uint8_t {
+  portable,  // 64-bit words, any processor
+  sse2,      // 16-byte blocks (every x86-64)
+  avx2,      // 32-byte blocks
+};
+
+/// The widest path this processor runs, found once per process.
+ScanPath widest_scan_path() noexcept;
+
+/// How a reader goes about its work; the defaults suit every caller, and
+/// the tests and fuzzers use the others to reach every path on small inputs.
+struct ReadOptions {
+  ScanPath scan_path = widest_scan_path();
+  /// A text at least this long is split at a line boundary and its halves
+  /// are read by two threads: below it, starting a thread costs more than
+  /// it saves.
+  std::size_t parallel_from_bytes = 256 * 1024;
+};
+
+}  // namespace sunindex
