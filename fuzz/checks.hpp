@@ -166,28 +166,30 @@ inline std::vector<std::uint64_t> bits_of(const double* values, std::size_t n) {
   return out;
 }
 
-template <class T>
-FieldBits field_bits(const std::optional<T>& field) {
+inline FieldBits field_bits(const std::optional<double>& field) {
   if (!field) return {false, {}};
-  if constexpr (std::is_same_v<T, double>) return {true, bits_of(&*field, 1)};
-  else return {true, bits_of(field->data(), field->size())};
+  return {true, bits_of(&*field, 1)};
+}
+inline FieldBits field_bits(const sunindex::ThreeHourly* series) {
+  if (!series) return {false, {}};
+  return {true, bits_of(series->data(), series->size())};
 }
 
 constexpr std::size_t field_count = 11;
 
 inline FieldBits field(const DailyIndices& r, std::size_t i) {
   switch (i) {
-    case 0: return field_bits(r.f10_7_obs);
-    case 1: return field_bits(r.f10_7_adj);
-    case 2: return field_bits(r.f10_7_jb);
-    case 3: return field_bits(r.f10_7_jb_81c);
-    case 4: return field_bits(r.ap_daily);
-    case 5: return field_bits(r.ap_3hr);
-    case 6: return field_bits(r.kp_3hr);
-    case 7: return field_bits(r.s10_7);
-    case 8: return field_bits(r.m10_7);
-    case 9: return field_bits(r.y10_7);
-    default: return field_bits(r.dtc);
+    case 0: return field_bits(r.get(sunindex::Field::f10_7_obs));
+    case 1: return field_bits(r.get(sunindex::Field::f10_7_adj));
+    case 2: return field_bits(r.get(sunindex::Field::f10_7_jb));
+    case 3: return field_bits(r.get(sunindex::Field::f10_7_jb_81c));
+    case 4: return field_bits(r.get(sunindex::Field::ap_daily));
+    case 5: return field_bits(r.get(sunindex::Series::ap_3hr));
+    case 6: return field_bits(r.get(sunindex::Series::kp_3hr));
+    case 7: return field_bits(r.get(sunindex::Field::s10_7));
+    case 8: return field_bits(r.get(sunindex::Field::m10_7));
+    case 9: return field_bits(r.get(sunindex::Field::y10_7));
+    default: return field_bits(r.get(sunindex::Field::dtc));
   }
 }
 

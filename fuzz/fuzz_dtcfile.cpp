@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                      {{10}, {}});
   if (result.ok()) {
     for (const auto& record : result.value()) {
-      const double sum = *record.dtc * 24.0;
+      const double sum = *record.get(sunindex::Field::dtc) * 24.0;
       fuzz::require(std::nearbyint(sum) == sum && sum >= -24.0 * 999 && sum <= 24.0 * 9999, "dtc not a mean of 24 hours");
     }
   }

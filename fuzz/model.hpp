@@ -157,10 +157,11 @@ inline Outcome celestrak_csv(std::string_view data) {
       d = integer(parts[2], false, 1, 31);
     }
     if (!y || !m || !d) return parse_error(i + 1, "invalid date");
-    DailyIndices r{.date = {static_cast<std::int32_t>(*y), static_cast<std::uint8_t>(*m), static_cast<std::uint8_t>(*d)}};
-    r.f10_7_obs = value(*obs);
-    r.f10_7_adj = value(*adj);
-    r.ap_daily = value(*ap);
+    DailyIndices r;
+    r.date = {static_cast<std::int32_t>(*y), static_cast<std::uint8_t>(*m), static_cast<std::uint8_t>(*d)};
+    r.set(sunindex::Field::f10_7_obs, value(*obs));
+    r.set(sunindex::Field::f10_7_adj, value(*adj));
+    r.set(sunindex::Field::ap_daily, value(*ap));
     sunindex::ThreeHourly a{}, p{};
     bool a_ok = true, p_ok = true;
     for (int k = 0; k < 8; ++k) {
@@ -170,8 +171,8 @@ inline Outcome celestrak_csv(std::string_view data) {
       if (av) a[k] = *av;
       if (pv) p[k] = *pv;
     }
-    if (a_ok) r.ap_3hr = a;
-    if (p_ok) r.kp_3hr = p;
+    if (a_ok) r.set(sunindex::Series::ap_3hr, a);
+    if (p_ok) r.set(sunindex::Series::kp_3hr, p);
     out.records.push_back(r);
   }
   return out;
@@ -215,10 +216,12 @@ inline Outcome solfsmy(std::string_view data) {
     if (auto m = read_date(field, 0, 6, 6, 4, r); !m.empty()) return m;
     const std::pair<std::size_t, const char*> columns[5] = {{22, "F10.7"}, {28, "F81c"}, {34, "S10.7"},
                                                             {46, "M10.7"}, {58, "Y10.7"}};
-    std::optional<double>* targets[5] = {&r.f10_7_jb, &r.f10_7_jb_81c, &r.s10_7, &r.m10_7, &r.y10_7};
+    using sunindex::Field;
+    const Field targets[5] = {Field::f10_7_jb, Field::f10_7_jb_81c, Field::s10_7, Field::m10_7, Field::y10_7};
     for (int k = 0; k < 5; ++k) {
-      *targets[k] = number(field(columns[k].first, 6));
-      if (!*targets[k]) return columns[k].second;
+      const auto value = number(field(columns[k].first, 6));
+      if (!value) return columns[k].second;
+      r.set(targets[k], *value);
     }
     return {};
   });
@@ -233,7 +236,7 @@ inline Outcome dtcfile(std::string_view data) {
       if (!hour) return "Dtc";
       sum += *hour;
     }
-    r.dtc = static_cast<double>(sum) / 24.0;
+    r.set(sunindex::Field::dtc, static_cast<double>(sum) / 24.0);
     return {};
   });
 }

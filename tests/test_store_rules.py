@@ -145,8 +145,9 @@ class TestMergeOutOfMemory:
                         reason="AddressSanitizer ends the process instead of throwing when memory runs out")
     def test_both_stores_unchanged(self, write_file):
         """Running out of memory part way must lose no records: the merge happens whole or not at all."""
-        # Two interleaved stores of 40,000 days each: merging them needs one new block of ~24 MB.
-        paths = [write_file("\n".join([HEADER, *(f"{date.fromordinal(730000 + 2 * i + odd)},{i}" for i in range(40_000))]))
+        # Two interleaved stores of 100,000 days each: the first has no room for the other's
+        # records, so merging them needs one new block of ~43 MB, more than the allocator keeps.
+        paths = [write_file("\n".join([HEADER, *(f"{date.fromordinal(600000 + 2 * i + odd)},{i}" for i in range(100_000))]))
                  for odd in (0, 1)]
         code = textwrap.dedent(f"""
             import resource, sunindex

@@ -43,7 +43,7 @@ PyRef optional_float(const std::optional<double>& value) {
 }
 
 /// A present array as a list of eight floats, an absent one as None.
-PyRef optional_float_list(const std::optional<ThreeHourly>& values) {
+PyRef optional_float_list(const ThreeHourly* values) {
   if (!values) return PyRef::borrow(Py_None);
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values->size())));
   if (!list) return {};
@@ -117,17 +117,17 @@ PyRef record_to_dict(const DailyIndices& record) {
   if (!dict) return {};
   PyObject* d = dict.get();
   const bool filled = set_item(d, "date", date_to_python(record.date)) &&
-                      set_item(d, "f10_7_obs", optional_float(record.f10_7_obs)) &&
-                      set_item(d, "f10_7_adj", optional_float(record.f10_7_adj)) &&
-                      set_item(d, "f10_7_jb", optional_float(record.f10_7_jb)) &&
-                      set_item(d, "f10_7_jb_81c", optional_float(record.f10_7_jb_81c)) &&
-                      set_item(d, "ap_daily", optional_float(record.ap_daily)) &&
-                      set_item(d, "ap_3hr", optional_float_list(record.ap_3hr)) &&
-                      set_item(d, "kp_3hr", optional_float_list(record.kp_3hr)) &&
-                      set_item(d, "s10_7", optional_float(record.s10_7)) &&
-                      set_item(d, "m10_7", optional_float(record.m10_7)) &&
-                      set_item(d, "y10_7", optional_float(record.y10_7)) &&
-                      set_item(d, "dtc", optional_float(record.dtc));
+                      set_item(d, "f10_7_obs", optional_float(record.get(Field::f10_7_obs))) &&
+                      set_item(d, "f10_7_adj", optional_float(record.get(Field::f10_7_adj))) &&
+                      set_item(d, "f10_7_jb", optional_float(record.get(Field::f10_7_jb))) &&
+                      set_item(d, "f10_7_jb_81c", optional_float(record.get(Field::f10_7_jb_81c))) &&
+                      set_item(d, "ap_daily", optional_float(record.get(Field::ap_daily))) &&
+                      set_item(d, "ap_3hr", optional_float_list(record.get(Series::ap_3hr))) &&
+                      set_item(d, "kp_3hr", optional_float_list(record.get(Series::kp_3hr))) &&
+                      set_item(d, "s10_7", optional_float(record.get(Field::s10_7))) &&
+                      set_item(d, "m10_7", optional_float(record.get(Field::m10_7))) &&
+                      set_item(d, "y10_7", optional_float(record.get(Field::y10_7))) &&
+                      set_item(d, "dtc", optional_float(record.get(Field::dtc)));
   if (!filled) return {};
   return dict;
 }

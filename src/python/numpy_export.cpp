@@ -29,18 +29,18 @@ constexpr std::size_t values_per_day = 8;
 /// The one-dimensional columns, in the order of the result's keys.
 struct ScalarColumn {
   const char* key;
-  std::optional<double> DailyIndices::*field;
+  Field field;
 };
 constexpr std::array<ScalarColumn, 9> scalar_columns{{
-    {"f10_7_obs", &DailyIndices::f10_7_obs},
-    {"f10_7_adj", &DailyIndices::f10_7_adj},
-    {"f10_7_jb", &DailyIndices::f10_7_jb},
-    {"f10_7_jb_81c", &DailyIndices::f10_7_jb_81c},
-    {"ap_daily", &DailyIndices::ap_daily},
-    {"s10_7", &DailyIndices::s10_7},
-    {"m10_7", &DailyIndices::m10_7},
-    {"y10_7", &DailyIndices::y10_7},
-    {"dtc", &DailyIndices::dtc},
+    {"f10_7_obs", Field::f10_7_obs},
+    {"f10_7_adj", Field::f10_7_adj},
+    {"f10_7_jb", Field::f10_7_jb},
+    {"f10_7_jb_81c", Field::f10_7_jb_81c},
+    {"ap_daily", Field::ap_daily},
+    {"s10_7", Field::s10_7},
+    {"m10_7", Field::m10_7},
+    {"y10_7", Field::y10_7},
+    {"dtc", Field::dtc},
 }};
 
 /// Whether NumPy's C API table has been fetched; kept for the process.
@@ -113,7 +113,7 @@ PyRef three_hourly_array(const double* values, std::size_t rows) {
   return array;
 }
 
-void copy_three_hourly(const std::optional<ThreeHourly>& values, double* row) noexcept {
+void copy_three_hourly(const ThreeHourly* values, double* row) noexcept {
   if (values) std::copy(values->begin(), values->end(), row);
 }
 
@@ -139,10 +139,10 @@ PyRef store_to_numpy(const IndexStore& store) {
     if (!date) return {};
     PyList_SET_ITEM(dates.get(), static_cast<Py_ssize_t>(row), date.release());
     for (std::size_t c = 0; c < scalar_columns.size(); ++c) {
-      if (const auto& value = record.*scalar_columns[c].field) columns[c][row] = *value;
+      if (const auto value = record.get(scalar_columns[c].field)) columns[c][row] = *value;
     }
-    copy_three_hourly(record.ap_3hr, &ap_3hr[row * values_per_day]);
-    copy_three_hourly(record.kp_3hr, &kp_3hr[row * values_per_day]);
+    copy_three_hourly(record.get(Series::ap_3hr), &ap_3hr[row * values_per_day]);
+    copy_three_hourly(record.get(Series::kp_3hr), &kp_3hr[row * values_per_day]);
   }
 
   PyRef result = PyRef::steal(PyDict_New());

@@ -224,9 +224,9 @@ struct EightValues {
     values[slot] = *value;
     ++present;
   }
-  /// Present only when all eight fields held a value.
-  std::optional<ThreeHourly> complete() const noexcept {
-    return present == values.size() ? std::optional(values) : std::nullopt;
+  /// Sets the record's series only when all eight fields held a value.
+  void store_if_complete(DailyIndices& record, Series series) const noexcept {
+    if (present == values.size()) record.set(series, values);
   }
 };
 
@@ -273,9 +273,9 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
       const ValueField field = read_value_field(p, end);
       field_end = field.end;
       switch (role.kind) {
-        case Kind::f10_7_obs: record.f10_7_obs = field.value; break;
-        case Kind::f10_7_adj: record.f10_7_adj = field.value; break;
-        case Kind::ap_daily: record.ap_daily = field.value; break;
+        case Kind::f10_7_obs: record.set(Field::f10_7_obs, field.value); break;
+        case Kind::f10_7_adj: record.set(Field::f10_7_adj, field.value); break;
+        case Kind::ap_daily: record.set(Field::ap_daily, field.value); break;
         case Kind::ap_3hr: ap_3hr.set(role.slot, field.value); break;
         case Kind::kp_3hr: kp_3hr.set(role.slot, field.value); break;
         case Kind::extra:
@@ -289,8 +289,8 @@ std::string_view read_row(std::string_view line, const ColumnRoles& roles, Daily
     if (field_end == end) break;  // the row has no more fields
     p = field_end + 1;
   }
-  record.ap_3hr = ap_3hr.complete();
-  record.kp_3hr = kp_3hr.complete();
+  ap_3hr.store_if_complete(record, Series::ap_3hr);
+  kp_3hr.store_if_complete(record, Series::kp_3hr);
   return date;
 }
 

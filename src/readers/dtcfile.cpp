@@ -29,7 +29,7 @@ std::optional<DataError> read_values(std::string_view line, std::uint64_t row, D
     sum += value.value();
     if constexpr (keep_hours) (*hours)[hour] = value.value();
   }
-  record.dtc = sum / double(std::tuple_size_v<HourlyDtc>);
+  record.set(Field::dtc, sum / double(std::tuple_size_v<HourlyDtc>));
   return std::nullopt;
 }
 

@@ -20,14 +20,14 @@ constexpr std::size_t value_width = 6;
 struct ValueColumn {
   std::size_t first;
   const char* label;
-  std::optional<double> DailyIndices::*field;
+  Field field;
 };
 constexpr std::array<ValueColumn, 5> value_columns{{
-    {22, "F10.7", &DailyIndices::f10_7_jb},
-    {28, "F81c", &DailyIndices::f10_7_jb_81c},
-    {34, "S10.7", &DailyIndices::s10_7},
-    {46, "M10.7", &DailyIndices::m10_7},
-    {58, "Y10.7", &DailyIndices::y10_7},
+    {22, "F10.7", Field::f10_7_jb},
+    {28, "F81c", Field::f10_7_jb_81c},
+    {34, "S10.7", Field::s10_7},
+    {46, "M10.7", Field::m10_7},
+    {58, "Y10.7", Field::y10_7},
 }};
 
 /// The five values of a line; the format has no marker for a missing one.
@@ -35,7 +35,7 @@ std::optional<DataError> read_values(std::string_view line, std::uint64_t row, D
   for (const auto& column : value_columns) {
     auto value = fixed_columns::parse_float_column(line, column.first, value_width, row, column.label);
     if (!value.ok()) return std::move(value.error());
-    record.*column.field = value.value();
+    record.set(column.field, value.value());
   }
   return std::nullopt;
 }

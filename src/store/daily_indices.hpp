@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <optional>
 
 #include "store/civil_date.hpp"
@@ -10,44 +12,84 @@ namespace sunindex {
 /// The eight 3-hourly values of a day, slot 0 covering 00-03 UT.
 using ThreeHourly = std::array<double, 8>;
 
-/// The record of one day. A plain fixed-size value: each optional carries its
-/// own presence flag, so an absent value differs from a present NaN, and a
-/// 3-hourly array is present or absent as a whole.
-struct DailyIndices {
+/// The single values of a day.
+enum class Field : std::uint8_t {
+  f10_7_obs,     // observed F10.7, sfu (CelesTrak)
+  f10_7_adj,     // F10.7 adjusted to 1 AU, sfu (CelesTrak)
+  f10_7_jb,      // JB2008 F10.7 (SOLFSMY)
+  f10_7_jb_81c,  // its 81-day centred average (SOLFSMY)
+  ap_daily,      // daily Ap (CelesTrak)
+  s10_7,         // JB2008 S10.7 (SOLFSMY)
+  m10_7,         // JB2008 M10.7 (SOLFSMY)
+  y10_7,         // JB2008 Y10.7 (SOLFSMY)
+  dtc,           // daily mean of the hourly Dtc, K (DTCFILE)
+  count,         // not a field
+};
+
+/// The 3-hourly series of a day, each present or absent as a whole.
+enum class Series : std::uint8_t {
+  ap_3hr,  // 3-hourly ap (CelesTrak)
+  kp_3hr,  // 3-hourly Kp as the file writes it (CelesTrak)
+  count,   // not a series
+};
+
+/// The record of one day. A plain fixed-size value: one presence bit per
+/// field and series, so an absent value differs from a present NaN, at 216
+/// bytes instead of the 296 that one std::optional per field takes. Every
+/// store and reader holds tens of thousands of these, so the size is the
+/// memory and much of the time of a load.
+class DailyIndices {
+ public:
   CivilDate date{};
-  std::optional<double> f10_7_obs{};     // observed F10.7, sfu (CelesTrak)
-  std::optional<double> f10_7_adj{};     // F10.7 adjusted to 1 AU, sfu (CelesTrak)
-  std::optional<double> f10_7_jb{};      // JB2008 F10.7 (SOLFSMY)
-  std::optional<double> f10_7_jb_81c{};  // its 81-day centred average (SOLFSMY)
-  std::optional<double> ap_daily{};      // daily Ap (CelesTrak)
-  std::optional<ThreeHourly> ap_3hr{};   // 3-hourly ap (CelesTrak)
-  std::optional<ThreeHourly> kp_3hr{};   // 3-hourly Kp as the file writes it (CelesTrak)
-  std::optional<double> s10_7{};         // JB2008 S10.7 (SOLFSMY)
-  std::optional<double> m10_7{};         // JB2008 M10.7 (SOLFSMY)
-  std::optional<double> y10_7{};         // JB2008 Y10.7 (SOLFSMY)
-  std::optional<double> dtc{};           // daily mean of the hourly Dtc, K (DTCFILE)
+
+  std::optional<double> get(Field field) const noexcept {
+    if (!has(bit(field))) return std::nullopt;
+    return values_[static_cast<std::size_t>(field)];
+  }
+  /// The eight values, or nullptr when the series is absent.
+  const ThreeHourly* get(Series series) const noexcept {
+    return has(bit(series)) ? &series_[static_cast<std::size_t>(series)] : nullptr;
+  }
+
+  void set(Field field, double value) noexcept {
+    values_[static_cast<std::size_t>(field)] = value;
+    present_ |= bit(field);
+  }
+  void set(Field field, const std::optional<double>& value) noexcept {
+    if (value) set(field, *value);
+    else present_ &= static_cast<Bits>(~bit(field));
+  }
+  void set(Series series, const ThreeHourly& values) noexcept {
+    series_[static_cast<std::size_t>(series)] = values;
+    present_ |= bit(series);
+  }
 
   /// Takes over, field by field, every value that is absent here and present
   /// in `other`. Present values and the date are never changed.
   constexpr void fill_absent_from(const DailyIndices& other) noexcept {
-    take_if_absent(f10_7_obs, other.f10_7_obs);
-    take_if_absent(f10_7_adj, other.f10_7_adj);
-    take_if_absent(f10_7_jb, other.f10_7_jb);
-    take_if_absent(f10_7_jb_81c, other.f10_7_jb_81c);
-    take_if_absent(ap_daily, other.ap_daily);
-    take_if_absent(ap_3hr, other.ap_3hr);
-    take_if_absent(kp_3hr, other.kp_3hr);
-    take_if_absent(s10_7, other.s10_7);
-    take_if_absent(m10_7, other.m10_7);
-    take_if_absent(y10_7, other.y10_7);
-    take_if_absent(dtc, other.dtc);
+    for (Bits missing = other.present_ & static_cast<Bits>(~present_); missing != 0; missing &= missing - 1) {
+      const unsigned index = static_cast<unsigned>(std::countr_zero(missing));
+      if (index < field_count) {
+        values_[index] = other.values_[index];
+      } else {
+        series_[index - field_count] = other.series_[index - field_count];
+      }
+    }
+    present_ |= other.present_;
   }
 
  private:
-  template <class T>
-  static constexpr void take_if_absent(std::optional<T>& mine, const std::optional<T>& theirs) noexcept {
-    if (!mine) mine = theirs;
+  using Bits = std::uint16_t;
+  static constexpr std::size_t field_count = static_cast<std::size_t>(Field::count);
+  static constexpr Bits bit(Field field) noexcept { return static_cast<Bits>(1u << static_cast<unsigned>(field)); }
+  static constexpr Bits bit(Series series) noexcept {
+    return static_cast<Bits>(1u << (field_count + static_cast<unsigned>(series)));
   }
+  constexpr bool has(Bits mask) const noexcept { return (present_ & mask) != 0; }
+
+  Bits present_ = 0;  // bit per Field, then per Series
+  std::array<double, field_count> values_{};
+  std::array<ThreeHourly, static_cast<std::size_t>(Series::count)> series_{};
 };
 
 }  // namespace sunindex

@@ -24,6 +24,42 @@ void collapse_equal_dates(std::vector<DailyIndices>& sorted) noexcept {
   sorted.erase(std::next(kept), sorted.end());
 }
 
+/// The number of dates in the union of two sorted, unique record sequences.
+std::size_t count_distinct_dates(const std::vector<DailyIndices>& a, const std::vector<DailyIndices>& b) noexcept {
+  std::size_t i = 0, j = 0, count = 0;
+  while (i < a.size() && j < b.size()) {
+    const CivilDate x = a[i].date, y = b[j].date;
+    i += !(y < x);
+    j += !(x < y);
+    ++count;
+  }
+  return count + (a.size() - i) + (b.size() - j);
+}
+
+/// Merges `theirs` into the first `own_size` records of `records`, which is
+/// already sized for the union. Both inputs are sorted and unique; on a date
+/// both hold, the own record keeps its values and takes theirs only where it
+/// lacks them. Walking from the back never overwrites an own record before
+/// it has been moved, since the write position is never below the read one.
+void merge_from_back(std::vector<DailyIndices>& records, std::size_t own_size,
+                     const std::vector<DailyIndices>& theirs) noexcept {
+  std::size_t write = records.size(), own = own_size, their = theirs.size();
+  while (their > 0) {  // once theirs are placed, the own records left are already in place
+    const DailyIndices& next_theirs = theirs[their - 1];
+    if (own > 0 && next_theirs.date < records[own - 1].date) {
+      records[--write] = records[--own];
+    } else if (own > 0 && next_theirs.date == records[own - 1].date) {
+      DailyIndices combined = records[--own];
+      combined.fill_absent_from(next_theirs);
+      records[--write] = combined;
+      --their;
+    } else {
+      records[--write] = next_theirs;
+      --their;
+    }
+  }
+}
+
 }  // namespace
 
 IndexStore IndexStore::from_records(std::vector<DailyIndices> records) {
@@ -65,15 +101,19 @@ void IndexStore::merge(IndexStore& other) {
     other.records_ = {};
     return;
   }
-  // Both sides are sorted and unique, so a stable merge that prefers this
-  // store on ties equals the stable sort of the concatenation (self first),
-  // and every run of equal dates is exactly (self's record, other's record).
-  std::vector<DailyIndices> combined;
-  combined.reserve(records_.size() + other.records_.size());  // the only allocation
-  std::merge(records_.begin(), records_.end(), other.records_.begin(), other.records_.end(),
-             std::back_inserter(combined), date_before);
-  collapse_equal_dates(combined);
-  records_ = std::move(combined);
+  // The merged records are written into this store's own buffer, from the
+  // back, so that no third copy of the data exists at any time. Only growing
+  // the buffer allocates, and that happens before anything changes.
+  const std::size_t merged_size = count_distinct_dates(records_, other.records_);
+  if (records_.capacity() < merged_size) {
+    std::vector<DailyIndices> grown;
+    grown.reserve(merged_size);
+    grown.assign(records_.begin(), records_.end());
+    records_.swap(grown);
+  }
+  const std::size_t own_size = records_.size();
+  records_.resize(merged_size);
+  merge_from_back(records_, own_size, other.records_);
   other.records_ = {};
 }
 

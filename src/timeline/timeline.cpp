@@ -85,7 +85,7 @@ void fill(double& cell, const std::optional<double>& value) noexcept {
   if (value) fill(cell, *value);
 }
 template <std::size_t N>
-void fill(double* cells, const std::optional<std::array<double, N>>& values) noexcept {
+void fill(double* cells, const std::array<double, N>* values) noexcept {
   if (!values) return;
   for (std::size_t i = 0; i < N; ++i) fill(cells[i], (*values)[i]);
 }
@@ -114,11 +114,11 @@ class TimelineBuilder {
       const DailyIndices& record = records[r];
       const std::int64_t day = record.date.to_days();
       const std::size_t i = index(day);
-      fill(cell(Column::f107_obs, i), record.f10_7_obs);
-      fill(cell(Column::f107_adj, i), record.f10_7_adj);
-      fill(cell(Column::ap_avg, i), record.ap_daily);
-      fill(&t_.ap_3hr_[8 * i], record.ap_3hr);
-      fill(&t_.kp_3hr_[8 * i], record.kp_3hr);
+      fill(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
+      fill(cell(Column::f107_adj, i), record.get(Field::f10_7_adj));
+      fill(cell(Column::ap_avg, i), record.get(Field::ap_daily));
+      fill(&t_.ap_3hr_[8 * i], record.get(Series::ap_3hr));
+      fill(&t_.kp_3hr_[8 * i], record.get(Series::kp_3hr));
       for (std::size_t e = 0; e < extra_columns.size(); ++e) fill(cell(extra_columns[e], i), extras[r].values[e]);
       const F107DataType type = extras[r].data_type;
       if (t_.data_type_[i] == F107DataType::unknown) t_.data_type_[i] = type;
@@ -131,11 +131,11 @@ class TimelineBuilder {
     for (std::size_t r = 0; r < records.size(); ++r) {
       const DailyIndices& record = records[r];
       const std::size_t i = index(record.date.to_days());
-      fill(cell(Column::f10, i), record.f10_7_jb);
-      fill(cell(Column::f81c, i), record.f10_7_jb_81c);
-      fill(cell(Column::s10, i), record.s10_7);
-      fill(cell(Column::m10, i), record.m10_7);
-      fill(cell(Column::y10, i), record.y10_7);
+      fill(cell(Column::f10, i), record.get(Field::f10_7_jb));
+      fill(cell(Column::f81c, i), record.get(Field::f10_7_jb_81c));
+      fill(cell(Column::s10, i), record.get(Field::s10_7));
+      fill(cell(Column::m10, i), record.get(Field::m10_7));
+      fill(cell(Column::y10, i), record.get(Field::y10_7));
       fill(cell(Column::s81c, i), extras[r].s81c);
       fill(cell(Column::m81c, i), extras[r].m81c);
       fill(cell(Column::y81c, i), extras[r].y81c);
@@ -147,7 +147,7 @@ class TimelineBuilder {
     t_.spans_[static_cast<std::size_t>(Source::dtcfile)] = span_of(records);
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::size_t i = index(records[r].date.to_days());
-      fill(&t_.dtc_hourly_[24 * i], std::optional(hourly[r]));
+      fill(&t_.dtc_hourly_[24 * i], &hourly[r]);
     }
   }
 
