@@ -145,12 +145,18 @@ class TestMergeOutOfMemory:
                         reason="AddressSanitizer ends the process instead of throwing when memory runs out")
     def test_both_stores_unchanged(self, write_file):
         """Running out of memory part way must lose no records: the merge happens whole or not at all."""
-        # Two interleaved stores of 100,000 days each: the first has no room for the other's
-        # records, so merging them needs one new block of ~43 MB, more than the allocator keeps.
-        paths = [write_file("\n".join([HEADER, *(f"{date.fromordinal(600000 + 2 * i + odd)},{i}" for i in range(100_000))]))
+        # Two interleaved stores of 40,000 days each: the first has no room for the other's
+        # records, so merging them needs one new block of ~17 MB. Blocks of 1 MB and more are
+        # mapped and unmapped one by one, and every thread allocates from one arena, so that
+        # no freed block and no reserve of a reading thread's arena can hold it.
+        paths = [write_file("\n".join([HEADER, *(f"{date.fromordinal(730000 + 2 * i + odd)},{i}" for i in range(40_000))]))
                  for odd in (0, 1)]
         code = textwrap.dedent(f"""
-            import resource, sunindex
+            import ctypes, resource, sunindex
+            M_MMAP_THRESHOLD, M_ARENA_MAX = -3, -8
+            libc = ctypes.CDLL(None)
+            libc.mallopt(M_MMAP_THRESHOLD, 2**20)
+            libc.mallopt(M_ARENA_MAX, 1)
             a, b = (sunindex.Sunindex.from_celestrak_csv(p) for p in {paths!r})
             before = (a.len(), a.date_range(), b.len(), b.date_range())
             with open("/proc/self/statm") as f:

@@ -1,5 +1,6 @@
 #include "readers/celestrak_csv.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <limits>
 #include <optional>
 
+#include "readers/field_scan.hpp"
+#include "readers/line_chunks.hpp"
 #include "readers/text.hpp"
 
 namespace sunindex {
@@ -92,11 +95,15 @@ struct ColumnRole {
   };
   Kind kind = Kind::ignored;
   std::uint8_t slot = 0;  // 0-7 for the 3-hourly kinds, the CelestrakExtra of an extra
+  std::size_t position = 0;
 };
 
-/// The role of each column position up to the last one read, resolved from
-/// the header once per file so that a row is read in one walk along it.
-using ColumnRoles = std::vector<ColumnRole>;
+/// The columns read, in column order, resolved from the header once per file
+/// so that a row is read in one walk along it, visiting no other column.
+struct ColumnRoles {
+  std::vector<ColumnRole> read;
+  std::size_t columns() const noexcept { return read.back().position + 1; }  // up to the last one read
+};
 
 /// The header names of the optional columns, by CelestrakExtra.
 constexpr std::array<std::string_view, static_cast<std::size_t>(CelestrakExtra::count)> extra_names{
@@ -117,10 +124,10 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_
   const auto kp_3hr = find_numbered_columns(header, "KP");
   if (!date || !obs || !adj || !ap || !ap_3hr || !kp_3hr) return std::nullopt;
 
-  ColumnRoles roles;
-  const auto assign = [&roles](std::size_t position, Kind kind, std::size_t slot) {
-    if (position >= roles.size()) roles.resize(position + 1);
-    roles[position] = {kind, static_cast<std::uint8_t>(slot)};
+  std::vector<ColumnRole> by_position;
+  const auto assign = [&by_position](std::size_t position, Kind kind, std::size_t slot) {
+    if (position >= by_position.size()) by_position.resize(position + 1);
+    by_position[position] = {kind, static_cast<std::uint8_t>(slot), position};
   };
   assign(*date, Kind::date, 0);
   assign(*obs, Kind::f10_7_obs, 0);
@@ -130,11 +137,16 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_
     assign((*ap_3hr)[slot], Kind::ap_3hr, slot);
     assign((*kp_3hr)[slot], Kind::kp_3hr, slot);
   }
-  if (!with_extras) return roles;
-  for (std::size_t extra = 0; extra < extra_names.size(); ++extra) {
-    if (const auto position = header.find(extra_names[extra])) assign(*position, Kind::extra, extra);
+  if (with_extras) {
+    for (std::size_t extra = 0; extra < extra_names.size(); ++extra) {
+      if (const auto position = header.find(extra_names[extra])) assign(*position, Kind::extra, extra);
+    }
+    if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
   }
-  if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
+  ColumnRoles roles;
+  for (const ColumnRole& role : by_position) {
+    if (role.kind != Kind::ignored) roles.read.push_back(role);
+  }
   return roles;
 }
 
@@ -191,27 +203,20 @@ std::optional<double> parse_optional_value(std::string_view field) noexcept {
   return text::parse_number(field);
 }
 
-struct ValueField {
-  const char* end;  // the comma after the field, or the end of the line
-  std::optional<double> value;
-};
-
-/// Reads the value field that starts at `p`. A plain decimal, the bulk of
-/// every file, is converted in the same pass that finds the field's end;
-/// anything else goes through the general rules.
-/// Always inlined: it runs for every value field, and the reads with and
-/// without extras each need their own copy inside the row loop.
-[[gnu::always_inline]] inline ValueField read_value_field(const char* p, const char* const end) noexcept {
-  const text::ShortDecimal scan = text::scan_short_decimal(p, end);
-  if ((scan.stop == end || *scan.stop == ',') && scan.exact()) {
+/// A value field: a plain decimal, the bulk of every file, converted at
+/// once; anything else by the general rules. Always inlined: it runs for
+/// every value field, inside each instance of the row loop.
+[[gnu::always_inline]] inline std::optional<double> read_value(std::string_view field) noexcept {
+  const char* const end = field.data() + field.size();
+  const text::ShortDecimal scan = text::scan_short_decimal(field.data(), end);
+  if (scan.stop == end && scan.exact()) {
     // Only digits, a point and a sign: nothing to trim, but maybe a marker,
     // which only the digits 9999 and 99999 can spell.
     const bool maybe_marker = scan.mantissa == 9999 || scan.mantissa == 99999;
-    if (maybe_marker && is_missing_marker({p, static_cast<std::size_t>(scan.stop - p)})) return {scan.stop, {}};
-    return {scan.stop, scan.value()};
+    if (maybe_marker && is_missing_marker(field)) return std::nullopt;
+    return scan.value();
   }
-  const char* const comma = find_comma(scan.stop, end);
-  return {comma, parse_optional_value({p, static_cast<std::size_t>(comma - p)})};
+  return parse_optional_value(field);
 }
 
 /// The eight values of a row's 3-hourly columns, kept as they are read.
@@ -250,85 +255,170 @@ CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
 
 /// Reads the fields of a trimmed `line` that the roles name into `record`
 /// (and `extras`, which the roles name only `with_extras`) and returns the
-/// date text. A field the row lacks reads as empty text. A template, so that
-/// a read without extras runs no code for them.
-template <bool with_extras>
-std::string_view read_row(std::string_view line, const ColumnRoles& roles, DailyIndices& record,
-                          CelestrakRowExtras* extras) noexcept {
+/// date text. Fields the row lacks are not read: the date stays empty text.
+/// `field_ends` has room for one end per role. A template, so that a read
+/// without extras runs no code for them, and so that each scan path has
+/// its own loop.
+template <bool with_extras, ScanPath path>
+[[gnu::always_inline]] inline std::string_view read_row(std::string_view line, const char* readable_end,
+                                                        const ColumnRoles& roles, std::size_t* field_ends,
+                                                        DailyIndices& record, CelestrakRowExtras* extras) noexcept {
   using Kind = ColumnRole::Kind;
+  const std::size_t fields = field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.columns()});
   std::string_view date;
   EightValues ap_3hr, kp_3hr;
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  for (const ColumnRole role : roles) {
-    const char* field_end;
-    if (role.kind == Kind::ignored || role.kind == Kind::date || (with_extras && role.kind == Kind::data_type)) {
-      field_end = find_comma(p, end);
-      const std::string_view field{p, static_cast<std::size_t>(field_end - p)};
-      if (role.kind == Kind::date) date = field;
-      if constexpr (with_extras) {
-        if (role.kind == Kind::data_type) extras->data_type = parse_data_type(text::trim(field));
-      }
-    } else {
-      const ValueField field = read_value_field(p, end);
-      field_end = field.end;
-      switch (role.kind) {
-        case Kind::f10_7_obs: record.set(Field::f10_7_obs, field.value); break;
-        case Kind::f10_7_adj: record.set(Field::f10_7_adj, field.value); break;
-        case Kind::ap_daily: record.set(Field::ap_daily, field.value); break;
-        case Kind::ap_3hr: ap_3hr.set(role.slot, field.value); break;
-        case Kind::kp_3hr: kp_3hr.set(role.slot, field.value); break;
-        case Kind::extra:
-          if constexpr (with_extras) {
-            extras->values[role.slot] = field.value.value_or(std::numeric_limits<double>::quiet_NaN());
-          }
-          break;
-        default: break;
-      }
+  for (const ColumnRole role : roles.read) {
+    if (role.position >= fields) break;  // the row ends before this column
+    const std::size_t start = role.position == 0 ? 0 : field_ends[role.position - 1] + 1;
+    const std::string_view field{line.data() + start, field_ends[role.position] - start};
+    switch (role.kind) {
+      case Kind::ignored: break;
+      case Kind::date: date = field; break;
+      case Kind::f10_7_obs: record.set(Field::f10_7_obs, read_value(field)); break;
+      case Kind::f10_7_adj: record.set(Field::f10_7_adj, read_value(field)); break;
+      case Kind::ap_daily: record.set(Field::ap_daily, read_value(field)); break;
+      case Kind::ap_3hr: ap_3hr.set(role.slot, read_value(field)); break;
+      case Kind::kp_3hr: kp_3hr.set(role.slot, read_value(field)); break;
+      case Kind::extra:
+        if constexpr (with_extras) {
+          extras->values[role.slot] = read_value(field).value_or(std::numeric_limits<double>::quiet_NaN());
+        }
+        break;
+      case Kind::data_type:
+        if constexpr (with_extras) extras->data_type = parse_data_type(text::trim(field));
+        break;
     }
-    if (field_end == end) break;  // the row has no more fields
-    p = field_end + 1;
   }
   ap_3hr.store_if_complete(record, Series::ap_3hr);
   kp_3hr.store_if_complete(record, Series::kp_3hr);
   return date;
 }
 
-template <bool with_extras>
-Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<CelestrakRowExtras>* extras) {
-  if (!text::is_valid_utf8(content)) return DataError::invalid_csv_header();
-  text::LineCursor lines(content);
-  std::string_view line;
-  if (!lines.next(line)) return DataError::invalid_csv_header();
-  const auto roles = resolve_columns(HeaderIndex(line), with_extras);
-  if (!roles) return DataError::invalid_csv_header();
-
+/// What a read of some lines gives: a record per data row and, when kept, as
+/// many extras.
+struct RowsRead {
   std::vector<DailyIndices> records;
-  constexpr std::size_t shortest_row_bytes = 96;  // a CelesTrak row is 100-120 bytes
-  records.reserve(content.size() / shortest_row_bytes);
-  if constexpr (with_extras) extras->reserve(content.size() / shortest_row_bytes);
+  std::vector<CelestrakRowExtras> extras;
+};
+
+constexpr std::size_t shortest_row_bytes = 96;  // a CelesTrak row is 100-120 bytes
+
+/// Reads the rows of `part`, whole lines of the text after the header, into
+/// `out`; returns the first error, its row counted from 1 within the part.
+/// `body` is that whole text, for the rows the extras keep; the part's blocks
+/// are read up to the body's end. Always inlined into the entry of its scan
+/// path below, so that the path's vector instructions are allowed in it.
+template <bool with_extras, ScanPath path>
+[[gnu::always_inline]] inline std::optional<DataError> read_rows(std::string_view part, std::string_view body,
+                                                                 const ColumnRoles& roles, RowsRead& out) {
+  if (!text::is_valid_utf8(part)) return DataError::invalid_csv_header();
+  std::uint64_t lines_before = 1;  // the header's
+  if constexpr (with_extras) {
+    // Only the extras keep a row's number; the second part counts the lines
+    // before it while the first is read.
+    lines_before += line_chunks::count_lines(body.substr(0, static_cast<std::size_t>(part.data() - body.data())));
+    out.extras.reserve(part.size() / shortest_row_bytes);
+  }
+  out.records.reserve(part.size() / shortest_row_bytes);  // for the first part, already the whole body's
+  std::vector<std::size_t> field_ends(roles.columns());
+  const char* const readable_end = body.data() + body.size();
+  text::LineCursor lines(part);
+  std::string_view line;
   while (lines.next(line)) {
     line = text::trim(line);
     if (line.empty()) continue;
-    DailyIndices& record = records.emplace_back();
+    DailyIndices& record = out.records.emplace_back();
     CelestrakRowExtras* row_extras = nullptr;
-    if constexpr (with_extras) row_extras = &extras->emplace_back(absent_extras(lines.line_number()));
-    const auto date = parse_csv_date(read_row<with_extras>(line, *roles, record, row_extras));
+    if constexpr (with_extras) row_extras = &out.extras.emplace_back(absent_extras(lines_before + lines.line_number()));
+    const auto date = parse_csv_date(
+        read_row<with_extras, path>(line, readable_end, roles, field_ends.data(), record, row_extras));
     if (!date) return DataError::parse(lines.line_number(), "invalid date");
     record.date = *date;
   }
-  return records;
+  return std::nullopt;
+}
+
+template <bool with_extras>
+using RowReader = std::optional<DataError> (*)(std::string_view part, std::string_view body, const ColumnRoles& roles,
+                                               RowsRead& out);
+
+template <bool with_extras>
+std::optional<DataError> read_rows_portable(std::string_view part, std::string_view body, const ColumnRoles& roles,
+                                            RowsRead& out) {
+  return read_rows<with_extras, ScanPath::portable>(part, body, roles, out);
+}
+
+#if defined(__x86_64__)
+template <bool with_extras>
+std::optional<DataError> read_rows_sse2(std::string_view part, std::string_view body, const ColumnRoles& roles,
+                                        RowsRead& out) {
+  return read_rows<with_extras, ScanPath::sse2>(part, body, roles, out);
+}
+
+// Flattened, so that the AVX2 scan is inlined here, the only kind of
+// function it may be inlined into.
+template <bool with_extras>
+[[gnu::target("avx2"), gnu::flatten]] std::optional<DataError> read_rows_avx2(std::string_view part,
+                                                                              std::string_view body,
+                                                                              const ColumnRoles& roles,
+                                                                              RowsRead& out) {
+  return read_rows<with_extras, ScanPath::avx2>(part, body, roles, out);
+}
+#endif
+
+/// The row reader of the path the options ask for, never wider than the
+/// processor runs.
+template <bool with_extras>
+RowReader<with_extras> row_reader(const ReadOptions& options) noexcept {
+  switch (std::min(options.scan_path, widest_scan_path())) {
+#if defined(__x86_64__)
+    case ScanPath::avx2: return read_rows_avx2<with_extras>;
+    case ScanPath::sse2: return read_rows_sse2<with_extras>;
+#endif
+    default: return read_rows_portable<with_extras>;
+  }
+}
+
+/// `second`'s records and extras after `first`'s.
+void append(RowsRead& first, RowsRead&& second) {
+  first.records.insert(first.records.end(), second.records.begin(), second.records.end());
+  first.extras.insert(first.extras.end(), second.extras.begin(), second.extras.end());
+}
+
+template <bool with_extras>
+Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<CelestrakRowExtras>* extras,
+                                       const ReadOptions& options) {
+  text::LineCursor lines(content);
+  std::string_view header;
+  if (!lines.next(header) || !text::is_valid_utf8(header)) return DataError::invalid_csv_header();
+  const std::string_view body = lines.rest();
+  const auto roles = resolve_columns(HeaderIndex(header), with_extras);
+  if (!roles) {
+    // The text's encoding is judged first: either way the header error.
+    return DataError::invalid_csv_header();
+  }
+  const RowReader<with_extras> read_part = row_reader<with_extras>(options);
+  RowsRead first, second;
+  first.records.reserve(body.size() / shortest_row_bytes);  // room for both parts
+  if constexpr (with_extras) first.extras.reserve(body.size() / shortest_row_bytes);
+  auto error = line_chunks::read_in_two(
+      body, options, 1, [&](std::string_view part, RowsRead& out) { return read_part(part, body, *roles, out); },
+      first, second);
+  if (error) return std::move(*error);
+  append(first, std::move(second));
+  if constexpr (with_extras) *extras = std::move(first.extras);
+  return std::move(first.records);
 }
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions&) {
-  return read<false>(content, nullptr);
+Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions& options) {
+  return read<false>(content, nullptr, options);
 }
 
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras,
-                                                      const ReadOptions&) {
-  return read<true>(content, &extras);
+                                                      const ReadOptions& options) {
+  return read<true>(content, &extras, options);
 }
 
 }  // namespace sunindex

@@ -49,7 +49,7 @@ struct CelestrakRowExtras {
 /// for invalid UTF-8 or a missing column, "invalid date" at the line's 1-based
 /// number for a bad date. Unparsable values are absent, not errors.
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions& options = {});
-/// The same read, which also appends to `extras` one entry per record, in
+/// The same read, which also fills `extras` (empty before) with one entry per record, in
 /// the same order.
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras,
                                                       const ReadOptions& options = {});

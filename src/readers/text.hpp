@@ -45,6 +45,9 @@ class LineCursor {
   /// 1-based number of the line last returned by next().
   std::uint64_t line_number() const noexcept { return line_number_; }
 
+  /// The text after the line last returned by next().
+  std::string_view rest() const noexcept { return rest_; }
+
  private:
   std::string_view rest_;
   std::uint64_t line_number_ = 0;
