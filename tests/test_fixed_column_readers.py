@@ -174,7 +174,9 @@ class TestDayOfYear:
 
 class TestSolfsmyFields:
     @pytest.mark.parametrize("field", ["nan", "NaN", "-nan", "1e400", "-1e400", " -inf", "INF", "+Inf", ".5", "5.",
-                                       "+7", "1E2", "2.5e-2", "1e-400", "-0", "0012.5", "152.3", " 0.1  "])
+                                       "+7", "1E2", "2.5e-2", "1e-400", "-0", "0012.5", "152.3", " 0.1  ",
+                                       "-.5", "-0.0", "999999", "-99999", ".00001", "12.5  ", "\t-1.5", "1.5\x0b",
+                                       "+1.5", " 1e2"])
     def test_value_syntax(self, load, field):
         rec = load(SOL, text(sol_line(values=(field,) * 5))).get(date(2024, 1, 1))
         want = float(field)
@@ -183,7 +185,8 @@ class TestSolfsmyFields:
                 want, math.copysign(1, want))
 
     @pytest.mark.parametrize("field", ["", "abc", "1e", "e5", ".", "0x10", "1_0", "1.2.3", "+-1", "--1", "1 0", "12a",
-                                       "infi", "1,5", "1e+", "+", "-", "in f", "\u221e", "\u0661\u0662", "nan1"])
+                                       "infi", "1,5", "1e+", "+", "-", "in f", "\u221e", "\u0661\u0662", "nan1",
+                                       "1-2", "5-", "-.", "1.2-", "- 1.5", "1..5", "-1.5-", "1.5.", "1/5"])
     @pytest.mark.parametrize("col", range(5))
     def test_bad_value_names_its_column(self, error, field, col):
         vals = GOOD[:col] + (field,) + GOOD[col + 1:]
@@ -211,12 +214,14 @@ class TestSolfsmyFields:
 
 class TestDtcfileFields:
     @pytest.mark.parametrize("hours", [(50,) * 24, (1,) + (0,) * 23, tuple(range(-12, 12)), (-999,) * 12 + (9999,) * 12,
-                                       ("+12",) * 24, (b"7   ",) * 24, (-1,) * 23 + (0,), (579, 7) * 12, (1, 2) * 12])
+                                       ("+12",) * 24, (b"7   ",) * 24, (-1,) * 23 + (0,), (579, 7) * 12, (1, 2) * 12,
+                                       ("+1", -5) * 12, (8, b" 9  ") * 12, ("-0", "0000", b"\t-3", b"-3\t") * 6])
     def test_dtc_is_mean_of_hours(self, load, hours):
         rec = load(DTC, text(dtc_line(hours=hours))).get(date(2024, 1, 1))
         assert rec["dtc"] == sum(int(h) for h in hours) / 24
 
-    @pytest.mark.parametrize("bad", ["5.0 ", "    ", "1e2", "+", "- 5", "0x1", "nan", "5,0", "\u00bd", "--1"])
+    @pytest.mark.parametrize("bad", ["5.0 ", "    ", "1e2", "+", "- 5", "0x1", "nan", "5,0", "\u00bd", "--1",
+                                     "1-2", "-", "12 -", "-1-", "5.", "1 2"])
     @pytest.mark.parametrize("hour", [0, 11, 23])
     def test_bad_hour(self, error, bad, hour):
         hours = [50] * 24
@@ -270,6 +275,12 @@ def test_trimming_removes_only_white_space(fmt, load, error, line, key, want):
 
 
 @both
+def test_last_line_without_line_end_reads_to_the_last_byte(fmt, load):
+    line = fmt.line(2024, 7, -12)[:fmt.width]
+    assert load(fmt, text(fmt.line(2024, 6, 5)) + line).get(date(2024, 1, 7))[fmt.key] == -12
+
+
+@both
 def test_duplicates_keep_first_line_and_lines_are_sorted(fmt, load):
     obj = load(fmt, text(*(fmt.line(y, d, v) for y, d, v in
                            [(2024, 3, 3), (2024, 1, 1), (2024, 3, 33), (2024, 2, 2), (2023, 365, 9), (2024, 1, 11)])))
@@ -310,3 +321,51 @@ def test_published_files(fmt, name, kind, full_data, sample_path):
     for day in (days[0], days[-1], days[len(days) // 2], date(2024, 2, 29), date(2000, 2, 29)):
         assert obj.get(day) == expected.get(day)
     assert obj.get_range(days[0], days[-1]) == [expected[d] for d in days]
+
+
+# Files from this size on are read by two threads, each taking the lines on one side of a line end near the middle.
+TWO_THREADS_BYTES = 256 * 1024
+
+
+def long_file_lines(fmt, count=4000):
+    """`count` lines of consecutive days with varied values, and those values as read back."""
+    days = [date(1950, 1, 1) + timedelta(k) for k in range(count)]
+    if fmt is SOL:
+        values = [((k * 37) % 19999 - 9999) / 10 for k in range(count)]
+        fields = [f"{v:.1f}" for v in values]
+    else:
+        values = [(k * 37) % 10999 - 999 for k in range(count)]
+        fields = values
+    lines = [fmt.line(d.year, d.timetuple().tm_yday, f) for d, f in zip(days, fields)]
+    return lines, list(zip(days, values))
+
+
+@both
+class TestLongFiles:
+    def test_two_threads_read_what_short_pieces_read(self, fmt, load):
+        lines, expected = long_file_lines(fmt)
+        content = text(b"# head", *lines[:1000], b"", b"  # inside", *lines[1000:])
+        assert len(content) >= TWO_THREADS_BYTES
+        whole = load(fmt, content).get_range(date.min, date.max)
+        pieces = [record for k in range(0, len(lines), 500)
+                  for record in load(fmt, text(*lines[k:k + 500])).get_range(date.min, date.max)]
+        assert whole == pieces
+        assert [(r["date"], r[fmt.key]) for r in whole] == expected
+
+    @pytest.mark.parametrize("bad_rows", [[3900], [2001], [1999], [2000], [2002], [300, 3900], [2000, 2001], [4001]])
+    def test_first_error_in_file_order_names_its_row(self, fmt, error, bad_rows):
+        lines, _ = long_file_lines(fmt)
+        lines = [b"# head"] + lines  # row r is lines[r - 1]
+        for row in bad_rows:
+            lines[row - 1] = fmt.line(2024, 0)
+        content = text(*lines)
+        assert len(content) >= TWO_THREADS_BYTES
+        assert error(fmt, content) == f"parse error at row {min(bad_rows)}: invalid day-of-year"
+
+    @pytest.mark.parametrize("bad_row, utf8_row", [(100, 3900), (3900, 100), (2001, 2001), (None, 4000)])
+    def test_invalid_utf8_anywhere_wins_over_a_bad_line(self, fmt, error, bad_row, utf8_row):
+        lines, _ = long_file_lines(fmt)
+        if bad_row:
+            lines[bad_row - 1] = fmt.line(2024, 0)
+        lines[utf8_row - 1] += b"\xe2\x82"
+        assert error(fmt, text(*lines)) == "parse error at row 0: invalid utf-8"

@@ -9,7 +9,8 @@ Result<DataLines> DataLines::of(std::string_view content) {
 
 bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
   while (lines_.next(line)) {
-    const std::string_view content = text::trim(line);
+    // Blank or a comment: only the first character after the white space tells.
+    const std::string_view content = text::trim_front(line);
     if (content.empty() || content.front() == '#') continue;
     row = lines_.line_number();
     return true;
@@ -17,20 +18,20 @@ bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
   return false;
 }
 
-DataError column_error(std::uint64_t row, const char* label) { return DataError::parse(row, label); }
-
-Result<CivilDate> parse_date_columns(std::string_view line, const DateLayout& layout, std::uint64_t row) {
-  auto year = parse_int_column(line, layout.year_first, layout.year_width, row, "year");
-  if (!year.ok()) return std::move(year.error());
-  auto doy = parse_doy_column(line, layout.doy_first, layout.doy_width, row);
-  if (!doy.ok()) return std::move(doy.error());
-  if (const auto date = CivilDate::from_day_of_year(year.value(), doy.value())) return *date;
-  return DataError::parse(row, "invalid day-of-year");
+std::optional<std::int32_t> int_column_general(std::string_view line, std::size_t first, std::size_t width) noexcept {
+  return text::parse_int32(column_text(line, first, width));
 }
 
-std::optional<DataError> check_line_length(std::string_view line, std::size_t min_length, std::uint64_t row) {
-  if (line.size() >= min_length) return std::nullopt;
-  return DataError::parse(row, "line too short");
+std::optional<std::uint16_t> doy_column_general(std::string_view line, std::size_t first,
+                                                std::size_t width) noexcept {
+  if (const auto value = text::parse_unsigned(column_text(line, first, width), 65535)) {
+    return static_cast<std::uint16_t>(*value);
+  }
+  return std::nullopt;
+}
+
+std::optional<double> float_column_general(std::string_view line, std::size_t first, std::size_t width) noexcept {
+  return text::parse_number(column_text(line, first, width));
 }
 
 }  // namespace sunindex::fixed_columns

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
+#include "readers/line_chunks.hpp"
+#include "readers/read_options.hpp"
 #include "readers/text.hpp"
 #include "store/civil_date.hpp"
 #include "store/daily_indices.hpp"
@@ -32,39 +35,57 @@ class DataLines {
   text::LineCursor lines_;
 };
 
+/// A data line as its fields' readers see it.
+struct DataLine {
+  std::string_view text;   // untrimmed, without its line end
+  const char* buffer_end;  // the end of the bytes that may be read: a field's fast path reads 8 at a time
+};
+
 /// The trimmed content of bytes [first, first + width) of `line`, which the
 /// caller has checked to be long enough.
 inline std::string_view column_text(std::string_view line, std::size_t first, std::size_t width) noexcept {
   return text::trim({line.data() + first, width});
 }
 
-/// The parse error `label` at `row`; out of line, since rows rarely fail.
-[[gnu::cold]] DataError column_error(std::uint64_t row, const char* label);
+// The column readers return nothing for a field that does not parse; the
+// caller names the column. The caller has checked that the field lies inside
+// the line. The fast path answers for the plain fields of published files,
+// the general path (out of line) for everything else.
 
-// The column parsers are inline: they run for every field of every line.
+std::optional<std::int32_t> int_column_general(std::string_view line, std::size_t first, std::size_t width) noexcept;
+std::optional<std::uint16_t> doy_column_general(std::string_view line, std::size_t first,
+                                                std::size_t width) noexcept;
+std::optional<double> float_column_general(std::string_view line, std::size_t first, std::size_t width) noexcept;
 
-/// A field as a signed 32-bit integer, else the parse error `label` at `row`.
-/// The caller has checked that the range lies inside the line.
-inline Result<std::int32_t> parse_int_column(std::string_view line, std::size_t first, std::size_t width,
-                                             std::uint64_t row, const char* label) {
-  if (const auto value = text::parse_int32(column_text(line, first, width))) return *value;
-  return column_error(row, label);
+/// Whether 8 bytes can be read from the field at `first`.
+inline bool fast_readable(const DataLine& line, std::size_t first) noexcept {
+  return line.buffer_end - (line.text.data() + first) >= 8;
 }
 
-/// A day-of-year field as an unsigned 16-bit integer, else "doy" at `row`.
-inline Result<std::uint16_t> parse_doy_column(std::string_view line, std::size_t first, std::size_t width,
-                                              std::uint64_t row) {
-  if (const auto value = text::parse_unsigned(column_text(line, first, width), 65535)) {
-    return static_cast<std::uint16_t>(*value);
+/// A field as a signed 32-bit integer.
+inline std::optional<std::int32_t> int_column(const DataLine& line, std::size_t first, std::size_t width) noexcept {
+  if (fast_readable(line, first)) {
+    if (const auto value = text::parse_right_aligned_int32(line.text.data() + first, width)) return value;
   }
-  return column_error(row, "doy");
+  return int_column_general(line.text, first, width);
 }
 
-/// A field in the decimal number syntax, else the parse error `label`.
-inline Result<double> parse_float_column(std::string_view line, std::size_t first, std::size_t width,
-                                         std::uint64_t row, const char* label) {
-  if (const auto value = text::parse_number(column_text(line, first, width))) return *value;
-  return column_error(row, label);
+/// A day-of-year field as an unsigned 16-bit integer.
+inline std::optional<std::uint16_t> doy_column(const DataLine& line, std::size_t first, std::size_t width) noexcept {
+  if (fast_readable(line, first)) {
+    if (const auto value = text::parse_right_aligned_unsigned(line.text.data() + first, width, 65535)) {
+      return static_cast<std::uint16_t>(*value);
+    }
+  }
+  return doy_column_general(line.text, first, width);
+}
+
+/// A field in the decimal number syntax.
+inline std::optional<double> float_column(const DataLine& line, std::size_t first, std::size_t width) noexcept {
+  if (fast_readable(line, first)) {
+    if (const auto value = text::parse_right_aligned_decimal(line.text.data() + first, width)) return value;
+  }
+  return float_column_general(line.text, first, width);
 }
 
 /// Where a format keeps a line's date, and how long its lines must be.
@@ -75,37 +96,92 @@ struct DateLayout {
   std::size_t typical_line_bytes;  // to size the result once for published files
 };
 
-/// The date of a line from its year and day-of-year columns: "year", "doy"
-/// or "invalid day-of-year" at `row` on failure, in that order.
-Result<CivilDate> parse_date_columns(std::string_view line, const DateLayout& layout, std::uint64_t row);
+/// Sets `date` from the line's year and day-of-year columns; or returns the
+/// failing check's label: "year", "doy" or "invalid day-of-year", in that
+/// order.
+inline const char* read_date(const DataLine& line, const DateLayout& layout, CivilDate& date) noexcept {
+  const auto year = int_column(line, layout.year_first, layout.year_width);
+  if (!year) return "year";
+  const auto doy = doy_column(line, layout.doy_first, layout.doy_width);
+  if (!doy) return "doy";
+  const auto day = CivilDate::from_day_of_year(*year, *doy);
+  if (!day) return "invalid day-of-year";
+  date = *day;
+  return nullptr;
+}
 
-/// "line too short" at `row` unless `line` has at least `min_length` bytes.
-std::optional<DataError> check_line_length(std::string_view line, std::size_t min_length, std::uint64_t row);
+/// For a read that keeps nothing beside the records.
+struct NoExtras {};
 
-/// The records of a fixed-column file, one per data line in file order, or
-/// the first error. Each line is checked for length and dated by `layout`;
-/// then `read_values(line, row, record)` fills the record's values and
-/// returns the line's error, if any.
-template <class ReadValues>
-Result<std::vector<DailyIndices>> read_dated_lines(std::string_view content, const DateLayout& layout,
-                                                   ReadValues read_values) {
-  auto walk = DataLines::of(content);
+/// What a read of some lines gives: a record per data line, and as many
+/// extras unless the caller keeps none.
+template <class Extra>
+struct DatedRecords {
+  static constexpr bool keeps_extras = !std::is_same_v<Extra, NoExtras>;
+  std::vector<DailyIndices> records;
+  std::vector<Extra> extras;
+};
+
+/// Reads the data lines of `part` (whole lines of a text that ends at
+/// `buffer_end`) into `out`, or returns the first error, rows counted from 1
+/// within the part. Each line is checked for length and dated by `layout`;
+/// then `read_values(line, record, extra)` fills the record's values (and
+/// the extra, if kept) and returns the failing column's label, or nullptr.
+template <class Extra, class ReadValues>
+std::optional<DataError> read_part(std::string_view part, const char* buffer_end, const DateLayout& layout,
+                                   const ReadValues& read_values, DatedRecords<Extra>& out) {
+  auto walk = DataLines::of(part);
   if (!walk.ok()) return std::move(walk.error());
   DataLines& lines = walk.value();
+  // A no-op for the first part, already sized for the whole text.
+  out.records.reserve(part.size() / layout.typical_line_bytes);
+  if constexpr (DatedRecords<Extra>::keeps_extras) out.extras.reserve(part.size() / layout.typical_line_bytes);
 
-  std::vector<DailyIndices> records;
-  records.reserve(content.size() / layout.typical_line_bytes);
   std::uint64_t row = 0;
-  std::string_view line;
-  while (lines.next(row, line)) {
-    if (auto error = check_line_length(line, layout.min_line_length, row)) return std::move(*error);
-    auto date = parse_date_columns(line, layout, row);
-    if (!date.ok()) return std::move(date.error());
-    DailyIndices& record = records.emplace_back();  // filled in place: no copy per line
-    record.date = date.value();
-    if (auto error = read_values(line, row, record)) return std::move(*error);
+  std::string_view text;
+  Extra unkept{};  // the extras of a read that keeps none
+  while (lines.next(row, text)) {
+    if (text.size() < layout.min_line_length) return DataError::parse(row, "line too short");
+    const DataLine line{text, buffer_end};
+    CivilDate date;
+    if (const char* label = read_date(line, layout, date)) return DataError::parse(row, label);
+    DailyIndices& record = out.records.emplace_back();  // filled in place: no copy per line
+    record.date = date;
+    Extra* extra = &unkept;
+    if constexpr (DatedRecords<Extra>::keeps_extras) extra = &out.extras.emplace_back();
+    if (const char* label = read_values(line, record, *extra)) return DataError::parse(row, label);
   }
-  return records;
+  return std::nullopt;
+}
+
+/// The records of a fixed-column file, one per data line in file order, or
+/// the first error; the extras are appended to `*extras` when it is given.
+/// Long files are read by two threads (see line_chunks::read_in_two).
+template <class Extra, class ReadValues>
+Result<std::vector<DailyIndices>> read_dated_lines(std::string_view content, const DateLayout& layout,
+                                                   const ReadOptions& options, std::vector<Extra>* extras,
+                                                   const ReadValues& read_values) {
+  const std::size_t estimate = content.size() / layout.typical_line_bytes;
+  DatedRecords<Extra> first, second;
+  first.records.reserve(estimate);  // the final size: the second part is appended in place
+  if (extras) {
+    first.extras = std::move(*extras);
+    first.extras.reserve(first.extras.size() + estimate);
+  }
+  const char* const buffer_end = content.data() + content.size();
+  auto error = line_chunks::read_in_two(
+      content, options, 0,
+      [&](std::string_view part, DatedRecords<Extra>& out) {
+        return read_part(part, buffer_end, layout, read_values, out);
+      },
+      first, second);
+  if (extras) {
+    first.extras.insert(first.extras.end(), second.extras.begin(), second.extras.end());
+    *extras = std::move(first.extras);
+  }
+  if (error) return std::move(*error);
+  first.records.insert(first.records.end(), second.records.begin(), second.records.end());
+  return std::move(first.records);
 }
 
 }  // namespace sunindex::fixed_columns

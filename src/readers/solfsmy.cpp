@@ -30,66 +30,62 @@ constexpr std::array<ValueColumn, 5> value_columns{{
     {58, "Y10.7", Field::y10_7},
 }};
 
-/// The five values of a line; the format has no marker for a missing one.
-std::optional<DataError> read_values(std::string_view line, std::uint64_t row, DailyIndices& record) {
+/// The five values of a line, or the label of the first that fails; the
+/// format has no marker for a missing one.
+const char* read_values(const fixed_columns::DataLine& line, DailyIndices& record) noexcept {
   for (const auto& column : value_columns) {
-    auto value = fixed_columns::parse_float_column(line, column.first, value_width, row, column.label);
-    if (!value.ok()) return std::move(value.error());
-    record.set(column.field, value.value());
+    const auto value = fixed_columns::float_column(line, column.first, value_width);
+    if (!value) return column.label;
+    record.set(column.field, *value);
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 // Published lines go on past the bytes the daily record needs: S81c and M81c
 // lie between its columns, Y81c and the flags after them.
 constexpr std::size_t y81c_first = 64, source_first = 70, source_width = 6;
 
-/// The columns of a line that only `extras` keeps, or the line's error.
-std::optional<DataError> read_extras(std::string_view line, std::uint64_t row, SolfsmyRowExtras& extras) {
-  const auto centred = [&](std::size_t first, const char* label, double& out) -> std::optional<DataError> {
-    auto value = fixed_columns::parse_float_column(line, first, value_width, row, label);
-    if (!value.ok()) return std::move(value.error());
-    out = value.value();
-    return std::nullopt;
+/// The columns of a line that only `extras` keeps, or the label of the first
+/// that fails.
+const char* read_extras(const fixed_columns::DataLine& line, SolfsmyRowExtras& extras) noexcept {
+  const auto centred = [&](std::size_t first, double& out) {
+    const auto value = fixed_columns::float_column(line, first, value_width);
+    if (value) out = *value;
+    return value.has_value();
   };
-  if (auto error = centred(40, "S81c", extras.s81c)) return error;
-  if (auto error = centred(52, "M81c", extras.m81c)) return error;
+  if (!centred(40, extras.s81c)) return "S81c";
+  if (!centred(52, extras.m81c)) return "M81c";
   extras.y81c = std::numeric_limits<double>::quiet_NaN();
-  if (line.size() >= y81c_first + value_width) {
-    if (auto error = centred(y81c_first, "Y81c", extras.y81c)) return error;
-  }
+  if (line.text.size() >= y81c_first + value_width && !centred(y81c_first, extras.y81c)) return "Y81c";
   extras.source = {' ', ' ', ' ', ' '};
-  if (line.size() <= source_first) return std::nullopt;
+  if (line.text.size() <= source_first) return nullptr;
   const std::string_view flags =
-      fixed_columns::column_text(line, source_first, std::min(source_width, line.size() - source_first));
+      fixed_columns::column_text(line.text, source_first, std::min(source_width, line.text.size() - source_first));
   // One printable ASCII flag per index: anything else is not this column.
   const auto printable = [](char c) { return c > ' ' && c < 127; };
-  if (flags.size() > extras.source.size() || !std::all_of(flags.begin(), flags.end(), printable)) {
-    return fixed_columns::column_error(row, "Ssrc");
-  }
+  if (flags.size() > extras.source.size() || !std::all_of(flags.begin(), flags.end(), printable)) return "Ssrc";
   std::copy(flags.begin(), flags.end(), extras.source.begin());
-  return std::nullopt;
-}
-
-Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<SolfsmyRowExtras>* extras) {
-  if (!extras) return fixed_columns::read_dated_lines(content, layout, read_values);
-  extras->reserve(content.size() / layout.typical_line_bytes);
-  return fixed_columns::read_dated_lines(
-      content, layout, [extras](std::string_view line, std::uint64_t row, DailyIndices& record) {
-        if (auto error = read_values(line, row, record)) return error;
-        return read_extras(line, row, extras->emplace_back());
-      });
+  return nullptr;
 }
 
 }  // namespace
 
-Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, const ReadOptions&) {
-  return read(content, nullptr);
+Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, const ReadOptions& options) {
+  return fixed_columns::read_dated_lines<fixed_columns::NoExtras>(
+      content, layout, options, nullptr,
+      [](const fixed_columns::DataLine& line, DailyIndices& record, fixed_columns::NoExtras&) {
+        return read_values(line, record);
+      });
 }
 
 Result<std::vector<DailyIndices>> parse_solfsmy(std::string_view content, std::vector<SolfsmyRowExtras>& extras,
-                                                 const ReadOptions&) {
-  return read(content, &extras);
+                                                 const ReadOptions& options) {
+  return fixed_columns::read_dated_lines(
+      content, layout, options, &extras,
+      [](const fixed_columns::DataLine& line, DailyIndices& record, SolfsmyRowExtras& extra) {
+        if (const char* label = read_values(line, record)) return label;
+        return read_extras(line, extra);
+      });
 }
 
 }  // namespace sunindex

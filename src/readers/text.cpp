@@ -148,7 +148,15 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = p + bytes.size();
   while (p != end) {
-    // Eight ASCII bytes at a time: the common case in every file we read.
+    // ASCII 32 bytes at a time, then 8: the common case in every file we read.
+    if (end - p >= 32) {
+      std::uint64_t words[4];
+      std::memcpy(words, p, 32);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL) == 0) {
+        p += 32;
+        continue;
+      }
+    }
     if (end - p >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p, 8);
@@ -187,9 +195,14 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
   return true;
 }
 
-std::string_view trim_slow(std::string_view s) noexcept {
-  // Any mix of ASCII and other white space, from either end.
+std::string_view trim_front_slow(std::string_view s) noexcept {
+  // Any mix of ASCII and other white space.
   while (const std::size_t n = leading_space_length(s)) s.remove_prefix(n);
+  return s;
+}
+
+std::string_view trim_slow(std::string_view s) noexcept {
+  s = trim_front_slow(s);
   while (const std::size_t n = trailing_space_length(s)) s.remove_suffix(n);
   return s;
 }

@@ -4,7 +4,11 @@
 // trimming, the line walk and the number syntaxes. None of these throws or
 // allocates.
 
+#include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -16,6 +20,8 @@ bool is_valid_utf8(std::string_view bytes) noexcept;
 
 /// trim() for text that begins or ends with a non-ASCII byte.
 std::string_view trim_slow(std::string_view s) noexcept;
+/// trim_front() for text that begins with a non-ASCII byte.
+std::string_view trim_front_slow(std::string_view s) noexcept;
 
 constexpr bool is_ascii_space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -30,6 +36,13 @@ inline std::string_view trim(std::string_view s) noexcept {
   if (!s.empty() && (static_cast<signed char>(s.front()) < 0 || static_cast<signed char>(s.back()) < 0)) {
     return trim_slow(s);
   }
+  return s;
+}
+
+/// `s` without its leading White_Space characters (those trim() removes).
+inline std::string_view trim_front(std::string_view s) noexcept {
+  while (!s.empty() && is_ascii_space(s.front())) s.remove_prefix(1);
+  if (!s.empty() && static_cast<signed char>(s.front()) < 0) return trim_front_slow(s);
   return s;
 }
 
@@ -101,9 +114,16 @@ inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
 std::optional<double> parse_number_general(std::string_view s) noexcept;
 }  // namespace detail
 
-inline double ShortDecimal::value() const noexcept {
+/// mantissa / 10^fraction_digits, negated when `negative`: the value of a
+/// short decimal, which every fast path computes this one way so that they
+/// all agree to the bit (fraction_digits at most 22).
+inline double short_decimal_value(std::uint64_t mantissa, int fraction_digits, bool negative) noexcept {
   const double magnitude = static_cast<double>(mantissa) / detail::exact_powers_of_ten[fraction_digits];
   return negative ? -magnitude : magnitude;
+}
+
+inline double ShortDecimal::value() const noexcept {
+  return short_decimal_value(mantissa, fraction_digits, negative);
 }
 
 /// The decimal number syntax of every float field: optional sign, then digits
@@ -147,6 +167,153 @@ inline std::optional<std::int32_t> parse_int32(std::string_view s) noexcept {
   if (!magnitude) return std::nullopt;
   const auto value = static_cast<std::int64_t>(*magnitude);
   return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+// Fixed-width fields, eight bytes at a time. A field of 1 to 8 bytes is
+// read as one 64-bit word from its first byte, so the caller must be able to
+// read 8 bytes from there (the bytes past the field are ignored). These
+// readers answer only for the right-aligned plain forms that published files
+// use; "no answer" (nullopt) means "ask the general parser of the trimmed
+// field", which then accepts or refuses the field exactly as it would have
+// without them.
+
+namespace detail {
+
+inline constexpr std::uint64_t every_byte = 0x0101010101010101;
+inline constexpr std::uint64_t high_bits = every_byte * 0x80;
+
+/// The 8 bytes at `p` as a word whose byte i is p[i].
+inline std::uint64_t load_word(const char* p) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+/// The high bit of each byte of `word` equal to `c`, and no other bit.
+constexpr std::uint64_t bytes_equal_to(std::uint64_t word, unsigned char c) noexcept {
+  const std::uint64_t x = word ^ (every_byte * c);
+  // A byte is nonzero when its low seven bits carry into bit 7 or bit 7 is set.
+  return ~(((x & ~high_bits) + ~high_bits) | x) & high_bits;
+}
+
+/// The high bit of each ASCII digit byte of `word`, and no other bit.
+constexpr std::uint64_t digit_bytes(std::uint64_t word) noexcept {
+  const std::uint64_t low_bits = word & ~high_bits;  // sums below cannot carry into the next byte
+  const std::uint64_t at_least_zero = low_bits + every_byte * (0x80 - '0');
+  const std::uint64_t above_nine = low_bits + every_byte * (0x80 - '9' - 1);
+  return at_least_zero & ~above_nine & ~word & high_bits;
+}
+
+/// The value of the digit bytes of `word`, byte 0 the most significant and
+/// every other byte counting as a leading zero: up to 8 digits.
+constexpr std::uint32_t eight_digits_value(std::uint64_t word, std::uint64_t digits) noexcept {
+  std::uint64_t v = word & (digits >> 7) * 0x0F;
+  // Pairs, then fours, then all eight, each step in place.
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FF) * (100 + (std::uint64_t{1000000} << 32))) +
+       (((v >> 16) & 0x000000FF000000FF) * (1 + (std::uint64_t{10000} << 32)))) >> 32;
+  return static_cast<std::uint32_t>(v);
+}
+
+/// The digits of a field, without its point, as one integer.
+struct FieldDigits {
+  std::uint32_t mantissa;  // at most 8 digits
+  int fraction_digits;     // digits after the point
+  bool negative;
+};
+
+/// Reads the `width` (1 to 8) bytes at `field`: ASCII spaces, an optional
+/// '-', then digits (with at most one '.' among them when `allow_point`)
+/// up to a digit in the last byte. Nothing for any other field.
+template <bool allow_point>
+[[gnu::always_inline]] inline std::optional<FieldDigits> scan_right_aligned(const char* field,
+                                                                           std::size_t width) noexcept {
+  // The field's last byte goes to the top; spaces fill the bytes below it.
+  std::uint64_t word = load_word(field);
+  if (width < 8) word = (word << (8 * (8 - width))) | (every_byte * ' ' >> (8 * width));
+
+  const std::uint64_t digits = digit_bytes(word);
+  const std::uint64_t spaces = bytes_equal_to(word, ' ');
+  const std::uint64_t minus = bytes_equal_to(word, '-');
+  const std::uint64_t point = allow_point ? bytes_equal_to(word, '.') : 0;
+  const std::uint64_t number = ~spaces & high_bits;
+  // Only these bytes; a digit last; nothing of the number directly before a
+  // space or a '-' (so the spaces lead and the '-' opens the number); one
+  // point at most.
+  if ((spaces | digits | minus | point) != high_bits || (digits >> 63) == 0 ||
+      ((number << 8) & (spaces | minus)) != 0 || (point & (point - 1)) != 0) {
+    return std::nullopt;
+  }
+  int fraction_digits = 0;
+  if (allow_point && point != 0) {
+    // Moving the bytes before the point up over it joins the digits.
+    const std::uint64_t before_point = (point >> 7) - 1;
+    fraction_digits = 7 - std::countr_zero(point) / 8;
+    word = ((word & before_point) << 8) | (word & ~before_point << 8);
+    const std::uint64_t joined = ((digits & before_point) << 8) | (digits & ~before_point);
+    return FieldDigits{eight_digits_value(word, joined), fraction_digits, minus != 0};
+  }
+  return FieldDigits{eight_digits_value(word, digits), fraction_digits, minus != 0};
+}
+
+}  // namespace detail
+
+/// A decimal field of `width` (1 to 8) bytes at `field`, 8 bytes readable:
+/// ASCII spaces, an optional '-', digits with at most one '.', ending with a
+/// digit in the last byte. Gives parse_number(trim(field)) bit for bit;
+/// nothing for any other field (trailing spaces, '+', exponents, words,
+/// other white space).
+inline std::optional<double> parse_right_aligned_decimal(const char* field, std::size_t width) noexcept {
+  const auto scan = detail::scan_right_aligned<true>(field, width);
+  if (!scan) return std::nullopt;
+  return short_decimal_value(scan->mantissa, scan->fraction_digits, scan->negative);
+}
+
+/// An integer field of `width` (1 to 8) bytes at `field`, 8 bytes readable:
+/// ASCII spaces, an optional '-', digits up to the last byte. Gives
+/// parse_int32(trim(field)); nothing for any other field.
+inline std::optional<std::int32_t> parse_right_aligned_int32(const char* field, std::size_t width) noexcept {
+  const auto scan = detail::scan_right_aligned<false>(field, width);
+  if (!scan) return std::nullopt;
+  const auto magnitude = static_cast<std::int32_t>(scan->mantissa);
+  return scan->negative ? -magnitude : magnitude;
+}
+
+/// An unsigned field of `width` (1 to 8) bytes at `field`, 8 bytes
+/// readable: ASCII spaces, digits up to the last byte. Gives
+/// parse_unsigned(trim(field), max) for a value up to `max`; nothing for a
+/// larger value or any other field.
+inline std::optional<std::uint32_t> parse_right_aligned_unsigned(const char* field, std::size_t width,
+                                                                 std::uint32_t max) noexcept {
+  const auto scan = detail::scan_right_aligned<false>(field, width);
+  if (!scan || scan->negative || scan->mantissa > max) return std::nullopt;
+  return scan->mantissa;
+}
+
+/// Two adjacent integer fields of 4 bytes each, the 8 bytes at `fields`,
+/// each as parse_right_aligned_int32 reads it: both values, or nothing
+/// when either field is in another form.
+inline std::optional<std::array<std::int32_t, 2>> parse_right_aligned_int32_pair(const char* fields) noexcept {
+  using namespace detail;
+  const std::uint64_t word = load_word(fields);
+  const std::uint64_t digits = digit_bytes(word);
+  const std::uint64_t spaces = bytes_equal_to(word, ' ');
+  const std::uint64_t minus = bytes_equal_to(word, '-');
+  constexpr std::uint64_t last_bytes = 0x8000000080000000;    // byte 3 and byte 7
+  constexpr std::uint64_t after_first = 0x8080800080808000;   // bytes 1-3 and 5-7
+  // The rules of scan_right_aligned, within each field.
+  if ((spaces | digits | minus) != high_bits || (digits & last_bytes) != last_bytes ||
+      (((~spaces & high_bits) << 8) & (spaces | minus) & after_first) != 0) {
+    return std::nullopt;
+  }
+  // Both four-digit values at once: pairs, then fours, each in place.
+  std::uint64_t v = word & (digits >> 7) * 0x0F;
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+  const auto first = static_cast<std::int32_t>(v & 0xFFFF), second = static_cast<std::int32_t>(v >> 32);
+  return std::array<std::int32_t, 2>{(minus & 0x80808080) != 0 ? -first : first,
+                                     (minus >> 32) != 0 ? -second : second};
 }
 
 }  // namespace sunindex::text
