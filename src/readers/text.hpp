@@ -270,6 +270,33 @@ inline std::optional<double> parse_right_aligned_decimal(const char* field, std:
   return short_decimal_value(scan->mantissa, scan->fraction_digits, scan->negative);
 }
 
+/// A field of `width` (1 to 8) bytes at `field`, 8 bytes readable, that is
+/// a plain decimal: an optional '-', then digits with at most one '.' and at
+/// least one digit, nothing else (no padding). The digits and where the
+/// point was, or nothing for any other field, which parse_number then judges:
+/// the value is short_decimal_value() of them, as parse_number gives it.
+[[gnu::always_inline]] inline std::optional<detail::FieldDigits> scan_plain_decimal(const char* field,
+                                                                                   std::size_t width) noexcept {
+  using namespace detail;
+  const bool negative = *field == '-';
+  const std::size_t digits_width = width - negative;
+  if (digits_width == 0) return std::nullopt;
+  // The field's last byte goes to the top; the bytes below its first digit
+  // (the sign's too) become '0', leading zeros that change no value.
+  std::uint64_t word = load_word(field);
+  if (width < 8) word <<= 8 * (8 - width);
+  const std::uint64_t below = digits_width < 8 ? ~std::uint64_t{0} >> (8 * digits_width) : 0;
+  word = (word & ~below) | (every_byte * '0' & below);
+  const std::uint64_t digits = digit_bytes(word);
+  const std::uint64_t point = bytes_equal_to(word, '.');
+  if ((digits | point) != high_bits || (point & (point - 1)) != 0 || (digits & ~below) == 0) return std::nullopt;
+  if (point == 0) return FieldDigits{eight_digits_value(word, high_bits), 0, negative};
+  // Moving the bytes before the point up over it joins the digits; a '0' fills the bottom.
+  const std::uint64_t before_point = (point >> 7) - 1;
+  word = ((word & before_point) << 8) | (word & ~before_point << 8) | '0';
+  return FieldDigits{eight_digits_value(word, high_bits), 7 - std::countr_zero(point) / 8, negative};
+}
+
 /// An integer field of `width` (1 to 8) bytes at `field`, 8 bytes readable:
 /// ASCII spaces, an optional '-', digits up to the last byte. Gives
 /// parse_int32(trim(field)); nothing for any other field.
