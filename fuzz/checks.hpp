@@ -20,6 +20,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "readers/read_options.hpp"
 #include "readers/text.hpp"
 #include "store/data_error.hpp"
 #include "store/index_store.hpp"
@@ -117,6 +118,42 @@ inline void check_number(std::string_view s) {
   std::memcpy(&got_bits, &*got, sizeof got_bits);
   std::memcpy(&want_bits, &want, sizeof want_bits);
   require(got_bits == want_bits, "parse_number differs from strtod", s);
+}
+
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+/// The eight-bytes-at-a-time field readers answer only where the general
+/// rules would give the same, and then give exactly that: every field of 1
+/// to 8 bytes at the input's first offsets (with 8 bytes readable) is read
+/// both ways.
+inline void check_word_readers(std::string_view data) {
+  namespace text = sunindex::text;
+  for (std::size_t at = 0; at + 8 <= data.size() && at < 256; ++at) {
+    const char* p = data.data() + at;
+    for (std::size_t width = 1; width <= 8; ++width) {
+      const std::string_view field(p, width), trimmed = text::trim(field);
+      if (const auto plain = text::scan_plain_decimal(p, width)) {
+        const auto general = text::parse_number(field);
+        require(general && same_bits(*general, text::short_decimal_value(plain->mantissa, plain->fraction_digits,
+                                                                          plain->negative)),
+                "scan_plain_decimal differs from parse_number", field);
+      }
+      if (const auto value = text::parse_right_aligned_decimal(p, width)) {
+        const auto general = text::parse_number(trimmed);
+        require(general && same_bits(*general, *value), "parse_right_aligned_decimal differs from parse_number", field);
+      }
+      if (const auto value = text::parse_right_aligned_int32(p, width)) {
+        require(text::parse_int32(trimmed) == value, "parse_right_aligned_int32 differs from parse_int32", field);
+      }
+      if (const auto value = text::parse_right_aligned_unsigned(p, width, 65535)) {
+        require(text::parse_unsigned(trimmed, 65535) == value, "parse_right_aligned_unsigned differs", field);
+      }
+    }
+    if (const auto pair = text::parse_right_aligned_int32_pair(p)) {
+      require(text::parse_int32(text::trim({p, 4})) == (*pair)[0] && text::parse_int32(text::trim({p + 4, 4})) == (*pair)[1],
+              "parse_right_aligned_int32_pair differs from parse_int32", {p, 8});
+    }
+  }
 }
 
 /// Feeds every piece of the input between separators to check_number, and
@@ -312,6 +349,49 @@ void check_result(std::string_view data, Result& result, bool csv, std::initiali
   if (!csv) {
     const bool short_line = line_at(data, error.row()).size() < min_line_length;
     require(short_line == (error.message() == "line too short"), "line length and error disagree", text);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Scan paths and split reads
+
+/// Both results hold the same records bit for bit, or the same error text.
+template <class Result>
+bool same_result(Result& a, Result& b) {
+  if (a.ok() != b.ok()) return false;
+  if (!a.ok()) return a.error().text() == b.error().text();
+  return same_records(a.value(), b.value());
+}
+
+/// Every scan path, read whole and cut in two at a line end as a long text
+/// is, gives `result`, the reader's answer with the default options; and the
+/// read that keeps the extras depends on neither the path nor the cut. `read(data, options)` reads without extras,
+/// `read_extras(data, extras, options)` with them, and `same_extra(a, b)`
+/// compares two rows' extras bit for bit.
+template <class Extras, class Result, class Read, class ReadExtras, class SameExtra>
+void check_paths_agree(std::string_view data, Result& result, Read read, ReadExtras read_extras,
+                       SameExtra same_extra) {
+  using sunindex::ReadOptions;
+  using sunindex::ScanPath;
+  const auto same_extras = [&](const std::vector<Extras>& a, const std::vector<Extras>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), same_extra);
+  };
+  std::vector<Extras> reference_extras;
+  auto with_extras = read_extras(data, reference_extras, ReadOptions{});
+  // The extras may fail a row of their own; a read that keeps them and
+  // succeeds has the same records.
+  if (with_extras.ok()) require(same_result(result, with_extras), "the read with extras gives other records");
+  constexpr std::size_t never = SIZE_MAX, always = 0;
+  for (const ScanPath path : {ScanPath::portable, ScanPath::sse2, ScanPath::avx2}) {
+    for (const std::size_t parallel_from : {never, always}) {
+      const ReadOptions options{path, parallel_from};
+      auto other = read(data, options);
+      require(same_result(result, other), "a scan path or a read cut in two gives another result");
+      std::vector<Extras> extras;
+      auto other_with_extras = read_extras(data, extras, options);
+      require(same_result(with_extras, other_with_extras), "a scan path or a cut changes the read with extras");
+      if (other_with_extras.ok()) require(same_extras(reference_extras, extras), "a scan path or a cut changes the extras");
+    }
   }
 }
 

@@ -21,6 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
   }
   fuzz::model::compare(data, result, fuzz::model::dtcfile(data));
+  fuzz::check_paths_agree<sunindex::HourlyDtc>(
+      data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_dtcfile(d, o); },
+      [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_dtcfile(d, extras, o); },
+      [](const auto& a, const auto& b) { return std::memcmp(a.data(), b.data(), sizeof a) == 0; });
   fuzz::check_numbers_in(data);
+  fuzz::check_word_readers(data);
   return 0;
 }

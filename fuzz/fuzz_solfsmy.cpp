@@ -13,6 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                       "S10.7", "M10.7", "Y10.7"},
                      64, {{2, 3, 7, 8, 9}, {}});
   fuzz::model::compare(data, result, fuzz::model::solfsmy(data));
+  fuzz::check_paths_agree<sunindex::SolfsmyRowExtras>(
+      data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_solfsmy(d, o); },
+      [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_solfsmy(d, extras, o); },
+      [](const auto& a, const auto& b) {
+    const double x[3] = {a.s81c, a.m81c, a.y81c}, y[3] = {b.s81c, b.m81c, b.y81c};
+    return std::memcmp(x, y, sizeof x) == 0 && a.source == b.source;
+  });
   fuzz::check_numbers_in(data);
+  fuzz::check_word_readers(data);
   return 0;
 }

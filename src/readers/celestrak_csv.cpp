@@ -314,7 +314,7 @@ template <bool with_extras, ScanPath path>
                                                         DailyIndices& record, CelestrakRowExtras* extras) noexcept {
   const std::size_t fields = field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.columns});
   const auto field_at = [&](std::size_t position) {
-    const std::size_t start = field_ends[position - 1] + 1;
+    const std::size_t start = field_ends[static_cast<std::ptrdiff_t>(position) - 1] + 1;
     return std::string_view{line.data() + start, field_ends[position] - start};
   };
   RowValues row;

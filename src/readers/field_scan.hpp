@@ -68,8 +68,7 @@ constexpr Mask low_bits(std::size_t n) noexcept {
 /// read up to `readable_end`, the end of the buffer `line` lies in (never
 /// beyond it); bytes past the line are read but never taken.
 template <ScanPath path>
-[[gnu::always_inline]] inline std::size_t find_field_ends(std::string_view line, const char* readable_end,
-                                                          FieldEnds out) noexcept;
+std::size_t find_field_ends(std::string_view line, const char* readable_end, FieldEnds out) noexcept;
 
 template <>
 [[gnu::always_inline]] inline std::size_t find_field_ends<ScanPath::portable>(std::string_view line,
