@@ -242,12 +242,15 @@ std::optional<double> parse_optional_value(std::string_view field) noexcept {
 [[gnu::always_inline]] inline std::optional<double> read_value(std::string_view field,
                                                                const char* readable_end) noexcept {
   constexpr std::size_t word = 8;
-  if (field.size() - 1 < word && readable_end - field.data() >= static_cast<std::ptrdiff_t>(word)) {
+  if (field.size() > 4 && field.size() <= word && readable_end - field.data() >= static_cast<std::ptrdiff_t>(word)) {
     const auto scan = text::scan_plain_decimal(field.data(), field.size());
-    // A marker is a plain decimal too, but only the digits 9999 and 99999 can spell one.
     if (scan && scan->mantissa != 9999 && scan->mantissa != 99999) {
       return text::short_decimal_value(scan->mantissa, scan->fraction_digits, scan->negative);
     }
+  } else {
+    const char* const end = field.data() + field.size();
+    const text::ShortDecimal scan = text::scan_short_decimal(field.data(), end);
+    if (scan.stop == end && scan.exact()) return scan.value();  // four bytes spell no marker
   }
   return parse_optional_value(field);
 }
