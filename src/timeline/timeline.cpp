@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "readers/concurrently.hpp"
 #include "readers/dtcfile.hpp"
 #include "readers/solfsmy.hpp"
 
@@ -42,21 +43,26 @@ std::optional<LoadError> read_source(const std::optional<std::string_view>& text
   return std::nullopt;
 }
 
-/// Every file given, read with its extras, or the first failure.
+/// Every file given, read with its extras, or the first failure in the order
+/// CSV, SOLFSMY, DTCFILE. The CSV is read beside the other two.
 std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) {
-  if (auto error = read_source(
-          texts.csv, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras); },
-          files.csv)) {
-    return error;
-  }
-  if (auto error = read_source(
-          texts.solfsmy, Source::solfsmy, [&](std::string_view t) { return parse_solfsmy(t, files.solfsmy_extras); },
-          files.solfsmy)) {
-    return error;
-  }
-  return read_source(
-      texts.dtcfile, Source::dtcfile, [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly); },
-      files.dtcfile);
+  std::optional<LoadError> csv_error, fixed_columns_error;
+  run_concurrently(
+      [&] {
+        csv_error = read_source(
+            texts.csv, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras); },
+            files.csv);
+      },
+      [&] {
+        fixed_columns_error = read_source(
+            texts.solfsmy, Source::solfsmy,
+            [&](std::string_view t) { return parse_solfsmy(t, files.solfsmy_extras); }, files.solfsmy);
+        if (fixed_columns_error) return;
+        fixed_columns_error = read_source(
+            texts.dtcfile, Source::dtcfile, [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly); },
+            files.dtcfile);
+      });
+  return csv_error ? csv_error : fixed_columns_error;
 }
 
 /// The first and last day of `records`, or none when there are none.

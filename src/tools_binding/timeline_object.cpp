@@ -8,9 +8,11 @@
 #include <array>
 #include <new>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "python_common/guard.hpp"
+#include "readers/concurrently.hpp"
 #include "timeline/model_inputs.hpp"
 #include "tools_binding/arrays.hpp"
 #include "tools_binding/epoch_ticks.hpp"
@@ -32,7 +34,13 @@ struct Loaded {
   timeline::MsisInputs msis;
   timeline::Jb2008Inputs jb2008;
 
-  explicit Loaded(Timeline loaded) : timeline(std::move(loaded)), msis(timeline), jb2008(timeline) {}
+  /// The timeline with both models' tables, made side by side.
+  static std::unique_ptr<Loaded> make(Timeline laid_out) {
+    std::optional<timeline::MsisInputs> msis;
+    std::optional<timeline::Jb2008Inputs> jb2008;
+    run_concurrently([&] { msis.emplace(laid_out); }, [&] { jb2008.emplace(laid_out); });
+    return std::unique_ptr<Loaded>(new Loaded{std::move(laid_out), std::move(*msis), std::move(*jb2008)});
+  }
 };
 
 struct TimelineObject {
@@ -375,7 +383,7 @@ LoadOutcome load_outcome(const timeline::SourceTexts& texts) noexcept {
   try {
     auto result = Timeline::load(texts);
     if (result.ok()) {
-      outcome.loaded = std::make_unique<Loaded>(std::move(result.value()));
+      outcome.loaded = Loaded::make(std::move(result.value()));
     } else {
       outcome.error = std::move(result.error());
     }
