@@ -235,22 +235,25 @@ std::optional<double> parse_optional_value(std::string_view field) noexcept {
   return text::parse_number(field);
 }
 
-/// A value field. A short plain decimal, the bulk of every file, is read
-/// eight bytes at a time when they lie inside the text (`readable_end`);
-/// anything else goes through the general rules. Always inlined: it runs for
-/// every value field, inside each instance of the row loop.
+/// A value field. A short plain decimal, the bulk of every file, is read at
+/// once: up to four bytes a byte at a time, which costs the fewest
+/// instructions, and up to eight as one word when the word lies inside the
+/// text (`readable_end`). Anything else goes through the general rules.
+/// Always inlined: it runs for every value field, inside each instance of
+/// the row loop.
 [[gnu::always_inline]] inline std::optional<double> read_value(std::string_view field,
                                                                const char* readable_end) noexcept {
-  constexpr std::size_t word = 8;
-  if (field.size() > 4 && field.size() <= word && readable_end - field.data() >= static_cast<std::ptrdiff_t>(word)) {
+  constexpr std::size_t bytewise = 4, word = 8;  // every marker is longer than four bytes
+  if (field.size() <= bytewise) {
+    const char* const end = field.data() + field.size();
+    const text::ShortDecimal scan = text::scan_short_decimal(field.data(), end);
+    if (scan.stop == end && scan.exact()) return scan.value();
+  } else if (field.size() <= word && readable_end - field.data() >= static_cast<std::ptrdiff_t>(word)) {
     const auto scan = text::scan_plain_decimal(field.data(), field.size());
+    // A marker is a plain decimal too, but only the digits 9999 and 99999 can spell one.
     if (scan && scan->mantissa != 9999 && scan->mantissa != 99999) {
       return text::short_decimal_value(scan->mantissa, scan->fraction_digits, scan->negative);
     }
-  } else {
-    const char* const end = field.data() + field.size();
-    const text::ShortDecimal scan = text::scan_short_decimal(field.data(), end);
-    if (scan.stop == end && scan.exact()) return scan.value();  // four bytes spell no marker
   }
   return parse_optional_value(field);
 }
