@@ -43,16 +43,19 @@ std::size_t count_distinct_dates(const std::vector<DailyIndices>& a, const std::
 /// it has been moved, since the write position is never below the read one.
 void merge_from_back(std::vector<DailyIndices>& records, std::size_t own_size,
                      const std::vector<DailyIndices>& theirs) noexcept {
+  // Own records move up by the number of their records still to be placed
+  // below them, which is often none: a file that only adds values to days
+  // the store has then costs no copy at all.
   std::size_t write = records.size(), own = own_size, their = theirs.size();
   while (their > 0) {  // once theirs are placed, the own records left are already in place
     const DailyIndices& next_theirs = theirs[their - 1];
     if (own > 0 && next_theirs.date < records[own - 1].date) {
-      records[--write] = records[--own];
+      --write, --own;
+      if (write != own) records[write] = records[own];
     } else if (own > 0 && next_theirs.date == records[own - 1].date) {
-      DailyIndices combined = records[--own];
-      combined.fill_absent_from(next_theirs);
-      records[--write] = combined;
-      --their;
+      --write, --own, --their;
+      if (write != own) records[write] = records[own];
+      records[write].fill_absent_from(next_theirs);
     } else {
       records[--write] = next_theirs;
       --their;
