@@ -6,6 +6,7 @@
 // the whole file: the first part's lines are counted only when the second
 // part fails, so that a read that succeeds never counts them.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -39,9 +40,10 @@ DataError in_file(DataError error, std::uint64_t lines_before);
 /// a fault of the text as a whole) or nothing.
 ///
 /// A text of at least `options.parallel_from_bytes` is cut by split_point()
-/// and its second part read by a second thread into `second`; otherwise, or
-/// when no thread can be started, all of it is read here into `first` and
-/// `second` stays untouched. The outputs are in file order.
+/// and its second part read into `second` by a second thread (or by this
+/// one, when it is done with the first part before that thread has begun);
+/// otherwise, or when no thread can be started, all of it is read here into
+/// `first` and `second` stays untouched. The outputs are in file order.
 ///
 /// Returns the first error in file order, with its row in the file; a row-0
 /// error of either part comes before any other, as the whole text's would.
@@ -61,15 +63,21 @@ std::optional<DataError> read_in_two(std::string_view text, const ReadOptions& o
   const std::string_view head = text.substr(0, cut), tail = text.substr(cut);
   std::optional<DataError> head_error, tail_error;
   std::exception_ptr head_failure, tail_failure;
+  // Whichever thread comes first reads the tail: on a busy machine the
+  // second thread may not run before this one is done with the head, and
+  // then waiting for it would cost more than reading the tail here.
+  std::atomic<bool> tail_taken{false};
+  const auto read_tail = [&]() noexcept {
+    if (tail_taken.exchange(true)) return;
+    try {
+      tail_error = read_part(tail, second);
+    } catch (...) {
+      tail_failure = std::current_exception();
+    }
+  };
   std::thread worker;
   try {
-    worker = std::thread([&]() noexcept {
-      try {
-        tail_error = read_part(tail, second);
-      } catch (...) {
-        tail_failure = std::current_exception();
-      }
-    });
+    worker = std::thread(read_tail);
   } catch (...) {
     return read_whole();  // no second thread: the same read, in one part
   }
@@ -78,6 +86,7 @@ std::optional<DataError> read_in_two(std::string_view text, const ReadOptions& o
   } catch (...) {
     head_failure = std::current_exception();
   }
+  read_tail();
   worker.join();
   if (head_failure) std::rethrow_exception(head_failure);
   if (tail_failure) std::rethrow_exception(tail_failure);
