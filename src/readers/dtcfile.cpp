@@ -1,6 +1,5 @@
 #include "readers/dtcfile.hpp"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <tuple>
@@ -17,15 +16,13 @@ constexpr fixed_columns::DateLayout layout{
 constexpr std::size_t first_hour = 13;
 constexpr std::size_t hour_width = 4;
 
-/// Two adjacent hours: both values, or nothing when either fails.
-std::optional<std::array<std::int32_t, 2>> read_hour_pair(const fixed_columns::DataLine& line,
-                                                          std::size_t first) noexcept {
+/// Reads two adjacent hours into `first` and `second`; false when either fails.
+bool read_hour_pair(const fixed_columns::DataLine& line, std::size_t at, std::int32_t& first,
+                    std::int32_t& second) noexcept {
   // The pair lies inside the line, so its 8 bytes are always readable.
-  if (const auto pair = text::parse_right_aligned_int32_pair(line.text.data() + first)) return pair;
-  const auto early = fixed_columns::int_column(line, first, hour_width);
-  const auto late = fixed_columns::int_column(line, first + hour_width, hour_width);
-  if (!early || !late) return std::nullopt;
-  return std::array<std::int32_t, 2>{*early, *late};
+  if (text::parse_right_aligned_int32_pair(line.text.data() + at, first, second)) return true;
+  return fixed_columns::int_column(line, at, hour_width, first) &&
+         fixed_columns::int_column(line, at + hour_width, hour_width, second);
 }
 
 /// Reads the line's 24 hourly values, into `hours` when asked, and sets the
@@ -36,10 +33,10 @@ template <bool keep_hours>
 const char* read_values(const fixed_columns::DataLine& line, DailyIndices& record, HourlyDtc* hours) noexcept {
   std::int64_t sum = 0;
   for (std::size_t hour = 0; hour < std::tuple_size_v<HourlyDtc>; hour += 2) {
-    const auto pair = read_hour_pair(line, first_hour + hour_width * hour);
-    if (!pair) return "Dtc";
-    sum += (*pair)[0] + (*pair)[1];
-    if constexpr (keep_hours) (*hours)[hour] = (*pair)[0], (*hours)[hour + 1] = (*pair)[1];
+    std::int32_t first = 0, second = 0;
+    if (!read_hour_pair(line, first_hour + hour_width * hour, first, second)) return "Dtc";
+    sum += first + second;
+    if constexpr (keep_hours) (*hours)[hour] = first, (*hours)[hour + 1] = second;
   }
   record.set(Field::dtc, static_cast<double>(sum) / double(std::tuple_size_v<HourlyDtc>));
   return nullptr;

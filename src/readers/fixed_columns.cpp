@@ -18,20 +18,22 @@ bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
   return false;
 }
 
-std::optional<std::int32_t> int_column_general(std::string_view line, std::size_t first, std::size_t width) noexcept {
-  return text::parse_int32(column_text(line, first, width));
+bool int_column_general(std::string_view line, std::size_t first, std::size_t width, std::int32_t& value) noexcept {
+  const auto parsed = text::parse_int32(column_text(line, first, width));
+  if (parsed) value = *parsed;
+  return parsed.has_value();
 }
 
-std::optional<std::uint16_t> doy_column_general(std::string_view line, std::size_t first,
-                                                std::size_t width) noexcept {
-  if (const auto value = text::parse_unsigned(column_text(line, first, width), 65535)) {
-    return static_cast<std::uint16_t>(*value);
-  }
-  return std::nullopt;
+bool doy_column_general(std::string_view line, std::size_t first, std::size_t width, std::uint16_t& value) noexcept {
+  const auto parsed = text::parse_unsigned(column_text(line, first, width), 65535);
+  if (parsed) value = static_cast<std::uint16_t>(*parsed);
+  return parsed.has_value();
 }
 
-std::optional<double> float_column_general(std::string_view line, std::size_t first, std::size_t width) noexcept {
-  return text::parse_number(column_text(line, first, width));
+bool float_column_general(std::string_view line, std::size_t first, std::size_t width, double& value) noexcept {
+  const auto parsed = text::parse_number(column_text(line, first, width));
+  if (parsed) value = *parsed;
+  return parsed.has_value();
 }
 
 }  // namespace sunindex::fixed_columns

@@ -8,12 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 
+#include "readers/concurrently.hpp"
 #include "readers/read_options.hpp"
 #include "store/data_error.hpp"
 
@@ -39,9 +38,9 @@ DataError in_file(DataError error, std::uint64_t lines_before);
 /// a fault of the text as a whole) or nothing.
 ///
 /// A text of at least `options.parallel_from_bytes` is cut by split_point()
-/// and its second part read by a second thread into `second`; otherwise, or
-/// when no thread can be started, all of it is read here into `first` and
-/// `second` stays untouched. The outputs are in file order.
+/// and its parts read side by side by run_concurrently(), the second part
+/// into `second`; otherwise all of it is read here into `first` and `second`
+/// stays untouched. The outputs are in file order.
 ///
 /// Returns the first error in file order, with its row in the file; a row-0
 /// error of either part comes before any other, as the whole text's would.
@@ -60,28 +59,7 @@ std::optional<DataError> read_in_two(std::string_view text, const ReadOptions& o
 
   const std::string_view head = text.substr(0, cut), tail = text.substr(cut);
   std::optional<DataError> head_error, tail_error;
-  std::exception_ptr head_failure, tail_failure;
-  std::thread worker;
-  try {
-    worker = std::thread([&]() noexcept {
-      try {
-        tail_error = read_part(tail, second);
-      } catch (...) {
-        tail_failure = std::current_exception();
-      }
-    });
-  } catch (...) {
-    return read_whole();  // no second thread: the same read, in one part
-  }
-  try {
-    head_error = read_part(head, first);
-  } catch (...) {
-    head_failure = std::current_exception();
-  }
-  worker.join();
-  if (head_failure) std::rethrow_exception(head_failure);
-  if (tail_failure) std::rethrow_exception(tail_failure);
-
+  run_concurrently([&] { head_error = read_part(head, first); }, [&] { tail_error = read_part(tail, second); });
   if (head_error && head_error->row() == 0) return head_error;
   if (tail_error && tail_error->row() == 0) return tail_error;
   if (head_error) return in_file(std::move(*head_error), lines_before);

@@ -34,9 +34,9 @@ constexpr std::array<ValueColumn, 5> value_columns{{
 /// format has no marker for a missing one.
 const char* read_values(const fixed_columns::DataLine& line, DailyIndices& record) noexcept {
   for (const auto& column : value_columns) {
-    const auto value = fixed_columns::float_column(line, column.first, value_width);
-    if (!value) return column.label;
-    record.set(column.field, *value);
+    double value = 0.0;
+    if (!fixed_columns::float_column(line, column.first, value_width, value)) return column.label;
+    record.set(column.field, value);
   }
   return nullptr;
 }
@@ -49,9 +49,7 @@ constexpr std::size_t y81c_first = 64, source_first = 70, source_width = 6;
 /// that fails.
 const char* read_extras(const fixed_columns::DataLine& line, SolfsmyRowExtras& extras) noexcept {
   const auto centred = [&](std::size_t first, double& out) {
-    const auto value = fixed_columns::float_column(line, first, value_width);
-    if (value) out = *value;
-    return value.has_value();
+    return fixed_columns::float_column(line, first, value_width, out);
   };
   if (!centred(40, extras.s81c)) return "S81c";
   if (!centred(52, extras.m81c)) return "M81c";

@@ -4,7 +4,6 @@
 // trimming, the line walk and the number syntaxes. None of these throws or
 // allocates.
 
-#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -319,9 +318,11 @@ inline std::optional<std::uint32_t> parse_right_aligned_unsigned(const char* fie
 }
 
 /// Two adjacent integer fields of 4 bytes each, the 8 bytes at `fields`,
-/// each as parse_right_aligned_int32 reads it: both values, or nothing
-/// when either field is in another form.
-inline std::optional<std::array<std::int32_t, 2>> parse_right_aligned_int32_pair(const char* fields) noexcept {
+/// each as parse_right_aligned_int32 reads it: sets both `values` and
+/// returns true, or returns false (values unspecified) when either field is
+/// in another form. Out parameters rather than an optional array, which the
+/// compiler passes through memory.
+inline bool parse_right_aligned_int32_pair(const char* fields, std::int32_t& first, std::int32_t& second) noexcept {
   using namespace detail;
   const std::uint64_t word = load_word(fields);
   const std::uint64_t digits = digit_bytes(word);
@@ -332,15 +333,16 @@ inline std::optional<std::array<std::int32_t, 2>> parse_right_aligned_int32_pair
   // The rules of scan_right_aligned, within each field.
   if ((spaces | digits | minus) != high_bits || (digits & last_bytes) != last_bytes ||
       (((~spaces & high_bits) << 8) & (spaces | minus) & after_first) != 0) {
-    return std::nullopt;
+    return false;
   }
   // Both four-digit values at once: pairs, then fours, each in place.
   std::uint64_t v = word & (digits >> 7) * 0x0F;
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
-  const auto first = static_cast<std::int32_t>(v & 0xFFFF), second = static_cast<std::int32_t>(v >> 32);
-  return std::array<std::int32_t, 2>{(minus & 0x80808080) != 0 ? -first : first,
-                                     (minus >> 32) != 0 ? -second : second};
+  const auto early = static_cast<std::int32_t>(v & 0xFFFF), late = static_cast<std::int32_t>(v >> 32);
+  first = (minus & 0x80808080) != 0 ? -early : early;
+  second = (minus >> 32) != 0 ? -late : late;
+  return true;
 }
 
 }  // namespace sunindex::text
