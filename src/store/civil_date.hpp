@@ -22,17 +22,17 @@ struct CivilDate {
   /// rule, negative years included (year 0 and -400 are leap years).
   static constexpr std::optional<CivilDate> from_day_of_year(std::int32_t year,
                                                              std::uint16_t day_of_year) noexcept {
-    const bool leap = is_leap_year(year);
-    constexpr std::array<std::uint8_t, 12> month_lengths{31, 28, 31, 30, 31, 30,
-                                                         31, 31, 30, 31, 30, 31};
-    unsigned remaining = day_of_year;
-    if (remaining == 0) return std::nullopt;
-    for (std::uint8_t month = 1; month <= 12; ++month) {
-      const unsigned length = month_lengths[month - 1] + (month == 2 && leap ? 1 : 0);
-      if (remaining <= length) return CivilDate{year, month, static_cast<std::uint8_t>(remaining)};
-      remaining -= length;
-    }
-    return std::nullopt;
+    // Days before each month, and the year's length last. A month has at
+    // most 31 days, so (day - 1) / 31 is the month itself or the one before.
+    constexpr std::array<std::array<std::uint16_t, 13>, 2> days_before{{
+        {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
+        {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366},
+    }};
+    const auto& before = days_before[is_leap_year(year) ? 1 : 0];
+    if (day_of_year == 0 || day_of_year > before[12]) return std::nullopt;
+    unsigned month = (day_of_year - 1u) / 31u;  // 0-based
+    if (day_of_year > before[month + 1]) ++month;
+    return CivilDate{year, static_cast<std::uint8_t>(month + 1), static_cast<std::uint8_t>(day_of_year - before[month])};
   }
 
   /// Whether the day exists in its month (the fields alone allow 31 February).
