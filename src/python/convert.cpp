@@ -150,21 +150,29 @@ PyRef datetime_module() {
   return PyRef::steal(PyImport_Import(name));
 }
 
-/// Whether `date_type`, found in `module`, is the C `datetime.date` of the
-/// interpreter. Its C API is read from the capsule the module holds rather
-/// than through PyDateTime_IMPORT: that import would run the import system
-/// (an `__import__` hook, a blocked or replaced module), and this is a
-/// question that must have no side effect. An unknown answer is no.
-bool is_c_date_type(PyObject* module, PyObject* date_type) {
-  if (PyDateTimeAPI == nullptr && PyModule_CheckExact(module)) {
-    PyObject* name = datetime_c_api_name.get();
-    PyObject* capsule = name != nullptr ? PyDict_GetItemWithError(PyModule_GetDict(module), name) : nullptr;
-    if (capsule != nullptr && PyCapsule_IsValid(capsule, PyDateTime_CAPSULE_NAME)) {
-      PyDateTimeAPI = static_cast<PyDateTime_CAPI*>(PyCapsule_GetPointer(capsule, PyDateTime_CAPSULE_NAME));
-    }
-    PyErr_Clear();  // only a failure to make the name can be pending: the answer is then no
+/// The C API of `datetime`, read from the capsule that `module` holds and
+/// kept for the process (its types are the interpreter's own); null while
+/// unknown. Not through PyDateTime_IMPORT: that import would run the import
+/// system (an `__import__` hook, a blocked or replaced module), where this
+/// must have no side effect.
+const PyDateTime_CAPI* datetime_c_api(PyObject* module) {
+  if (PyDateTimeAPI != nullptr) return PyDateTimeAPI;
+  PyObject* name = datetime_c_api_name.get();
+  PyObject* capsule = name != nullptr ? PyDict_GetItemWithError(PyModule_GetDict(module), name) : nullptr;
+  if (capsule != nullptr && PyCapsule_IsValid(capsule, PyDateTime_CAPSULE_NAME)) {
+    PyDateTimeAPI = static_cast<PyDateTime_CAPI*>(PyCapsule_GetPointer(capsule, PyDateTime_CAPSULE_NAME));
   }
-  return PyDateTimeAPI != nullptr && date_type == reinterpret_cast<PyObject*>(PyDateTimeAPI->DateType);
+  PyErr_Clear();  // only a failure to make the name can be pending: the API stays unknown
+  return PyDateTimeAPI;
+}
+
+/// Whether `date_type` is the C `datetime.date` and `module`, where it was
+/// found, a plain module: reading `date` from it again would run no Python
+/// code and find the same type. An unknown answer is no.
+bool is_c_date_type(PyObject* module, PyObject* date_type) {
+  if (!PyModule_CheckExact(module)) return false;
+  const PyDateTime_CAPI* api = datetime_c_api(module);
+  return api != nullptr && date_type == reinterpret_cast<PyObject*>(api->DateType);
 }
 
 /// `date_type(year, month, day)`, whatever `date_type` is.
