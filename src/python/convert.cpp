@@ -51,9 +51,10 @@ InternedName y10_7_key{"y10_7"};
 InternedName dtc_key{"dtc"};
 
 /// The keys of a record dict, in their order.
-const std::array<InternedName*, 12> record_keys{&date_key,     &f10_7_obs_key, &f10_7_adj_key, &f10_7_jb_key,
-                                                &f10_7_jb_81c_key, &ap_daily_key,  &ap_3hr_key,    &kp_3hr_key,
-                                                &s10_7_key,    &m10_7_key,     &y10_7_key,     &dtc_key};
+const std::array<InternedName*, 12> record_keys{
+    &date_key,     &f10_7_obs_key, &f10_7_adj_key, &f10_7_jb_key, &f10_7_jb_81c_key, &ap_daily_key,
+    &ap_3hr_key,   &kp_3hr_key,    &s10_7_key,     &m10_7_key,    &y10_7_key,        &dtc_key,
+};
 
 /// Every key of a record dict with None, made on first use and kept for the
 /// process; null with the exception set when it could not be made.
@@ -194,16 +195,16 @@ PyRef new_c_date(CivilDate date) {
 
 }  // namespace
 
-PyRef ascii_string(std::string_view text) {
-  PyRef string = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
-  if (string) std::copy(text.begin(), text.end(), static_cast<char*>(PyUnicode_DATA(string.get())));
-  return string;
-}
-
 bool set_item(PyObject* dict, std::string_view key, const PyRef& value) {
   if (!value) return false;
   PyRef name = ascii_string(key);
   return name && PyDict_SetItem(dict, name.get(), value.get()) == 0;
+}
+
+PyRef ascii_string(std::string_view text) {
+  PyRef string = PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+  if (string) std::copy(text.begin(), text.end(), static_cast<char*>(PyUnicode_DATA(string.get())));
+  return string;
 }
 
 std::optional<CivilDate> date_from_python(PyObject* object) {

@@ -22,11 +22,11 @@ bool set_item(PyObject* dict, std::string_view key, const PyRef& value);
 std::optional<CivilDate> date_from_python(PyObject* object);
 
 /// Makes the dates of one call. The first date looks up `datetime.date` as
-/// every conversion does. When that is the C type of an unreplaced module, the
+/// every conversion does. When that finds the C type in a plain module, the
 /// rest of the call makes its dates directly: nothing in between runs Python
-/// code that could replace it, so no lookup could find anything else. Any
-/// other `datetime.date` (a subclass, a function) is looked up afresh for
-/// every date, since each of its calls may replace it.
+/// code that could replace it, so another lookup could find nothing else.
+/// Any other `datetime.date` (a subclass, a function) is looked up afresh
+/// for every date, since each of its calls may replace it.
 class DateMaker {
  public:
   /// A new date of `date`; empty with the exception set.
