@@ -176,6 +176,12 @@ bool is_c_date_type(PyObject* module, PyObject* date_type) {
   return api != nullptr && date_type == reinterpret_cast<PyObject*>(api->DateType);
 }
 
+/// Before CPython 3.12 an allocation may run a garbage collection, and with
+/// it any finalizer, in the middle of a call: there `datetime.date` is looked
+/// up for every date even when it was the C type. From 3.12 a collection
+/// waits until the interpreter next runs Python code.
+constexpr bool collection_may_run_within_calls = PY_VERSION_HEX < 0x030C0000;
+
 /// `date_type(year, month, day)`, whatever `date_type` is.
 PyRef call_date_type(PyObject* date_type, CivilDate date) {
   std::array<PyRef, 3> parts{PyRef::steal(PyLong_FromLong(date.year)), PyRef::steal(PyLong_FromLong(date.month)),
@@ -228,7 +234,7 @@ PyRef DateMaker::make(CivilDate date) {
   PyRef date_type = attribute(module.get(), date_key);
   if (!date_type) return {};
   if (is_c_date_type(module.get(), date_type.get())) {
-    c_date_type_ = true;
+    c_date_type_ = !collection_may_run_within_calls;
     return new_c_date(date);
   }
   return call_date_type(date_type.get(), date);

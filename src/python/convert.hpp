@@ -24,16 +24,18 @@ std::optional<CivilDate> date_from_python(PyObject* object);
 /// Makes the dates of one call. The first date looks up `datetime.date` as
 /// every conversion does. When that finds the C type in a plain module, the
 /// rest of the call makes its dates directly: nothing in between runs Python
-/// code that could replace it, so another lookup could find nothing else.
-/// Any other `datetime.date` (a subclass, a function) is looked up afresh
-/// for every date, since each of its calls may replace it.
+/// code that could replace it, so another lookup could find nothing else
+/// (before CPython 3.12, where a garbage collection may run finalizers in
+/// between, every date is looked up). Any other `datetime.date` (a subclass,
+/// a function) is looked up afresh for every date, since each of its calls
+/// may replace it.
 class DateMaker {
  public:
   /// A new date of `date`; empty with the exception set.
   PyRef make(CivilDate date);
 
  private:
-  bool c_date_type_ = false;  // the first lookup found the C type
+  bool c_date_type_ = false;  // a lookup found the C type, kept for the rest of the call
 };
 
 /// A new `datetime.date` of `date`, looked up afresh each time, so a
