@@ -1,4 +1,6 @@
 import datetime
+import sys
+import types
 from datetime import date, timedelta, timezone
 from types import SimpleNamespace as NS
 
@@ -186,6 +188,15 @@ class TestRecordDict:
         assert obj.get(D) == second == expected_from_row(ROWS[1])
         assert obj.get_range(D, D) == [second]
 
+    def test_range_over_merged_samples_equals_gets(self, sample_path):
+        store = Sunindex.from_celestrak_csv(sample_path("SW-sample.csv"))
+        store.merge(Sunindex.from_set_solfsmy(sample_path("SOLFSMY-sample.TXT")))
+        store.merge(Sunindex.from_set_dtcfile(sample_path("DTCFILE-sample.TXT")))
+        span = store.get_range(*store.date_range())
+        assert len(span) == store.len()
+        assert all(list(r) == KEYS and type(r["date"]) is date for r in span)
+        assert [repr(r) for r in span] == [repr(store.get(r["date"])) for r in span]  # also tells 1 from 1.0
+
     def test_date_range(self, obj, write_file):
         assert obj.date_range() == (date(2023, 12, 31), date(2024, 2, 1))
         single = Sunindex.from_celestrak_csv(write_file("\n".join([HEADER, ROWS[2]])))
@@ -225,6 +236,44 @@ class TestReplacedDateType:
 
         monkeypatch.undo()
         assert type(obj.get(D)["date"]) is date
+
+    @pytest.mark.parametrize("successor", ["the C type", "a function"])
+    def test_replacement_made_within_a_range_is_honoured(self, obj, monkeypatch, successor):
+        then = date if successor == "the C type" else lambda *args: ("then", args)
+
+        def first(*args):
+            monkeypatch.setattr(datetime, "date", then)
+            return ("first", args)
+
+        monkeypatch.setattr(datetime, "date", first)
+        days = [date.fromisoformat(r[:10]) for r in ROWS]
+        got = [r["date"] for r in obj.get_range(days[0], days[-1])]
+        assert got == [("first", (2023, 12, 31))] + [then(d.year, d.month, d.day) for d in days[1:]]
+        assert [type(d) for d in got[1:]] == [type(then(2024, 1, 1))] * (len(days) - 1)
+
+    @pytest.mark.parametrize("base", [object, types.ModuleType])
+    def test_replaced_module_is_asked_for_every_date(self, obj, monkeypatch, base):
+        asked = []
+
+        class Watched(base):
+            def __getattribute__(self, name):
+                asked.append(name)
+                return getattr(datetime, name)
+
+        monkeypatch.setitem(sys.modules, "datetime", Watched("datetime") if base is types.ModuleType else Watched())
+        got = [r["date"] for r in obj.get_range(date(2023, 1, 1), date(2025, 1, 1))]
+        assert asked == ["date"] * len(ROWS)
+        assert got == [date.fromisoformat(r[:10]) for r in ROWS] and {type(d) for d in got} == {date}
+
+    def test_module_missing_from_sys_modules_is_imported(self, obj, monkeypatch):
+        monkeypatch.setitem(sys.modules, "datetime", None)
+        with pytest.raises(ImportError):
+            obj.get_range(D, D)
+        assert obj.get_range(date(1999, 1, 1), date(1999, 1, 2)) == []  # no record, so no import
+        monkeypatch.delitem(sys.modules, "datetime")
+        got = [r["date"] for r in obj.get_range(date(2023, 1, 1), date(2025, 1, 1))]
+        assert sys.modules["datetime"] is not datetime
+        assert got == [date.fromisoformat(r[:10]) for r in ROWS] and {type(d) for d in got} == {date}
 
     def test_failure_passes_through(self, obj, monkeypatch):
         class Refused(Exception):

@@ -200,7 +200,8 @@ PyObject* get(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject
     if (!date) return nullptr;
     const DailyIndices* record = borrow.store().get(*date);
     if (record == nullptr) Py_RETURN_NONE;
-    return record_to_dict(*record).release();
+    DateMaker dates;
+    return record_to_dict(*record, dates).release();
   });
 }
 
@@ -220,8 +221,9 @@ PyObject* get_range(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
     // part way releases it with every dict made so far.
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
     if (!list) return nullptr;
+    DateMaker dates;
     for (std::size_t i = 0; i < records.size(); ++i) {
-      PyRef dict = record_to_dict(records[i]);
+      PyRef dict = record_to_dict(records[i], dates);
       if (!dict) return nullptr;
       PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), dict.release());
     }
