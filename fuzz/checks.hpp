@@ -149,8 +149,9 @@ inline void check_word_readers(std::string_view data) {
         require(text::parse_unsigned(trimmed, 65535) == value, "parse_right_aligned_unsigned differs", field);
       }
     }
-    if (const auto pair = text::parse_right_aligned_int32_pair(p)) {
-      require(text::parse_int32(text::trim({p, 4})) == (*pair)[0] && text::parse_int32(text::trim({p + 4, 4})) == (*pair)[1],
+    std::int32_t first = 0, second = 0;
+    if (text::parse_right_aligned_int32_pair(p, first, second)) {
+      require(text::parse_int32(text::trim({p, 4})) == first && text::parse_int32(text::trim({p + 4, 4})) == second,
               "parse_right_aligned_int32_pair differs from parse_int32", {p, 8});
     }
   }

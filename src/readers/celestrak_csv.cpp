@@ -95,32 +95,14 @@ struct ColumnRole {
   };
   Kind kind = Kind::ignored;
   std::uint8_t slot = 0;  // 0-7 for the 3-hourly kinds, the CelestrakExtra of an extra
+  std::size_t position = 0;
 };
 
-/// Where a number read from a row goes until the row is done: every value
-/// column has its own slot, so that reading a field is the same few steps
-/// whatever the column.
-namespace target {
-constexpr std::uint8_t f10_7_obs = 0, f10_7_adj = 1, ap_daily = 2;
-constexpr std::uint8_t ap_3hr = 3;   // eight slots
-constexpr std::uint8_t kp_3hr = 11;  // eight slots
-constexpr std::uint8_t extra = 19;   // one slot per CelestrakExtra
-constexpr std::size_t count = extra + static_cast<std::size_t>(CelestrakExtra::count);
-}  // namespace target
-
-/// A value column: its position in a row and its target.
-struct ValueColumn {
-  std::size_t position;
-  std::uint8_t target;
-};
-
-/// The columns read, resolved from the header once per file, so that a row
-/// is read in one walk along it, visiting no other column.
+/// The columns read, in column order, resolved from the header once per file
+/// so that a row is read in one walk along it, visiting no other column.
 struct ColumnRoles {
-  std::size_t date;                        // the DATE column
-  std::optional<std::size_t> data_type;    // F10.7_DATA_TYPE, read with the extras only
-  std::vector<ValueColumn> values;         // in column order
-  std::size_t columns;                     // one past the last column read
+  std::vector<ColumnRole> read;
+  std::size_t columns() const noexcept { return read.back().position + 1; }  // up to the last one read
 };
 
 /// The header names of the optional columns, by CelestrakExtra.
@@ -145,7 +127,7 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_
   std::vector<ColumnRole> by_position;
   const auto assign = [&by_position](std::size_t position, Kind kind, std::size_t slot) {
     if (position >= by_position.size()) by_position.resize(position + 1);
-    by_position[position] = {kind, static_cast<std::uint8_t>(slot)};
+    by_position[position] = {kind, static_cast<std::uint8_t>(slot), position};
   };
   assign(*date, Kind::date, 0);
   assign(*obs, Kind::f10_7_obs, 0);
@@ -161,23 +143,9 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_
     }
     if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
   }
-  ColumnRoles roles{.date = 0, .data_type = std::nullopt, .values = {}, .columns = by_position.size()};
-  for (std::size_t position = 0; position < by_position.size(); ++position) {
-    const auto [kind, slot] = by_position[position];
-    const auto value_column = [&](std::size_t to) {
-      roles.values.push_back({position, static_cast<std::uint8_t>(to)});
-    };
-    switch (kind) {
-      case Kind::ignored: break;
-      case Kind::date: roles.date = position; break;
-      case Kind::data_type: roles.data_type = position; break;
-      case Kind::f10_7_obs: value_column(target::f10_7_obs); break;
-      case Kind::f10_7_adj: value_column(target::f10_7_adj); break;
-      case Kind::ap_daily: value_column(target::ap_daily); break;
-      case Kind::ap_3hr: value_column(target::ap_3hr + slot); break;
-      case Kind::kp_3hr: value_column(target::kp_3hr + slot); break;
-      case Kind::extra: value_column(target::extra + slot); break;
-    }
+  ColumnRoles roles;
+  for (const ColumnRole& role : by_position) {
+    if (role.kind != Kind::ignored) roles.read.push_back(role);
   }
   return roles;
 }
@@ -258,6 +226,22 @@ std::optional<double> parse_optional_value(std::string_view field) noexcept {
   return parse_optional_value(field);
 }
 
+/// The eight values of a row's 3-hourly columns, kept as they are read.
+struct EightValues {
+  ThreeHourly values{};
+  unsigned present = 0;
+
+  void set(std::uint8_t slot, const std::optional<double>& value) noexcept {
+    if (!value) return;
+    values[slot] = *value;
+    ++present;
+  }
+  /// Sets the record's series only when all eight fields held a value.
+  void store_if_complete(DailyIndices& record, Series series) const noexcept {
+    if (present == values.size()) record.set(series, values);
+  }
+};
+
 /// The data type a trimmed F10.7_DATA_TYPE field names.
 F107DataType parse_data_type(std::string_view field) noexcept {
   if (field == "OBS") return F107DataType::observed;
@@ -276,68 +260,45 @@ CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
   return extras;
 }
 
-/// The numbers of a row, each in its target's slot, and which slots are set.
-struct RowValues {
-  std::array<double, target::count> values;
-  std::uint32_t present = 0;
-
-  bool has(std::size_t slot) const noexcept { return (present >> slot & 1) != 0; }
-  /// Whether every one of the eight slots from `first` is set.
-  bool has_eight(std::size_t first) const noexcept { return (present >> first & 0xFF) == 0xFF; }
-  ThreeHourly eight(std::size_t first) const noexcept {
-    ThreeHourly slots;
-    std::copy_n(values.begin() + first, slots.size(), slots.begin());
-    return slots;
-  }
-};
-
-/// Moves a row's numbers into its record and, `with_extras`, its extras. A
-/// 3-hourly series is kept only when all eight fields held a value.
-template <bool with_extras>
-void store(const RowValues& row, DailyIndices& record, CelestrakRowExtras* extras) noexcept {
-  if (row.has(target::f10_7_obs)) record.set(Field::f10_7_obs, row.values[target::f10_7_obs]);
-  if (row.has(target::f10_7_adj)) record.set(Field::f10_7_adj, row.values[target::f10_7_adj]);
-  if (row.has(target::ap_daily)) record.set(Field::ap_daily, row.values[target::ap_daily]);
-  if (row.has_eight(target::ap_3hr)) record.set(Series::ap_3hr, row.eight(target::ap_3hr));
-  if (row.has_eight(target::kp_3hr)) record.set(Series::kp_3hr, row.eight(target::kp_3hr));
-  if constexpr (with_extras) {
-    for (std::size_t e = 0; e < extras->values.size(); ++e) {
-      if (row.has(target::extra + e)) extras->values[e] = row.values[target::extra + e];
-    }
-  }
-}
-
 /// Reads the fields of a trimmed `line` that the roles name into `record`
 /// (and `extras`, which the roles name only `with_extras`) and returns the
 /// date text. Fields the row lacks are not read: the date stays empty text.
-/// `field_ends` has room for an end per column read, and field_ends[-1] is
-/// SIZE_MAX, so that the field at any position starts one past the end
-/// before it. A template, so that a read without extras runs no code for
-/// them, and so that each scan path has its own loop.
+/// `field_ends` has room for one end per role. A template, so that a read
+/// without extras runs no code for them, and so that each scan path has
+/// its own loop.
 template <bool with_extras, ScanPath path>
 [[gnu::always_inline]] inline std::string_view read_row(std::string_view line, const char* readable_end,
                                                         const ColumnRoles& roles, std::size_t* field_ends,
                                                         DailyIndices& record, CelestrakRowExtras* extras) noexcept {
-  const std::size_t fields = field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.columns});
-  const auto field_at = [&](std::size_t position) {
-    const std::size_t start = field_ends[static_cast<std::ptrdiff_t>(position) - 1] + 1;
-    return std::string_view{line.data() + start, field_ends[position] - start};
-  };
-  RowValues row;
-  for (const ValueColumn column : roles.values) {
-    if (column.position >= fields) break;  // the row ends before this column
-    if (const auto value = read_value(field_at(column.position), readable_end)) {
-      row.values[column.target] = *value;
-      row.present |= std::uint32_t{1} << column.target;
+  using Kind = ColumnRole::Kind;
+  const std::size_t fields = field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.columns()});
+  std::string_view date;
+  EightValues ap_3hr, kp_3hr;
+  for (const ColumnRole role : roles.read) {
+    if (role.position >= fields) break;  // the row ends before this column
+    const std::size_t start = role.position == 0 ? 0 : field_ends[role.position - 1] + 1;
+    const std::string_view field{line.data() + start, field_ends[role.position] - start};
+    switch (role.kind) {
+      case Kind::ignored: break;
+      case Kind::date: date = field; break;
+      case Kind::f10_7_obs: record.set(Field::f10_7_obs, read_value(field, readable_end)); break;
+      case Kind::f10_7_adj: record.set(Field::f10_7_adj, read_value(field, readable_end)); break;
+      case Kind::ap_daily: record.set(Field::ap_daily, read_value(field, readable_end)); break;
+      case Kind::ap_3hr: ap_3hr.set(role.slot, read_value(field, readable_end)); break;
+      case Kind::kp_3hr: kp_3hr.set(role.slot, read_value(field, readable_end)); break;
+      case Kind::extra:
+        if constexpr (with_extras) {
+          extras->values[role.slot] = read_value(field, readable_end).value_or(std::numeric_limits<double>::quiet_NaN());
+        }
+        break;
+      case Kind::data_type:
+        if constexpr (with_extras) extras->data_type = parse_data_type(text::trim(field));
+        break;
     }
   }
-  store<with_extras>(row, record, extras);
-  if constexpr (with_extras) {
-    if (roles.data_type && *roles.data_type < fields) {
-      extras->data_type = parse_data_type(text::trim(field_at(*roles.data_type)));
-    }
-  }
-  return roles.date < fields ? field_at(roles.date) : std::string_view{};
+  ap_3hr.store_if_complete(record, Series::ap_3hr);
+  kp_3hr.store_if_complete(record, Series::kp_3hr);
+  return date;
 }
 
 /// What a read of some lines gives: a record per data row and, when kept, as
@@ -366,8 +327,7 @@ template <bool with_extras, ScanPath path>
     out.extras.reserve(part.size() / shortest_row_bytes);
   }
   out.records.reserve(part.size() / shortest_row_bytes);  // for the first part, already the whole body's
-  std::vector<std::size_t> field_ends(roles.columns + 1);
-  field_ends[0] = SIZE_MAX;  // the end before the first field
+  std::vector<std::size_t> field_ends(roles.columns());
   const char* const readable_end = body.data() + body.size();
   text::LineCursor lines(part);
   std::string_view line;
@@ -378,7 +338,7 @@ template <bool with_extras, ScanPath path>
     CelestrakRowExtras* row_extras = nullptr;
     if constexpr (with_extras) row_extras = &out.extras.emplace_back(absent_extras(lines_before + lines.line_number()));
     const auto date = parse_csv_date(
-        read_row<with_extras, path>(line, readable_end, roles, field_ends.data() + 1, record, row_extras));
+        read_row<with_extras, path>(line, readable_end, roles, field_ends.data(), record, row_extras));
     if (!date) return DataError::parse(lines.line_number(), "invalid date");
     record.date = *date;
   }
