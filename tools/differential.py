@@ -450,10 +450,10 @@ FILE_MUTATIONS = [set_line_ends, drop_final_line_end, add_trailing_lines, add_bo
 
 
 def small_file(rng, kind, sources):
-    """A window of 0 to MAX_SMALL_LINES rows of a sample or full file, then a few mutations,
+    """A window of 1 to MAX_SMALL_LINES rows (rarely none) of a sample or full file, then a few mutations,
     mostly below the header; a third of the files get only those that leave them readable."""
     source = rng.choice(sources[kind])
-    count = min(len(source.rows), int(math.exp(rng.uniform(0, math.log(MAX_SMALL_LINES + 1)))) - 1)
+    count = 0 if rng.random() < 0.01 else min(len(source.rows), int(math.exp(rng.uniform(0, math.log(MAX_SMALL_LINES)))))
     start = rng.randint(0, len(source.rows) - count)
     header = source.header if kind == "dtc" or rng.random() < 0.95 else []
     d = Draft(rng, kind, header, source.rows[start:start + count], source.eol)
