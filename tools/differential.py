@@ -12,6 +12,7 @@ build/differential/failures/ with both results written out in full. Exit status 
 difference.
 """
 import argparse
+import datetime
 import difflib
 import functools
 import hashlib
@@ -555,12 +556,20 @@ def attempt(fn, *args, **kwargs):
     return result + (tuple((w.category.__name__, str(w.message)) for w in caught),)
 
 
+def days_state(values):
+    """Values that are all exact datetime.date as ("days", ordinals): pickling a date object
+    costs some forty times more than pickling its ordinal."""
+    if values and all(type(value) is datetime.date for value in values):
+        return ("days", [value.toordinal() for value in values])
+    return values
+
+
 def array_state(array):
     """An array as its dtype, shape and exact bytes (NaN payloads included); objects as a list."""
     import numpy as np
 
     if array.dtype == np.dtype(object):
-        return ("object", array.shape, array.tolist())
+        return ("object", array.shape, days_state(array.tolist()))
     return (array.dtype.str, array.shape, array.tobytes())
 
 
@@ -568,6 +577,17 @@ def columns_state(columns):
     if not isinstance(columns, dict):
         return ("not a dict", repr(columns))
     return tuple((key, array_state(value) if hasattr(value, "dtype") else repr(value)) for key, value in columns.items())
+
+
+def records_state(records):
+    """get_range's dicts as ("records", their keys, their first values, the other values):
+    the same content, pickled in half the time."""
+    if not isinstance(records, list) or not all(type(record) is dict for record in records):
+        return records
+    keys = [tuple(record) for record in records]
+    rows = [list(record.values()) for record in records]
+    first = days_state([row.pop(0) if row else None for row in rows])
+    return ("records", keys[0] if keys and keys.count(keys[0]) == len(keys) else keys, first, rows)
 
 
 def store_state(reader, path):
@@ -580,7 +600,7 @@ def store_state(reader, path):
     state = [("len", attempt(store.len), attempt(len, store)), ("date_range", span),
              ("to_numpy", attempt(lambda: columns_state(store.to_numpy())))]
     if span[0] == "ok" and span[1] is not None:
-        state.append(("get_range", attempt(store.get_range, *span[1])))
+        state.append(("get_range", attempt(lambda: records_state(store.get_range(*span[1])))))
     return ("ok", tuple(state))
 
 
@@ -655,9 +675,13 @@ def is_array_state(value):
 
 
 def render(value, indent=""):
-    """Lines that show `value` exactly: floats by repr with NaN bits, arrays row by row."""
+    """Lines that show `value` exactly: floats by repr with NaN bits, arrays and records row by row."""
     if is_array_state(value):
         yield from render_array(*value, indent)
+    elif isinstance(value, tuple) and value[:1] == ("days",):
+        yield from (indent + datetime.date.fromordinal(day).isoformat() for day in value[1])
+    elif isinstance(value, tuple) and value[:1] == ("records",) and len(value) == 4:
+        yield from render_records(*value[1:], indent)
     elif isinstance(value, dict) and not all(is_flat(v) for v in value.values()):
         for key, item in value.items():
             yield f"{indent}{key!r}:"
@@ -667,6 +691,14 @@ def render(value, indent=""):
             yield from render(item, indent + "  ")
     else:
         yield indent + exact_repr(value)
+
+
+def render_records(keys, first, rows, indent):
+    yield f"{indent}records, keys {exact_repr(keys)}"
+    if isinstance(first, tuple) and first[:1] == ("days",):
+        first = [datetime.date.fromordinal(day) for day in first[1]]
+    for value, row in zip(first, rows):
+        yield f"{indent}  {value!s}: {exact_repr(row)}"
 
 
 def exact_repr(value):
