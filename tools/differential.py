@@ -47,6 +47,8 @@ LARGE_EVERY = 100  # one file in LARGE_EVERY is above TWO_THREADS_FROM
 MAX_SMALL_LINES = 800
 MANIFEST = "manifest.txt"
 MAX_WORKER_RESTARTS = 20
+SHOWN_DIFFERENCES = 10  # files whose differences are printed; all of them are kept
+DIFF_LINES = 24  # printed lines of difference per call
 
 
 # --- The published files, as lines
@@ -576,7 +578,7 @@ def array_state(array):
 def columns_state(columns):
     if not isinstance(columns, dict):
         return ("not a dict", repr(columns))
-    return tuple((key, array_state(value) if hasattr(value, "dtype") else repr(value)) for key, value in columns.items())
+    return {key: array_state(value) if hasattr(value, "dtype") else repr(value) for key, value in columns.items()}
 
 
 def records_state(records):
@@ -684,8 +686,11 @@ def render(value, indent=""):
         yield from render_records(*value[1:], indent)
     elif isinstance(value, dict) and not all(is_flat(v) for v in value.values()):
         for key, item in value.items():
-            yield f"{indent}{key!r}:"
-            yield from render(item, indent + "  ")
+            if is_array_state(item):
+                yield from render_array(*item, indent, label=key)
+            else:
+                yield f"{indent}{key!r}:"
+                yield from render(item, indent + "  ")
     elif isinstance(value, (list, tuple)) and not is_flat(value):
         for item in value:
             yield from render(item, indent + "  ")
@@ -711,13 +716,14 @@ def exact_repr(value):
     return repr(value)
 
 
-def render_array(dtype, shape, data, indent):
+def render_array(dtype, shape, data, indent, label="array"):
+    """The array's rows, each with its label and row number, so that a difference shows where it is."""
     import numpy as np
 
-    yield f"{indent}array {dtype} {shape}"
+    yield f"{indent}{label}: {dtype} {shape}"
     array = np.frombuffer(data, dtype=dtype).reshape(shape)
-    for row in array.reshape(shape[0], -1) if array.ndim and shape[0] else []:
-        yield indent + "  " + exact_repr([item.item() for item in row])
+    for index, row in enumerate(array.reshape(shape[0], -1) if array.ndim and shape[0] else []):
+        yield f"{indent}  {label}[{index}] {exact_repr([item.item() for item in row])}"
 
 
 def write_states(directory, names, out_dir):
@@ -812,37 +818,58 @@ def summarise(manifest, results):
     for key in ["all", "large", *SOURCE_NAMES, *(f"{k} large" for k in SOURCE_NAMES)]:
         if key in counts:
             print(f"  {key:10} {counts[key][1]:7d} / {counts[key][0]:7d}")
-    print("read (+) or refused (-) by current build, per call:")
+    print("read (+) or refused (-) by the current build, per call; differences below show these per file:")
     for index, call in enumerate(CALLS):
         for kind in SOURCE_NAMES:
             outcomes = [current[name][1][index:index + 1] for name, k, _ in manifest if k == kind and name in current]
             print(f"  {call:20} {kind}: {outcomes.count('+'):6d} +  {outcomes.count('-'):6d} -")
 
 
+def call_sections(path):
+    """The lines of a written-out state, by call."""
+    if not path.is_file():
+        return {call: ["(no result: the build crashed on this file)"] for call in CALLS}
+    sections, lines = {}, []
+    for line in path.read_text().splitlines():
+        if line.endswith(":") and not line.startswith(" "):
+            lines = sections.setdefault(line[:-1], [])
+        else:
+            lines.append(line)
+    return sections
+
+
+def print_difference(name, failures, results):
+    print(f"\n=== {name} (kept in {failures}; results in full in base/{name}.txt and current/{name}.txt)")
+    for label in ("base", "current"):
+        digest, outcomes = results[label].get(name, ("missing", "?"))
+        print(f"    {label:8} {outcomes} {digest if digest.startswith('crash') else ''}")
+    sections = {label: call_sections(failures / label / f"{name}.txt") for label in ("base", "current")}
+    for call in CALLS:
+        diff = list(difflib.unified_diff(sections["base"].get(call, []), sections["current"].get(call, []),
+                                         n=1, lineterm=""))[2:]
+        if diff:
+            print(f"    {call}:")
+            for line in diff[:DIFF_LINES]:
+                print("      " + line[:300])
+            if len(diff) > DIFF_LINES:
+                print(f"      ... {len(diff) - DIFF_LINES} more lines")
+
+
 def report_differences(names, directory, pythons, results):
-    """Keeps each differing file with both results written out, and prints their differences."""
+    """Keeps each differing file with both results written out, and prints the first ones' differences."""
     failures = WORK / "failures"
-    shutil.rmtree(failures, ignore_errors=True)
-    failures.mkdir(parents=True)
+    failures.mkdir(parents=True, exist_ok=True)
+    (failures / "list").write_text("\n".join(names) + "\n")
     for name in names:
         shutil.copy(directory / name, failures / name)
     for label, python in pythons.items():
         (failures / label).mkdir()
-        list_file = failures / f"{label}.list"
-        list_file.write_text("\n".join(names))
-        subprocess.run([str(python), __file__, "write-states", str(directory), str(list_file), str(failures / label)],
-                       cwd=tempfile.gettempdir(), check=False)
-    for name in names:
-        print(f"\n=== {name} differs (kept in {failures / name})")
-        print(f"    base: {results['base'].get(name)}  current: {results['current'].get(name)}")
-        texts = {label: (failures / label / f"{name}.txt") for label in pythons}
-        lines = {label: path.read_text().splitlines() if path.is_file() else ["(no result: crashed)"]
-                 for label, path in texts.items()}
-        diff = list(difflib.unified_diff(lines["base"], lines["current"], "base", "current", n=2, lineterm=""))
-        for line in diff[:40]:
-            print("    " + line[:300])
-        if len(diff) > 40:
-            print(f"    ... {len(diff) - 40} more lines: {texts['base']} and {texts['current']}")
+        subprocess.run([str(python), __file__, "write-states", str(directory), str(failures / "list"),
+                        str(failures / label)], cwd=tempfile.gettempdir(), check=False)
+    for name in names[:SHOWN_DIFFERENCES]:
+        print_difference(name, failures, results)
+    if len(names) > SHOWN_DIFFERENCES:
+        print(f"\n... and {len(names) - SHOWN_DIFFERENCES} more differing files, listed in {failures / 'list'}")
 
 
 def main_run(args):
@@ -851,6 +878,7 @@ def main_run(args):
     build_baseline(args.base, venv_base, args.python)
     pythons = {"base": venv_base / "bin" / "python", "current": venv_current / "bin" / "python"}
     describe_versions(pythons)
+    shutil.rmtree(WORK / "failures", ignore_errors=True)  # a stale failure must not outlive the run that found it
     WORK.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="sunindex-differential-", dir=args.tmp) as tmp:
         directory = Path(tmp)
