@@ -17,6 +17,7 @@ import difflib
 import functools
 import hashlib
 import io
+import itertools
 import math
 import multiprocessing
 import os
@@ -47,7 +48,7 @@ LARGE_EVERY = 100  # one file in LARGE_EVERY is above TWO_THREADS_FROM
 MAX_SMALL_LINES = 800
 MANIFEST = "manifest.txt"
 MAX_WORKER_RESTARTS = 20
-SHOWN_DIFFERENCES = 10  # files whose differences are printed; all of them are kept
+DETAILED_DIFFERENCES = 20  # differing files written out in full and shown; all are kept
 DIFF_LINES = 24  # printed lines of difference per call
 
 
@@ -63,7 +64,7 @@ class Source:
             lines.pop()
         self.eol = b"\r\n" if lines and lines[0].endswith(b"\r") else b"\n"
         lines = [line.removesuffix(b"\r") for line in lines]
-        header_count = 1 if kind == "csv" else sum(1 for line in lines if line.startswith(b"#"))
+        header_count = 1 if kind == "csv" else len(list(itertools.takewhile(lambda line: line.startswith(b"#"), lines)))
         self.header, self.rows = lines[:header_count], lines[header_count:]
         self.row_bytes = sum(len(row) + len(self.eol) for row in self.rows)
 
@@ -543,8 +544,9 @@ def generate(seed, count, out_dir, jobs):
 
 # --- Observing one build (runs in that build's Python)
 
-# Each name's meaning: the Sunindex reader, or SpaceWeather.load with that keyword.
-CALLS = ("from_celestrak_csv", "from_set_solfsmy", "from_set_dtcfile", "load csv", "load solfsmy", "load dtcfile")
+# What is called on each file: the three Sunindex readers (the wrong two must fail alike too),
+# then SpaceWeather.load with the keyword of the file's kind.
+CALLS = ("from_celestrak_csv", "from_set_solfsmy", "from_set_dtcfile", "SpaceWeather.load")
 
 
 def attempt(fn, *args, **kwargs):
@@ -561,8 +563,8 @@ def attempt(fn, *args, **kwargs):
 def days_state(values):
     """Values that are all exact datetime.date as ("days", ordinals): pickling a date object
     costs some forty times more than pickling its ordinal."""
-    if values and all(type(value) is datetime.date for value in values):
-        return ("days", [value.toordinal() for value in values])
+    if values and set(map(type, values)) == {datetime.date}:
+        return ("days", list(map(datetime.date.toordinal, values)))
     return values
 
 
@@ -586,8 +588,8 @@ def records_state(records):
     the same content, pickled in half the time."""
     if not isinstance(records, list) or not all(type(record) is dict for record in records):
         return records
-    keys = [tuple(record) for record in records]
-    rows = [list(record.values()) for record in records]
+    keys = list(map(tuple, records))
+    rows = list(map(list, map(dict.values, records)))
     first = days_state([row.pop(0) if row else None for row in rows])
     return ("records", keys[0] if keys and keys.count(keys[0]) == len(keys) else keys, first, rows)
 
@@ -630,11 +632,12 @@ def space_weather_state(keyword, path):
 
 
 def file_state(path):
+    """The state of each of CALLS on the file; its kind is its name's suffix."""
     from sunindex import Sunindex
 
     readers = (Sunindex.from_celestrak_csv, Sunindex.from_set_solfsmy, Sunindex.from_set_dtcfile)
     states = [store_state(reader, path) for reader in readers]
-    states += [space_weather_state(keyword, path) for keyword in LOAD_KEYWORDS.values()]
+    states.append(space_weather_state(LOAD_KEYWORDS[Path(path).suffix[1:]], path))
     return tuple(states)
 
 
@@ -653,13 +656,15 @@ def outcome_letters(state):
 
 
 def observe(directory, out, start):
-    """Writes, from the manifest's entry `start` on, one line per file: name, digest, outcomes."""
+    """Writes, from the manifest's entry `start` on, one line per file: its name, the outcome
+    letters and a digest per call."""
     entries = (Path(directory) / MANIFEST).read_text().splitlines()[start:]
     with open(out, "a", buffering=1) as sink:
         for entry in entries:
             name = entry.split("\t")[0]
             state = file_state(str(Path(directory) / name))
-            sink.write(f"{name}\t{state_digest(state)}\t{outcome_letters(state)}\n")
+            digests = ",".join(state_digest(call)[:32] for call in state)
+            sink.write(f"{name}\t{outcome_letters(state)}\t{digests}\n")
 
 
 # --- Writing a state out in full, for the files that differ
@@ -778,12 +783,12 @@ def run_worker(python, directory, out):
             return
         last_error = (proc.stderr.strip().splitlines() or [""])[-1]
         with open(out, "a") as sink:
-            sink.write(f"{entries[done].split(chr(9))[0]}\tcrash {proc.returncode}: {last_error}\t?\n")
+            sink.write(f"{entries[done].split(chr(9))[0]}\t?\tcrash {proc.returncode}: {last_error}\n")
     raise SystemExit(f"{python}: crashed {MAX_WORKER_RESTARTS} times, giving up")
 
 
 def run_both(pythons, directory):
-    """Both builds' observations, read concurrently; per build, {name: (digest, outcomes)}."""
+    """Both builds' observations, read concurrently; per build, {name: (outcomes, digests)}."""
     outs = {label: WORK / f"{label}.txt" for label in pythons}
     threads = [threading.Thread(target=run_worker, args=(pythons[label], directory, outs[label])) for label in pythons]
     for thread in threads:
@@ -792,8 +797,8 @@ def run_both(pythons, directory):
         thread.join()
     results = {}
     for label, out in outs.items():
-        results[label] = {name: (digest, outcomes)
-                          for name, digest, outcomes in (line.split("\t") for line in out.read_text().splitlines())}
+        results[label] = {name: (outcomes, digests)
+                          for name, outcomes, digests in (line.split("\t") for line in out.read_text().splitlines())}
     return results
 
 
@@ -818,10 +823,10 @@ def summarise(manifest, results):
     for key in ["all", "large", *SOURCE_NAMES, *(f"{k} large" for k in SOURCE_NAMES)]:
         if key in counts:
             print(f"  {key:10} {counts[key][1]:7d} / {counts[key][0]:7d}")
-    print("read (+) or refused (-) by the current build, per call; differences below show these per file:")
+    print("read (+) or refused (-) by the current build, per call:")
     for index, call in enumerate(CALLS):
         for kind in SOURCE_NAMES:
-            outcomes = [current[name][1][index:index + 1] for name, k, _ in manifest if k == kind and name in current]
+            outcomes = [current[name][0][index:index + 1] for name, k, _ in manifest if k == kind and name in current]
             print(f"  {call:20} {kind}: {outcomes.count('+'):6d} +  {outcomes.count('-'):6d} -")
 
 
@@ -838,38 +843,45 @@ def call_sections(path):
     return sections
 
 
+def differing_calls(name, results):
+    """The calls whose results differ on a file (all of them where a build crashed or lacks it)."""
+    base, current = (results[label].get(name, ("?", "")) for label in ("base", "current"))
+    pairs = itertools.zip_longest(base[1].split(","), current[1].split(","))
+    return [call for call, (a, b) in zip(CALLS, pairs) if a != b or a.startswith("crash")]
+
+
 def print_difference(name, failures, results):
-    print(f"\n=== {name} (kept in {failures}; results in full in base/{name}.txt and current/{name}.txt)")
-    for label in ("base", "current"):
-        digest, outcomes = results[label].get(name, ("missing", "?"))
-        print(f"    {label:8} {outcomes} {digest if digest.startswith('crash') else ''}")
+    """The differences of a file's written-out results, call by call."""
+    print(f"\n=== {name}: in full in {failures}/base/{name}.txt and current/{name}.txt")
     sections = {label: call_sections(failures / label / f"{name}.txt") for label in ("base", "current")}
-    for call in CALLS:
+    for call in differing_calls(name, results):
+        print(f"    {call}:")
         diff = list(difflib.unified_diff(sections["base"].get(call, []), sections["current"].get(call, []),
                                          n=1, lineterm=""))[2:]
-        if diff:
-            print(f"    {call}:")
-            for line in diff[:DIFF_LINES]:
-                print("      " + line[:300])
-            if len(diff) > DIFF_LINES:
-                print(f"      ... {len(diff) - DIFF_LINES} more lines")
+        for line in diff[:DIFF_LINES]:
+            print("      " + line[:300])
+        if len(diff) > DIFF_LINES:
+            print(f"      ... {len(diff) - DIFF_LINES} more lines")
 
 
 def report_differences(names, directory, pythons, results):
-    """Keeps each differing file with both results written out, and prints the first ones' differences."""
+    """Keeps every differing file, lists them with the calls that differ and the outcome
+    letters of both builds, and writes out and shows the first ones' results in full."""
     failures = WORK / "failures"
     failures.mkdir(parents=True, exist_ok=True)
-    (failures / "list").write_text("\n".join(names) + "\n")
+    print(f"\ndiffering files, kept in {failures} (outcomes as base / current; calls that differ):")
     for name in names:
         shutil.copy(directory / name, failures / name)
+        outcomes = " / ".join(results[label].get(name, ("missing",))[0] for label in ("base", "current"))
+        print(f"  {name}  {outcomes}  {', '.join(differing_calls(name, results))}")
+    detailed = names[:DETAILED_DIFFERENCES]
+    (failures / "detailed").write_text("\n".join(detailed) + "\n")
     for label, python in pythons.items():
         (failures / label).mkdir()
-        subprocess.run([str(python), __file__, "write-states", str(directory), str(failures / "list"),
+        subprocess.run([str(python), __file__, "write-states", str(directory), str(failures / "detailed"),
                         str(failures / label)], cwd=tempfile.gettempdir(), check=False)
-    for name in names[:SHOWN_DIFFERENCES]:
+    for name in detailed:
         print_difference(name, failures, results)
-    if len(names) > SHOWN_DIFFERENCES:
-        print(f"\n... and {len(names) - SHOWN_DIFFERENCES} more differing files, listed in {failures / 'list'}")
 
 
 def main_run(args):
