@@ -744,12 +744,12 @@ def write_states(directory, names, out_dir):
 
 
 def git(*args):
-    return subprocess.run(["git", "-C", str(REPO), *args], check=True, capture_output=True, text=True).stdout.strip()
+    return subprocess.run(["git", "-C", str(REPO), *args], check=True, capture_output=True).stdout
 
 
 def build_baseline(base, venv, python):
     """The baseline revision installed into its own venv; kept while the revision is the same."""
-    commit = git("rev-parse", f"{base}^{{commit}}")
+    commit = git("rev-parse", f"{base}^{{commit}}").decode().strip()
     stamp = venv / "differential-base"
     if stamp.is_file() and stamp.read_text() == commit:
         print(f"baseline {base} ({commit[:9]}): reusing {venv}")
@@ -758,8 +758,7 @@ def build_baseline(base, venv, python):
     print(f"baseline {base} ({commit[:9]}): building into {venv}")
     shutil.rmtree(source, ignore_errors=True)
     source.mkdir(parents=True)
-    archive = subprocess.run(["git", "-C", str(REPO), "archive", "--format=tar", commit], check=True, capture_output=True).stdout
-    subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
+    subprocess.run(["tar", "-x", "-C", str(source)], input=git("archive", "--format=tar", commit), check=True)
     if not (venv / "bin" / "python").exists():
         subprocess.run([python, "-m", "venv", str(venv)], check=True)
     subprocess.run([str(venv / "bin" / "python"), "-m", "pip", "install", "--quiet", str(source)], check=True)
@@ -803,10 +802,16 @@ def run_both(pythons, directory):
 
 
 def describe_versions(pythons):
+    """Prints what each build runs on; warns when the interpreters or numpy differ, since
+    then a difference need not come from the readers."""
     code = "import sys, numpy, sunindex; print(sys.version.split()[0], numpy.__version__, sunindex.__file__)"
+    versions = {}
     for label, python in pythons.items():
         found = subprocess.run([str(python), "-c", code], cwd=tempfile.gettempdir(), capture_output=True, text=True)
         print(f"{label:8} python {found.stdout.strip() or found.stderr.strip()}")
+        versions[label] = found.stdout.split()[:2]
+    if versions["base"] != versions["current"]:
+        print("warning: the two builds run on different Python or numpy versions")
 
 
 def summarise(manifest, results):
