@@ -7,9 +7,9 @@ current tree, whose observable results must be bit-identical.
 The files are mutations of the shipped samples and, when present, of the full published files
 ($SUNINDEX_FULL_DATA, else shared/data beside the checkout); a share of them is above the size
 from which the readers use two threads. Each build's Python reads every file in one process
-(`observe`) and writes one hash per file; the files whose hashes differ are kept under
-build/differential/failures/ with both results written out in full. Exit status 1 on any
-difference.
+(`observe`) and writes a hash per call and file; the files whose hashes differ are kept under
+build/differential/failures/, the first ones with both results written out in full. Exit
+status 1 on any difference.
 """
 import argparse
 import datetime
@@ -45,7 +45,7 @@ SOURCE_NAMES = {
 LOAD_KEYWORDS = {"csv": "csv", "sol": "solfsmy", "dtc": "dtcfile"}  # SpaceWeather.load's keyword per kind
 TWO_THREADS_FROM = 256 * 1024  # the readers' default size from which two threads read a text
 LARGE_EVERY = 100  # one file in LARGE_EVERY is above TWO_THREADS_FROM
-MAX_SMALL_LINES = 800
+MAX_SMALL_LINES = 800  # rows of the other files: their sizes are spread evenly on a log scale
 MANIFEST = "manifest.txt"
 MAX_WORKER_RESTARTS = 20
 DETAILED_DIFFERENCES = 20  # differing files written out in full and shown; all are kept
@@ -454,22 +454,22 @@ FILE_MUTATIONS = [set_line_ends, drop_final_line_end, add_trailing_lines, add_bo
 
 
 def small_file(rng, kind, sources):
-    """A window of 1 to MAX_SMALL_LINES rows (rarely none) of a sample or full file, then a few mutations,
-    mostly below the header; a third of the files get only those that leave them readable."""
+    """A window of 1 to MAX_SMALL_LINES rows (rarely none) of a sample or full file, then a few
+    mutations, mostly below the header; a third of the files get only those that keep them readable."""
     source = rng.choice(sources[kind])
     count = 0 if rng.random() < 0.01 else min(len(source.rows), int(math.exp(rng.uniform(0, math.log(MAX_SMALL_LINES)))))
     start = rng.randint(0, len(source.rows) - count)
     header = source.header if kind == "dtc" or rng.random() < 0.95 else []
     d = Draft(rng, kind, header, source.rows[start:start + count], source.eol)
     if rng.random() < 0.3:
-        mutations, count = VALUE_MUTATIONS, rng.randint(0, 5)
+        mutations, rounds = VALUE_MUTATIONS, rng.randint(0, 5)
     else:
-        mutations, count = LINE_MUTATIONS, rng.choice([0, 1, 1, 1, 2, 2, 3, 5])
+        mutations, rounds = LINE_MUTATIONS, rng.choice([0, 1, 1, 1, 2, 2, 3, 5])
         for _ in range(rng.choice([0, 0, 1, 1, 2])):
             rng.choice(FILE_MUTATIONS)(d)
     if rng.random() < 0.85:
         d.zone = (d.header_count, len(d.lines))
-    for _ in range(count):
+    for _ in range(rounds):
         rng.choice(mutations)(d)
     return d.content()
 
