@@ -17,6 +17,7 @@ help:
 	@echo "make fuzz         libFuzzer on the three readers, FUZZ_SECONDS each (default 60)"
 	@echo "make plot         draw the sample indices into PLOT_OUTPUT (default build/indices.png)"
 	@echo "make wheel-test   build the sdist and wheel, test the installed wheel"
+	@echo "make differential FILES random files read by BASE's build and this tree's, compared"
 	@echo "make clean        remove build/ and the virtual environments"
 
 $(VPY):
@@ -135,3 +136,14 @@ test-all-pythons:
 		.venv-$$v/bin/python -m pytest -q -p no:cacheprovider || failed="$$failed $$v"; \
 	done; \
 	if [ -n "$$failed" ]; then echo "test-all-pythons: failed on$$failed"; exit 1; fi
+
+# --- Differential run: the same FILES random files (from SEED) read by the build of BASE, in
+# .venv-base, and by this tree's, in .venv; any difference in what a caller sees fails it.
+BASE ?= 9054ea6
+FILES ?= 100000
+SEED ?= 1
+
+.PHONY: differential
+
+differential: install
+	$(PYTHON) tools/differential.py --base $(BASE) --files $(FILES) --seed $(SEED) --python $(PYTHON)
