@@ -29,9 +29,9 @@ void write_flags(char32_t* out, const std::array<char, 4>& flags) noexcept {
 }
 
 /// `source[first + i]` for i in [0, count), NaN where that lies off the timeline.
-std::vector<double> days_of(const Timeline& timeline, const double* source, std::int64_t first, std::size_t count,
+LargeArray<double> days_of(const Timeline& timeline, const double* source, std::int64_t first, std::size_t count,
                             std::size_t per_day = 1) {
-  std::vector<double> days(count * per_day, nan);
+  LargeArray<double> days(count * per_day, nan);
   for (std::size_t i = 0; i < count; ++i) {
     if (const auto at = timeline.index_of(first + static_cast<std::int64_t>(i))) {
       std::copy_n(source + *at * per_day, per_day, days.begin() + i * per_day);
@@ -43,8 +43,8 @@ std::vector<double> days_of(const Timeline& timeline, const double* source, std:
 /// The mean of `slots[g-7 .. g]` for each g, NaN where one is missing or
 /// lies before the first. The values are integers or halves, so the sum and
 /// the mean are exact whatever the order.
-std::vector<double> trailing_means_of_eight(const std::vector<double>& slots) {
-  std::vector<double> means(slots.size(), nan);
+LargeArray<double> trailing_means_of_eight(const LargeArray<double>& slots) {
+  LargeArray<double> means(slots.size(), nan);
   for (std::size_t g = 7; g < slots.size(); ++g) {
     double sum = 0.0;
     for (std::size_t k = g - 7; k <= g; ++k) sum += slots[k];
@@ -134,8 +134,8 @@ namespace {
 
 /// A SOLFSMY column with every value below 40 made missing, as the model's
 /// own driver does: the file writes 0.0 where it has no value.
-std::vector<double> solar_index(const Timeline& timeline, Column column, std::int64_t first, std::size_t days) {
-  std::vector<double> values = days_of(timeline, timeline.column(column), first, days);
+LargeArray<double> solar_index(const Timeline& timeline, Column column, std::int64_t first, std::size_t days) {
+  LargeArray<double> values = days_of(timeline, timeline.column(column), first, days);
   for (double& value : values) {
     if (value < 40.0) value = nan;
   }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "timeline/epoch.hpp"
+#include "timeline/large_array.hpp"
 #include "timeline/timeline.hpp"
 
 namespace sunindex::timeline {
@@ -56,8 +57,8 @@ class MsisInputs {
 
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;
-  std::vector<double> f107_obs_, f107_center81_, ap_avg_;  // per day
-  std::vector<double> ap_, ap_mean8_;  // per slot; ap_mean8_[g] is the mean of ap_[g-7 .. g]
+  LargeArray<double> f107_obs_, f107_center81_, ap_avg_;  // per day
+  LargeArray<double> ap_, ap_mean8_;  // per slot; ap_mean8_[g] is the mean of ap_[g-7 .. g]
   std::vector<std::uint8_t> type_3days_, type_4days_;  // least certain type of days d-2..d and d-3..d
 };
 
@@ -84,8 +85,8 @@ class Jb2008Inputs {
   std::int64_t origin_ = 0;  // the day of index 0 of the SOLFSMY tables
   std::int64_t dtc_origin_ = 0;  // the day of the first hourly value
   std::optional<DaySpan> coverage_;
-  std::vector<double> f10_, f81c_, s10_, s81c_, m10_, m81c_, y10_, y81c_;
-  std::vector<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
+  LargeArray<double> f10_, f81c_, s10_, s81c_, m10_, m81c_, y10_, y81c_;
+  LargeArray<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
 };
 
 struct DailyOutput {

@@ -14,6 +14,7 @@
 
 #include "readers/celestrak_csv.hpp"
 #include "store/data_error.hpp"
+#include "timeline/large_array.hpp"
 
 namespace sunindex::timeline {
 
@@ -120,8 +121,8 @@ class Timeline {
   std::array<std::optional<DaySpan>, source_count> spans_{};
   std::optional<DaySpan> daily_csv_span_;
   std::optional<std::int64_t> last_observed_, first_predicted_;
-  std::vector<double> columns_;  // column_count columns of days_ values, one after another
-  std::vector<double> ap_3hr_, kp_3hr_, dtc_hourly_;
+  LargeArray<double> columns_;  // column_count columns of days_ values, one after another
+  LargeArray<double> ap_3hr_, kp_3hr_, dtc_hourly_;
   std::vector<F107DataType> data_type_;
   std::vector<std::array<char, 4>> solfsmy_source_;
 };
