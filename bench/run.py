@@ -158,10 +158,12 @@ def mem_child(kind):
 
 
 def load_table(S, paths, missing):
+    """Prints the table; returns {file key: (floor, sunindex, reference) samples} for the goals."""
     print("### Load a whole file (per call)\n")
     print("| file | size | floor: read() | sunindex | MB/s | × floor | reference | reference time | MB/s | × floor "
           "| reference / sunindex |")
     print("|---|---:|---|---|---:|---:|---|---|---:|---:|---:|")
+    timed = {}
     for key, name in FILES.items():
         if key in missing:
             print(f"| {name} | skipped: {missing[key]} not found |" + " |" * 9)
@@ -171,10 +173,12 @@ def load_table(S, paths, missing):
         floor, ours = S(lambda: read_floor(p)), S(lambda: CTORS[key](str(p)))
         ref_name, ref = REFERENCES[key]
         theirs = S(lambda: ref(p))
+        timed[key] = (floor, ours, theirs)
         mbs = lambda s: f"{size / 1e6 / med(s):.0f}"
         times = lambda s: f"{med(s) / med(floor):.0f}"
         print(f"| {name} | {size / 1e6:.2f} MB | {fmt_time(floor)} | {fmt_time(ours)} | {mbs(ours)} | {times(ours)} "
               f"| {ref_name} | {fmt_time(theirs)} | {mbs(theirs)} | {times(theirs)} | {med(theirs) / med(ours):.3g} |")
+    return timed
 
 
 def whole_store_row(S, si, df, get_samples):
@@ -190,6 +194,7 @@ def whole_store_row(S, si, df, get_samples):
 
 
 def query_table(S, paths, missing):
+    """Prints the table; returns the merge's samples for the goals, or None."""
     print("\n### Queries (per call)\n")
     print("| operation | sunindex | reference | reference time | reference / sunindex | notes |")
     print("|---|---|---|---|---:|---|")
@@ -214,7 +219,7 @@ def query_table(S, paths, missing):
         whole_store_row(S, si, df, timed[0])
     if missing:
         print(f"| to_numpy, merge | skipped: {', '.join(str(p) for p in missing.values())} not found | | | | |")
-        return
+        return None
     store = merged_store(paths)
     n = store.len()
     export = S(store.to_numpy)
@@ -231,24 +236,56 @@ def query_table(S, paths, missing):
           f"| ≈ {100 * med(dates) / med(export):.0f}% of to_numpy |")
     print(f"| merge of the three stores | {fmt_time(merge)} | — | | | a.merge(b); a.merge(c); fresh stores "
           "built untimed before each repeat |")
+    return merge
 
 
 def memory_table(paths, missing, repeats):
+    """Prints the table; returns {holder: median peak MiB} for the goals."""
     print("\n### Memory of the three files merged (fresh subprocess each, MiB over the post-import baseline)\n")
     print("| holder | peak RSS | RSS kept after gc | days × values per day | method |")
     print("|---|---|---|---|---|")
     if missing:
         print(f"| both | skipped: {', '.join(str(p) for p in missing.values())} not found | | | |")
-        return
+        return {}
+    peaks = {}
     for kind, label in (("sunindex", "Sunindex (merged store)"), ("pandas", "pandas DataFrame (outer join)")):
         runs = [json.loads(subprocess.run([sys.executable, __file__, "--mem-child", kind], check=True,
                                           capture_output=True, text=True).stdout) for _ in range(repeats)]
         mib = lambda k: [r[k] / 1024 for r in runs]
         spread = lambda v: f"{med(v):.1f} ({min(v):.1f}–{max(v):.1f}, n={len(v)})"
         r = runs[0]
+        peaks[kind] = med(mib("peak"))
         note = f"; memory_usage(deep) {r['frame_bytes'] / 2**20:.1f} MiB" if r["frame_bytes"] else ""
         print(f"| {label} | {spread(mib('peak'))} | {spread(mib('kept'))} | {r['rows']} × {r['values']} "
               f"| {r['method']}{note} |")
+    return peaks
+
+
+def reader_goals(loads, merge, peaks):
+    """Each reader and store goal with its figure, from the tables above."""
+    print("\n### Goals of the readers and the store\n")
+    print("| goal | figure | |")
+    print("|---|---|---|")
+    rows = []
+    if "csv" in loads:
+        floor, ours, theirs = loads["csv"]
+        rows += [("load SW-All.csv in at most 5 × the time to read its bytes", med(ours) / med(floor), 5, "×"),
+                 ("load SW-All.csv at least 20 × faster than pandas.read_csv", med(theirs) / med(ours), 20, "× faster")]
+    for key, name in (("sol", "from_set_solfsmy"), ("dtc", "from_set_dtcfile")):
+        if key in loads:
+            _, ours, theirs = loads[key]
+            rows.append((f"{name} at least 50 × faster than numpy.loadtxt", med(theirs) / med(ours), 50, "× faster"))
+    for goal, figure, bound, unit in rows:
+        ok = figure <= bound if unit == "×" else figure >= bound
+        print(f"| {goal} | {figure:.3g} {unit} | {verdict(ok)} |")
+    if merge is not None and "csv" in loads:
+        load = med(loads["csv"][1])
+        print(f"| merging the three stores takes no longer than loading SW-All.csv | {fmt_time(merge)} against "
+              f"{load * 1e3:.3g} ms | {verdict(med(merge) <= load)} |")
+    if len(peaks) == 2:
+        print(f"| peak memory of the merged store at most pandas' peak | {peaks['sunindex']:.1f} MiB against "
+              f"{peaks['pandas']:.1f} MiB | {verdict(peaks['sunindex'] <= peaks['pandas'])} |")
+    print("| get_range over the whole store at most 2 × get per record | in the Queries table | |")
 
 
 # --- Model inputs: sunindex_tools.SpaceWeather next to pymsis.utils.get_f107_ap
@@ -455,9 +492,10 @@ def main():
     paths, missing = data_paths()
     S = Sampler(args.quick)
     environment(paths)
-    load_table(S, paths, missing)
-    query_table(S, paths, missing)
-    memory_table(paths, missing, 1 if args.quick else 3)
+    loads = load_table(S, paths, missing)
+    merge = query_table(S, paths, missing)
+    peaks = memory_table(paths, missing, 1 if args.quick else 3)
+    reader_goals(loads, merge, peaks)
     model_inputs_section(S, paths, missing, args.quick)
 
 
