@@ -4,7 +4,7 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 
 .DEFAULT_GOAL := help
-.PHONY: help demo test test-fast test-other-pythons bench install clean
+.PHONY: help demo test test-fast test-other-pythons bench bench-native install clean
 
 help:
 	@echo "make install      build the module into .venv (CPython 3.13)"
@@ -14,6 +14,7 @@ help:
 	@echo "make test-asan    the suite against an AddressSanitizer+UBSan build"
 	@echo "make test-all-pythons   the suite on each CPython of PYTHON_VERSIONS found here"
 	@echo "make bench        the benchmarks (needs the full data files)"
+	@echo "make bench-native the readers and the merge without Python (BENCH_DATA, default ../shared/data)"
 	@echo "make fuzz         libFuzzer on the three readers, FUZZ_SECONDS each (default 60)"
 	@echo "make plot         draw the sample indices into PLOT_OUTPUT (default build/indices.png)"
 	@echo "make wheel-test   build the sdist and wheel, test the installed wheel"
@@ -44,6 +45,16 @@ test-other-pythons:
 bench: $(VPY)
 	$(VPY) -m pip install --quiet ".[bench]"
 	$(VPY) bench/run.py
+
+# The readers and the merge without Python: wall times, or one pass of each for
+# `valgrind --tool=callgrind build/bench/readers DATA_DIR 1`.
+BENCH_DATA ?= $(or $(SUNINDEX_FULL_DATA),../shared/data)
+build/bench/readers: bench/readers.cpp $(wildcard src/readers/*.cpp src/readers/*.hpp src/store/*)
+	mkdir -p build/bench
+	$(CXX) -std=c++20 -O3 -Isrc -o $@ bench/readers.cpp $(wildcard src/readers/*.cpp) src/store/index_store.cpp -pthread
+
+bench-native: build/bench/readers
+	build/bench/readers $(BENCH_DATA)
 
 clean:
 	rm -rf build $(VENV) .venv-*
