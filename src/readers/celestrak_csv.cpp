@@ -263,7 +263,7 @@ CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
 /// Reads the fields of a trimmed `line` that the roles name into `record`
 /// (and `extras`, which the roles name only `with_extras`) and returns the
 /// date text. Fields the row lacks are not read: the date stays empty text.
-/// `field_ends` has room for one end per role. A template, so that a read
+/// `field_ends` has room for roles.columns() ends. A template, so that a read
 /// without extras runs no code for them, and so that each scan path has
 /// its own loop.
 template <bool with_extras, ScanPath path>
