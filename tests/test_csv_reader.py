@@ -286,3 +286,41 @@ class TestUtf8:
     def test_valid_multibyte_accepted(self, write_file, text):
         content = f"BSRN{text},{HEADER}\n{text},{row()}\n".encode()
         assert load(write_file, content).get(DAY) == single(write_file, BASE)
+
+
+# Files from this size on are read by two threads, each taking the rows on one side of a line end near the middle.
+TWO_THREADS_BYTES = 256 * 1024
+
+
+def long_csv(count=5000, bad_rows=()):
+    """A file of `count` rows of consecutive days with varied values; the rows numbered in `bad_rows`
+    (the header is row 1) get a date that does not parse."""
+    days = [date(1950, 1, 1) + timedelta(k) for k in range(count)]
+    rows = [row(d.isoformat(), **{"F10.7_OBS": f"{(k * 37) % 99999 / 10:.1f}", "AP1": str(k % 400), "KP8": ""})
+            for k, d in enumerate(days)]
+    for bad in bad_rows:
+        rows[bad - 2] = row("2020-13-01")
+    content = csv_bytes(*rows)
+    assert len(content) >= TWO_THREADS_BYTES
+    return content, rows
+
+
+class TestLongFiles:
+    def test_two_threads_read_what_short_pieces_read(self, write_file):
+        content, rows = long_csv()
+        whole = load(write_file, content)
+        pieces = [record for k in range(0, len(rows), 700)
+                  for record in load(write_file, csv_bytes(*rows[k:k + 700])).get_range(date.min, date.max)]
+        assert whole.get_range(date.min, date.max) == pieces and len(pieces) == len(rows)
+
+    @pytest.mark.parametrize("bad_rows", [[4900], [2600], [2400], [300, 4900], [2501, 2502], [5001]])
+    def test_first_error_in_file_order_names_its_row(self, write_file, bad_rows):
+        content, _ = long_csv(bad_rows=bad_rows)
+        assert error(write_file, content) == f"parse error at row {min(bad_rows)}: invalid date"
+
+    @pytest.mark.parametrize("bad_row, utf8_row", [(100, 4900), (4900, 100)])
+    def test_invalid_utf8_anywhere_wins_over_a_bad_row(self, write_file, bad_row, utf8_row):
+        content, _ = long_csv(bad_rows=[bad_row])
+        lines = content.split(b"\n")
+        lines[utf8_row - 1] += b"\xe2\x82"
+        assert error(write_file, b"\n".join(lines)) == HEADER_ERROR

@@ -244,6 +244,21 @@ class TestObject:
         assert isinstance(frame.index, pd.DatetimeIndex) and len(frame) == 10
         assert frame.loc["2020-01-03", "ap8"] == 27
 
+    @pytest.mark.parametrize("bad_row", [None, 300, 2900])
+    def test_long_csv_read_by_two_threads(self, csv, bad_row):
+        """A file of 256 KiB or more is read in two halves: the second half's values and the rows
+        that the calendar check names must be those of the whole file."""
+        rows = [csv_row(d) for d in range(3000)]
+        if bad_row:
+            rows[bad_row - 2] = "2021-02-30,1"
+        path = csv(rows)
+        if bad_row:
+            with pytest.raises(ValueError, match=rf"SW\.csv: parse error at row {bad_row}: invalid date"):
+                SpaceWeather.load(csv=path)
+            return
+        inputs = SpaceWeather.load(csv=path).msis_inputs(at(2900, 12))
+        assert (inputs["f107"], inputs["f107a"]) == (100 + 2899, 200 + 2900)
+
     def test_load_errors_name_the_file(self, tmp_path, csv, write_file):
         with pytest.raises(FileNotFoundError, match="nope.csv"):
             SpaceWeather.load(csv=tmp_path / "nope.csv")

@@ -400,10 +400,7 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
   if (!lines.next(header) || !text::is_valid_utf8(header)) return DataError::invalid_csv_header();
   const std::string_view body = lines.rest();
   const auto roles = resolve_columns(HeaderIndex(header), with_extras);
-  if (!roles) {
-    // The text's encoding is judged first: either way the header error.
-    return DataError::invalid_csv_header();
-  }
+  if (!roles) return DataError::invalid_csv_header();  // the same error as a body that is not UTF-8
   const RowReader<with_extras> read_part = row_reader<with_extras>(options);
   RowsRead first, second;
   first.records.reserve(body.size() / shortest_row_bytes);  // room for both parts
