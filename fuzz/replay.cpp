@@ -1,0 +1,85 @@
+// The fuzz targets' checks without libFuzzer, for the test suite:
+// replay TARGET PATH... checks every input under each PATH (a file, or a
+// folder's files in name order) as fuzz_TARGET would, TARGET being
+// celestrak_csv, solfsmy or dtcfile. Each input's path is printed before it
+// is checked, so that a broken property, which aborts, follows the name of
+// its input; when every check holds the last line is "N inputs checked".
+// Exit status 2 for a usage error, 1 for an input that cannot be read.
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "targets.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Check = void (*)(std::string_view);
+
+Check check_of(std::string_view target) noexcept {
+  if (target == "celestrak_csv") return fuzz::check_celestrak_csv;
+  if (target == "solfsmy") return fuzz::check_solfsmy;
+  if (target == "dtcfile") return fuzz::check_dtcfile;
+  return nullptr;
+}
+
+/// `path` itself, or the files in the folder it names, in name order.
+std::vector<fs::path> inputs_under(const fs::path& path, std::error_code& error) {
+  if (!fs::is_directory(path, error)) return {path};
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(path, error)) {
+    if (entry.is_regular_file()) files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+/// The file's bytes in a buffer of exactly their size, as libFuzzer hands
+/// an input over, so that AddressSanitizer sees a read past the end; none
+/// when the file cannot be read.
+std::optional<std::vector<char>> read_exactly(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return std::nullopt;
+  std::vector<char> bytes(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Check check = argc >= 2 ? check_of(argv[1]) : nullptr;
+  if (check == nullptr) {
+    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile PATH...\n", argv[0]);
+    return 2;
+  }
+  std::size_t checked = 0;
+  for (int i = 2; i < argc; ++i) {
+    std::error_code error;
+    for (const fs::path& input : inputs_under(argv[i], error)) {
+      const auto bytes = read_exactly(input);
+      if (!bytes) {
+        std::fprintf(stderr, "%s: cannot be read\n", input.c_str());
+        return 1;
+      }
+      std::printf("%s\n", input.c_str());
+      std::fflush(stdout);
+      check({bytes->data(), bytes->size()});
+      ++checked;
+    }
+    if (error) {
+      std::fprintf(stderr, "%s: %s\n", argv[i], error.message().c_str());
+      return 1;
+    }
+  }
+  std::printf("%zu inputs checked\n", checked);
+  return 0;
+}

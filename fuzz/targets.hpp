@@ -1,0 +1,78 @@
+#pragma once
+
+// What each fuzz target checks on one input: its reader's result against
+// the common properties and the reference reader, every scan path and the
+// read cut in two against the default read, and the number and word
+// readers on the input's pieces. The libFuzzer entries (fuzz_*.cpp) and the
+// replay driver the test suite runs (replay.cpp) both call these, so the
+// suite checks exactly what the fuzzers do.
+
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "checks.hpp"
+#include "model.hpp"
+#include "readers/celestrak_csv.hpp"
+#include "readers/dtcfile.hpp"
+#include "readers/solfsmy.hpp"
+
+namespace fuzz {
+
+inline void check_celestrak_csv(std::string_view data) {
+  auto result = sunindex::parse_celestrak_csv(data);
+  // Fields 0, 1, 4, 5, 6: observed and adjusted F10.7, daily Ap, 3-hourly ap and Kp.
+  check_result(data, result, /*csv=*/true, {"invalid date"}, 0, {{}, {0, 1, 4, 5, 6}});
+  model::compare(data, result, model::celestrak_csv(data));
+  check_paths_agree<sunindex::CelestrakRowExtras>(
+      data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_celestrak_csv(d, o); },
+      [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_celestrak_csv(d, extras, o); },
+      [](const auto& a, const auto& b) {
+    return std::memcmp(a.values.data(), b.values.data(), sizeof a.values) == 0 && a.data_type == b.data_type &&
+           a.row == b.row;
+  });
+  check_numbers_in(data);
+  check_word_readers(data);
+}
+
+inline void check_solfsmy(std::string_view data) {
+  auto result = sunindex::parse_solfsmy(data);
+  // Fields 2, 3, 7, 8, 9: F10.7 and F81c of JB2008, S10.7, M10.7, Y10.7.
+  check_result(data, result, /*csv=*/false,
+               {"invalid utf-8", "line too short", "year", "doy", "invalid day-of-year", "F10.7", "F81c", "S10.7",
+                "M10.7", "Y10.7"},
+               64, {{2, 3, 7, 8, 9}, {}});
+  model::compare(data, result, model::solfsmy(data));
+  check_paths_agree<sunindex::SolfsmyRowExtras>(
+      data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_solfsmy(d, o); },
+      [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_solfsmy(d, extras, o); },
+      [](const auto& a, const auto& b) {
+    const double x[3] = {a.s81c, a.m81c, a.y81c}, y[3] = {b.s81c, b.m81c, b.y81c};
+    return std::memcmp(x, y, sizeof x) == 0 && a.source == b.source;
+  });
+  check_numbers_in(data);
+  check_word_readers(data);
+}
+
+inline void check_dtcfile(std::string_view data) {
+  auto result = sunindex::parse_dtcfile(data);
+  // Field 10: dtc, the mean of 24 integers of four characters, so 24 * dtc is
+  // an integer within 24 * [-999, 9999].
+  check_result(data, result, /*csv=*/false,
+               {"invalid utf-8", "line too short", "year", "doy", "invalid day-of-year", "Dtc"}, 109, {{10}, {}});
+  if (result.ok()) {
+    for (const auto& record : result.value()) {
+      const double sum = *record.get(sunindex::Field::dtc) * 24.0;
+      require(std::nearbyint(sum) == sum && sum >= -24.0 * 999 && sum <= 24.0 * 9999, "dtc not a mean of 24 hours");
+    }
+  }
+  model::compare(data, result, model::dtcfile(data));
+  check_paths_agree<sunindex::HourlyDtc>(
+      data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_dtcfile(d, o); },
+      [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_dtcfile(d, extras, o); },
+      [](const auto& a, const auto& b) { return std::memcmp(a.data(), b.data(), sizeof a) == 0; });
+  check_numbers_in(data);
+  check_word_readers(data);
+}
+
+}  // namespace fuzz
