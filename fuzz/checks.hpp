@@ -383,7 +383,7 @@ void check_paths_agree(std::string_view data, Result& result, Read read, ReadExt
   // succeeds has the same records.
   if (with_extras.ok()) require(same_result(result, with_extras), "the read with extras gives other records");
   constexpr std::size_t never = SIZE_MAX, always = 0;
-  for (const ScanPath path : {ScanPath::portable, ScanPath::sse2, ScanPath::avx2}) {
+  for (const ScanPath path : {ScanPath::portable, ScanPath::sse2}) {
     for (const std::size_t parallel_from : {never, always}) {
       const ReadOptions options{path, parallel_from};
       auto other = read(data, options);

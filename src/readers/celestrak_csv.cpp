@@ -314,7 +314,7 @@ constexpr std::size_t shortest_row_bytes = 96;  // a CelesTrak row is 100-120 by
 /// `out`; returns the first error, its row counted from 1 within the part.
 /// `body` is that whole text, for the rows the extras keep; the part's blocks
 /// are read up to the body's end. Always inlined into the entry of its scan
-/// path below, so that the path's vector instructions are allowed in it.
+/// path below, so that each entry is the row loop itself.
 template <bool with_extras, ScanPath path>
 [[gnu::always_inline]] inline std::optional<DataError> read_rows(std::string_view part, std::string_view body,
                                                                  const ColumnRoles& roles, RowsRead& out) {
@@ -361,16 +361,6 @@ std::optional<DataError> read_rows_sse2(std::string_view part, std::string_view 
                                         RowsRead& out) {
   return read_rows<with_extras, ScanPath::sse2>(part, body, roles, out);
 }
-
-// Flattened, so that the AVX2 scan is inlined here, the only kind of
-// function it may be inlined into.
-template <bool with_extras>
-[[gnu::target("avx2"), gnu::flatten]] std::optional<DataError> read_rows_avx2(std::string_view part,
-                                                                              std::string_view body,
-                                                                              const ColumnRoles& roles,
-                                                                              RowsRead& out) {
-  return read_rows<with_extras, ScanPath::avx2>(part, body, roles, out);
-}
 #endif
 
 /// The row reader of the path the options ask for, never wider than the
@@ -379,7 +369,6 @@ template <bool with_extras>
 RowReader<with_extras> row_reader(const ReadOptions& options) noexcept {
   switch (std::min(options.scan_path, widest_scan_path())) {
 #if defined(__x86_64__)
-    case ScanPath::avx2: return read_rows_avx2<with_extras>;
     case ScanPath::sse2: return read_rows_sse2<with_extras>;
 #endif
     default: return read_rows_portable<with_extras>;

@@ -2,8 +2,7 @@
 
 // Where the comma-separated fields of a line end, found a block of bytes at
 // a time. Every path gives the same ends; each is inline so that a row loop
-// built for a path inlines its scan (an AVX2 scan only into code that is
-// itself built for AVX2).
+// built for a path inlines its scan.
 
 #include <bit>
 #include <cstddef>
@@ -14,7 +13,7 @@
 #include "readers/read_options.hpp"
 
 #if defined(__x86_64__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 namespace sunindex::field_scan {
@@ -104,21 +103,6 @@ template <>
   for (; offset < line.size() && readable_end - (start + offset) >= 16; offset += 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + offset));
     auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, commas)));
-    mask &= detail::low_bits<std::uint32_t>(line.size() - offset);
-    if (!detail::take_commas(mask, offset, out, found)) return found;
-  }
-  return detail::finish_bytewise(line, offset, out, found);
-}
-
-template <>
-[[gnu::target("avx2")]] inline std::size_t find_field_ends<ScanPath::avx2>(
-    std::string_view line, const char* readable_end, FieldEnds out) noexcept {
-  const __m256i commas = _mm256_set1_epi8(',');
-  std::size_t found = 0, offset = 0;
-  const char* const start = line.data();
-  for (; offset < line.size() && readable_end - (start + offset) >= 32; offset += 32) {
-    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(start + offset));
-    auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, commas)));
     mask &= detail::low_bits<std::uint32_t>(line.size() - offset);
     if (!detail::take_commas(mask, offset, out, found)) return found;
   }
