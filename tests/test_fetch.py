@@ -176,7 +176,7 @@ FAULTS = {
     "wrong format": (Reply(SAMPLES["SOLFSMY.TXT"]), "not a valid SW-All.csv: invalid or missing CSV header"),
     "header only": (Reply(CSV[:CSV.index(b"\n") + 1]), "no dated rows"),
     "empty body": (Reply(b""), "empty body"),
-    "stall past the timeout": (Reply(CSV, stall=2.0), "no answer within the 0.3 s timeout"),
+    "stall past the timeout": (Reply(CSV, stall=2.0), "did not finish within the 0.3 s timeout"),
 }
 
 
