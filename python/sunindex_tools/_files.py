@@ -23,15 +23,25 @@ def read_regular_file(path: str | os.PathLike[str]) -> bytes:
     """
     # O_NONBLOCK: opening a FIFO would otherwise wait for a writer before fstat could refuse it.
     descriptor = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
-    with open(descriptor, "rb") as file:
-        if not stat.S_ISREG(os.fstat(descriptor).st_mode):
+    try:
+        status = os.fstat(descriptor)
+        if not stat.S_ISREG(status.st_mode):
             raise OSError(f"{os.fspath(path)}: not a regular file")
-        data = file.read(MAX_FILE_BYTES + 1)
-    if len(data) > MAX_FILE_BYTES:
-        raise ValueError(f"{os.fspath(path)}: {too_large()}")
+        if status.st_size > MAX_FILE_BYTES:  # refused unread
+            raise _too_large_error(path)
+        with open(descriptor, "rb", closefd=False) as file:
+            data = file.read(MAX_FILE_BYTES + 1)
+    finally:
+        os.close(descriptor)
+    if len(data) > MAX_FILE_BYTES:  # it grew while being read
+        raise _too_large_error(path)
     return data
 
 
 def too_large() -> str:
     """Why a file or download over `MAX_FILE_BYTES` is refused."""
     return f"larger than the {MAX_FILE_BYTES / 2**20:g} MiB a data file may hold"
+
+
+def _too_large_error(path: str | os.PathLike[str]) -> ValueError:
+    return ValueError(f"{os.fspath(path)}: {too_large()}")
