@@ -288,11 +288,13 @@ def _lock(target: Path, timeout: float) -> Iterator[None]:
 
 def _open_lock_file(path: Path) -> tuple[int, bool]:
     """A descriptor of the lock file, and whether this call created it. Read-only: flock
-    needs no more, so another user's lock file serves as well."""
+    needs no more, so another user's lock file serves as well; non-blocking, so that a
+    FIFO in its place cannot hold the open."""
+    flags = os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC
     try:
-        return os.open(path, os.O_RDONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666), True
+        return os.open(path, flags | os.O_CREAT | os.O_EXCL, 0o666), True
     except FileExistsError:
-        return os.open(path, os.O_RDONLY | os.O_CLOEXEC), False
+        return os.open(path, flags), False
 
 
 def _acquire(descriptor: int, timeout: float) -> None:
