@@ -121,7 +121,7 @@ def _parser() -> _Parser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
 
-    def command(name: str, run: Callable[[argparse.Namespace], None], summary: str,
+    def command(name: str, run: Callable[[argparse.Namespace], int | None], summary: str,
                 parents: Sequence[_Parser] = (common,)) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, parents=list(parents), help=summary, description=summary)
         sub.set_defaults(run=run)

@@ -183,7 +183,9 @@ def last_checked(path: str | os.PathLike[str]) -> float | None:
     seconds since 1970; None when it never was (placed there by hand) or has changed since."""
     record = _record_of(Path(path))
     checked = record.get("checked") if record else None
-    return float(checked) if type(checked) in (int, float) else None
+    if isinstance(checked, (int, float)) and not isinstance(checked, bool):
+        return float(checked)
+    return None
 
 
 def _chosen_sources(keys: Iterable[str] | None) -> list[_Source]:
@@ -522,15 +524,15 @@ class _Watching:
         super().__init__()
         self.deadline = deadline
 
-    def do_open(self, http_class: Any, request: Any, **arguments: Any) -> Any:
+    def do_open(self, http_class: Any, req: urllib.request.Request, **http_conn_args: Any) -> http.client.HTTPResponse:
         deadline = self.deadline
 
-        class Watched(http_class):  # type: ignore[misc,valid-type]
+        class Watched(http_class):  # type: ignore[misc]
             def connect(self) -> None:
                 super().connect()
                 deadline.watch(self.sock)
 
-        return super().do_open(Watched, request, **arguments)  # type: ignore[misc]
+        return super().do_open(Watched, req, **http_conn_args)  # type: ignore[misc,no-any-return]
 
 
 class _WatchedHTTPHandler(_Watching, urllib.request.HTTPHandler):
@@ -547,7 +549,7 @@ class _Progress:
 
     def __init__(self, name: str, total: int | None) -> None:
         self.name, self.total = name, total
-        self.enabled = sys.stderr.isatty()
+        self.enabled = sys.stderr is not None and not sys.stderr.closed and sys.stderr.isatty()
         self.start = time.monotonic()
         self.drawn_at = 0.0
 
