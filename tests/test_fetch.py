@@ -347,6 +347,12 @@ class TestTheCacheFolder:
         assert (paths["csv"].read_bytes(), paths["solfsmy"].read_bytes()) == (CSV, SAMPLES["SOLFSMY.TXT"])
         assert [name for name, _ in server.requests] == ["DTCFILE.TXT"]
 
+    def test_a_local_fifo_is_refused_not_waited_on(self, server, cache, monkeypatch, tmp_path):
+        os.mkfifo(tmp_path / "fifo")
+        monkeypatch.setenv("SUNINDEX_URL_CSV", str(tmp_path / "fifo"))
+        with pytest.raises(FetchError, match=f"SW-All.csv from {(tmp_path / 'fifo').as_uri()}: .*not a regular file"):
+            fetch()
+
     def test_partial_files_of_a_killed_process_are_swept_at_the_next_refresh(self, server, cache):
         fetch()
         for name in (".SW-All.csv.0123456789abcdef.part", ".SW-All.csv.http.json.0123456789abcdef.part"):

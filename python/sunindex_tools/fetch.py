@@ -326,6 +326,7 @@ def _temporary_beside(path: Path) -> Path:
 
 
 def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None:
+    _refuse_local_non_file(url)
     record = _record_of(target)
     conditional = _conditional_headers(record, url)
     request = urllib.request.Request(url, headers={"User-Agent": _USER_AGENT, **conditional})
@@ -358,6 +359,14 @@ def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None
                                "size": size, "sha256": digest, "checked": time.time()})
     finally:
         temporary.unlink(missing_ok=True)
+
+
+def _refuse_local_non_file(url: str) -> None:
+    """A ``file:`` URL must name a regular file: urllib would wait for ever for a FIFO's writer."""
+    parts = urllib.parse.urlsplit(url)
+    path = Path(urllib.request.url2pathname(parts.path))
+    if parts.scheme == "file" and path.exists() and not path.is_file():
+        raise FetchError(f"{path}: not a regular file")
 
 
 def _describe_failure(error: object, deadline: _Deadline, timeout: float) -> str:
