@@ -7,6 +7,8 @@ import os
 import shutil
 import subprocess
 import sys
+import time
+import warnings
 
 import numpy as np
 import pytest
@@ -152,19 +154,15 @@ class TestErrors:
         (["show", "2024-05-12", "2024-05-11"], 2, "END 2024-05-11 is before DATE 2024-05-12"),
         (["show", "2024-05-11", "--csv", "--json"], 2, "argument --json: not allowed with argument --csv"),
         (["fetch", "--max-age", "soon"], 2, "not a duration: 'soon'"),
-        (["msis", "not-an-epoch"], 2, "not-an-epoch"),
-        (["msis", "1990-01-01T00:00"], 2, "1990-01-01"),
-        (["jb2008", "2030-01-01"], 2, "2030-01-01"),
+        (["msis", "not-an-epoch"], 2, "argument EPOCH: not an ISO 8601 epoch: 'not-an-epoch'"),
+        (["jb2008", "2024-05-11", "2024-05-32"], 2, "argument EPOCH: "),
+        (["msis", "1990-01-01T00:00"], 1, "1990-01-01"),  # well formed, but not in the files: a failure
+        (["jb2008", "2030-01-01"], 1, "2030-01-01"),
     ])
     def test_one_line_on_stderr_and_a_status(self, run, data_dir, argv, status, message):
         code, out, err = run(*argv, *(["--offline", "--data-dir", data_dir] if argv[:1] in (["msis"], ["jb2008"]) else []))
         assert (code, out) == (status, "")
         assert message in err and err.count("\n") == 1 and "Traceback" not in err
-
-    def test_a_bad_file_is_a_one_line_error(self, run, data_dir):
-        (data_dir / "SOLFSMY.TXT").write_text("  2024   1   2460311.0 nonsense\n")
-        status, _, err = run("info", "--data-dir", data_dir)
-        assert status == 2 and "SOLFSMY.TXT" in err and err.count("\n") == 1
 
     def test_no_copy_offline_is_status_1_naming_the_url(self, run, tmp_path):
         status, _, err = run("msis", "2024-05-11", "--offline", "--data-dir", tmp_path)
@@ -177,6 +175,135 @@ class TestErrors:
         status, out, _ = run(*argv)
         assert status == 0 and out.startswith("usage: sunindex")
         assert len(out.splitlines()) <= 24 and max(map(len, out.splitlines())) <= 80
+
+
+BAD_SOLFSMY = "  2024   1   2460311.0 nonsense\n"
+
+
+class TestABadCachedFile:
+    def test_info_describes_every_file_with_one_error_line_for_the_bad_one(self, run, data_dir):
+        (data_dir / "SOLFSMY.TXT").write_text(BAD_SOLFSMY)
+        status, out, err = run("info", "--data-dir", data_dir)
+        lines = out.splitlines()
+        assert (status, err) == (1, "")
+        assert lines[2].startswith(f"solfsmy  SOLFSMY.TXT  error: {data_dir / 'SOLFSMY.TXT'}: ")
+        assert lines[2].endswith("; run 'sunindex fetch' to download it again")
+        assert lines[1].startswith("csv      SW-All.csv   ") and lines[3].startswith("dtcfile  DTCFILE.TXT  ")
+        assert "error" not in lines[1] + lines[3] and lines[4] != "last observed day   -"
+
+    @pytest.mark.parametrize("command, bad", [
+        (["msis", "2024-05-11"], "SOLFSMY.TXT"), (["msis", "2024-05-11"], "DTCFILE.TXT"),
+        (["jb2008", "2024-05-11"], "SW-All.csv"),
+    ])
+    def test_a_command_that_does_not_read_it_runs(self, run, data_dir, command, bad):
+        (data_dir / bad).write_text(BAD_SOLFSMY)
+        status, out, err = run(*command, "--offline", "--data-dir", data_dir)
+        assert (status, err) == (0, "") and "2024-05-11" in out
+
+    def test_a_fresh_bad_copy_says_that_fetch_replaces_it_and_fetch_does(self, run, data_dir):
+        (data_dir / "SW-All.csv").write_text("<html>Sign in to the hotel network</html>\n")
+        status, _, err = run("msis", "2024-05-11", "--data-dir", data_dir)  # younger than max_age: not refreshed
+        assert status == 1 and err.count("\n") == 1
+        assert err.startswith(f"sunindex: error: {data_dir / 'SW-All.csv'}: ")
+        assert err.endswith("; run 'sunindex fetch' to download it again\n")
+        assert run("fetch", "--data-dir", data_dir)[0] == 0
+        assert run("msis", "2024-05-11", "--data-dir", data_dir)[0] == 0
+
+    def test_show_shows_the_files_that_are_there(self, run, tmp_path):
+        folder = tmp_path / "data"
+        folder.mkdir()
+        shutil.copyfile(SAMPLE_DIR / "SW-sample.csv", folder / "SW-All.csv")
+        status, out, err = run("show", "2024-05-11", "--json", "--offline", "--data-dir", folder)
+        day, = json.loads(out)
+        assert status == 0 and day["f107_obs"] == float(csv_rows()["2024-05-11"]["F10.7_OBS"]) and day["s10"] is None
+        assert [line.split(": ")[:3] for line in err.splitlines()] == [
+            ["sunindex", "warning", "shown without it"]] * 2
+
+
+class TestTheDataFolder:
+    @pytest.mark.parametrize("argv", [["msis", "2024-05-11"], ["show", "2024-05-11"], ["info"]])
+    def test_a_mistyped_folder_is_left_as_it_was_when_the_command_fails(self, run, tmp_path, monkeypatch, argv):
+        for variable in URL_VARIABLES.values():
+            monkeypatch.setenv(variable, str(tmp_path / "nowhere.csv"))
+        status, _, _ = run(*argv, "--data-dir", tmp_path / "mistyped" / "data")
+        assert status == (0 if argv == ["info"] else 1) and not (tmp_path / "mistyped").exists()
+
+    def test_a_plain_path_in_the_environment_is_a_local_file(self, run, tmp_path, monkeypatch):
+        monkeypatch.setenv("SUNINDEX_URL_CSV", str(SAMPLE_DIR / "SW-sample.csv"))
+        status, _, err = run("fetch", "--data-dir", tmp_path)
+        assert (status, err) == (0, "") and (tmp_path / "SW-All.csv").read_bytes() == (
+            SAMPLE_DIR / "SW-sample.csv").read_bytes()
+
+    def test_info_says_checked_only_for_a_checked_copy_and_the_age_of_any_other(self, run, data_dir):
+        two_days_ago = time.time() - 2 * 86400
+        for name in CACHED_NAMES.values():
+            os.utime(data_dir / name, (two_days_ago, two_days_ago))
+        _, out, _ = run("info", "--data-dir", data_dir)
+        assert out.count("2.0 days old, never checked, ") == 3 and "checked 2.0 days ago" not in out
+        run("fetch", "--data-dir", data_dir)
+        _, out, _ = run("info", "--data-dir", data_dir)
+        assert out.count("checked 0 s ago, ") == 3
+
+
+class TestOutput:
+    @pytest.fixture
+    def infinite_f107(self, data_dir):
+        """The 2024-05-11 F10.7_OBS of the CSV written as 1e999, which reads as infinity."""
+        path = data_dir / "SW-All.csv"
+        header, *rows = path.read_text().splitlines()
+        column = header.split(",").index("F10.7_OBS")
+        for index, row in enumerate(rows):
+            if row.startswith("2024-05-11"):
+                fields = row.split(",")
+                fields[column] = "1e999"
+                rows[index] = ",".join(fields)
+        path.write_text("\n".join([header, *rows]) + "\n")
+        return data_dir
+
+    def test_json_writes_an_infinity_as_csv_prints_it_and_stays_strict_json(self, run, infinite_f107):
+        argv = ["show", "2024-05-11", "--offline", "--data-dir", infinite_f107]
+        status, out, err = run(*argv, "--json")
+
+        def refuse(constant):
+            raise ValueError(f"not JSON: {constant}")
+
+        day, = json.loads(out, parse_constant=refuse)
+        assert (status, err) == (0, "") and day["f107_obs"] == "inf" and day["dtc"][0] is not None
+        assert day["f107_obs"] == next(csv.DictReader(io.StringIO(run(*argv, "--csv")[1])))["f107_obs"]
+
+    def test_json_writes_no_value_as_null(self, run, data_dir):
+        (data_dir / "SOLFSMY.TXT").unlink()
+        day, = json.loads(run("show", "2024-05-11", "--json", "--offline", "--data-dir", data_dir)[1])
+        assert day["s10"] is None and day["f10"] is None
+
+    @pytest.mark.parametrize("style", [[], ["--csv"], ["--json"]])
+    @pytest.mark.parametrize("stdout", ["none", "closed"])
+    def test_without_a_stdout_the_command_ends_quietly(self, run, data_dir, monkeypatch, style, stdout):
+        gone = None if stdout == "none" else io.StringIO()
+        if gone is not None:
+            gone.close()
+        monkeypatch.setattr(sys, "stdout", gone)
+        status, _, err = run("msis", "2024-05-11", *style, "--offline", "--data-dir", data_dir)
+        assert (status, err) == (1, "")
+
+    def test_only_sunindex_warnings_are_sunindex_warning_lines(self, run, data_dir, monkeypatch):
+        msis_inputs = SpaceWeather.msis_inputs
+
+        def noisy(self, *args, **kwargs):  # what NumPy and pandas may say along the way
+            warnings.warn("a NumPy deprecation", DeprecationWarning)
+            warnings.warn_explicit("a pandas remark", UserWarning, "/site-packages/pandas/core/frame.py", 1)
+            return msis_inputs(self, *args, **kwargs)
+
+        monkeypatch.setattr(SpaceWeather, "msis_inputs", noisy)
+        for name in CACHED_NAMES.values():
+            os.utime(data_dir / name, (0, 0))
+        monkeypatch.setenv("SUNINDEX_URL_CSV", str(data_dir / "missing.csv"))
+        with warnings.catch_warnings(record=True) as passed_on:
+            warnings.simplefilter("always")
+            status, _, err = run("msis", "2024-05-11", "--data-dir", data_dir)
+        assert status == 0 and err.startswith("sunindex: warning: using cached copies: SW-All.csv (")
+        assert err.count("\n") == 1
+        assert sorted(str(warning.message) for warning in passed_on) == ["a NumPy deprecation", "a pandas remark"]
 
 
 @pytest.mark.parametrize("command", [["sunindex"], [sys.executable, "-m", "sunindex_tools"]], ids=["script", "-m"])

@@ -13,6 +13,7 @@ import numpy as np
 
 from . import _native
 from ._epochs import Ticks, to_ticks
+from ._files import read_regular_file
 from .fetch import DEFAULT_MAX_AGE, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -80,15 +81,16 @@ class SpaceWeather:
         `csv` is a CelesTrak daily-index CSV (SW-All.csv), `solfsmy` a
         SOLFSMY.TXT and `dtcfile` a DTCFILE.TXT; each a `str` or path-like.
         Raises FileNotFoundError (or another OSError) naming a file that
-        cannot be read, and ValueError naming the file and the row of bad
-        content.
+        cannot be read or is not a regular file (a FIFO, a device), and
+        ValueError naming the file and the row of bad content, or a file
+        larger than 64 MiB.
         """
         given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile}
         contents = {}
         for key, path in given.items():
             if path is not None:
                 path = Path(os.fspath(path))
-                contents[key] = (path, path.read_bytes())
+                contents[key] = (path, read_regular_file(path))
         return cls(contents)
 
     @classmethod
