@@ -110,8 +110,13 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     const int slot = slot_of(epochs.clock, ticks_in_day);
     const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
 
+    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
+    std::uint8_t type = slot < 3 ? type_4days_[d] : type_3days_[d];
     double f107 = f107_obs_[d - 1];
-    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) f107 = f107_center81_[d - 1];
+    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) {
+      f107 = f107_center81_[d - 1];
+      type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
+    }
     out.f107[e] = f107;
     out.f107a[e] = f107_center81_[d];
     ap[0] = ap_avg_[d];
@@ -121,8 +126,7 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     ap[4] = ap_[g - 3];
     ap[5] = ap_mean8_[g - 4];
     ap[6] = ap_mean8_[g - 12];
-    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
-    write_type(out.data_type + 3 * e, slot < 3 ? type_4days_[d] : type_3days_[d]);
+    write_type(out.data_type + 3 * e, type);
   }
   return all_inside;
 }
