@@ -67,14 +67,14 @@ class MsisInputs {
 /// The JB2008 inputs, in the model's argument order: X(key), the key of the
 /// input in Python.
 #define SUNINDEX_JB2008_INPUTS(X) \
-  X(f10)   /* F10.7 of the previous day */ \
-  X(f10b)  /* its 81-day centred value */ \
-  X(s10)   /* S10.7 of the previous day */ \
-  X(s10b)  /* its 81-day centred value */ \
-  X(xm10)  /* M10.7 of two days back */ \
-  X(xm10b) /* its 81-day centred value */ \
-  X(y10)   /* Y10.7 of five days back */ \
-  X(y10b)  /* its 81-day centred value */ \
+  X(f10)    /* F10.7 of the previous day */ \
+  X(f10b)   /* its 81-day centred value */ \
+  X(s10)    /* S10.7 of the previous day */ \
+  X(s10b)   /* its 81-day centred value */ \
+  X(xm10)   /* M10.7 of two days back */ \
+  X(xm10b)  /* its 81-day centred value */ \
+  X(y10)    /* Y10.7 of five days back */ \
+  X(y10b)   /* its 81-day centred value */ \
   X(dstdtc) /* Dtc interpolated to the epoch */
 
 enum class Jb2008Input : std::uint8_t {
