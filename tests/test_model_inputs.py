@@ -78,7 +78,8 @@ class TestPublishedVectors:
         for given in (epoch, dt.datetime.fromisoformat(epoch), np.datetime64(epoch, "ns")):
             got = sw.msis_inputs(given, burst_limit=limit)
             assert (got["f107"], got["f107a"], got["ap"].tolist()) == (f107, f107a, ap)
-        expected_type = "PRD" if epoch.startswith("2026-08-07") else "OBS"
+        # The vector with a limit has its burst replaced: a stand-in, flagged "INT".
+        expected_type = "PRD" if epoch.startswith("2026-08-07") else "INT" if limit else "OBS"
         assert got["data_type"] == expected_type
 
     def test_jb2008(self, files):
@@ -173,9 +174,14 @@ class TestMissingValues:
         assert sw.msis_inputs(at(3, hours))["data_type"] == expected
 
     def test_burst_limit(self, csv):
-        sw = SpaceWeather.load(csv=csv([csv_row(0, obs=1200), csv_row(1), csv_row(2, obs=0), csv_row(3)]))
+        rows = [csv_row(0, obs=1200), csv_row(1), csv_row(2, obs=0), csv_row(3), csv_row(4, "PRD", obs=900), csv_row(5)]
+        sw = SpaceWeather.load(csv=csv(rows))
         assert sw.msis_inputs([at(1), at(3)])["f107"].tolist() == [1200, 0]
-        assert sw.msis_inputs([at(1), at(3)], burst_limit=400)["f107"].tolist() == [200, 202]
+        got = sw.msis_inputs([at(1), at(2), at(3), at(5, 12)], burst_limit=400)
+        assert got["f107"].tolist() == [200, 101, 202, 204]
+        # A stand-in flux is flagged at least "INT", as pymsis flags it; a predicted day stays "PRD".
+        assert got["data_type"].tolist() == ["INT", "OBS", "INT", "PRD"]
+        assert sw.msis_inputs(at(1), burst_limit=400)["data_type"] == "INT"  # the one-datetime path
 
 
 def solfsmy_line(year, doy, f10, s10=150.0, s81c=150.0):

@@ -2,16 +2,22 @@
 
 The native code splits ticks into days and slots with integer arithmetic, so
 no epoch is ever rounded across a slot or day boundary here: a unit is only
-ever changed to a finer one, and only where that is exact.
+ever changed to a finer one, and only where that is exact, or from one finer
+than nanoseconds down to nanoseconds, which rounds towards the past and so
+never crosses a boundary (every boundary is a whole nanosecond). Ticks are
+always in this machine's byte order, whatever order the epochs came in.
 """
 
 from __future__ import annotations
 
 import datetime as _dt
+import re
 from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
+
+from . import _native
 
 #: Ticks per day of each unit the native code takes.
 TICKS_PER_DAY = {
@@ -25,6 +31,11 @@ TICKS_PER_DAY = {
 }
 _CALENDAR_UNITS = {"Y", "M", "W", "generic"}  # whole days once cast to "D"
 _FINER_THAN_NS = {"ps", "fs", "as"}
+# The fraction of the seconds in an ISO 8601 time (hh:mm:ss or hhmmss), not
+# in its offset: the digits that datetime cannot hold beyond six.
+_SECONDS_FRACTION = re.compile(r"(?<![-+\d:])(\d\d:?\d\d:?\d\d)[.,](\d+)")
+_NANOSECOND_DIGITS = 9
+_INT64 = np.iinfo(np.int64)  # its minimum is NaT
 
 
 @dataclass(frozen=True)
@@ -54,7 +65,8 @@ def to_ticks(epochs: Any) -> Ticks:
     array = _as_datetime64(epochs)
     array = _to_native_unit(array)
     unit = np.datetime_data(array.dtype)[0]
-    ticks = np.ascontiguousarray(array.reshape(-1)).view(np.int64)
+    native = np.dtype(f"M8[{unit}]")  # this machine's byte order: a swapped one reads as other instants
+    ticks = np.ascontiguousarray(array.reshape(-1), dtype=native).view(np.int64)
     return Ticks(ticks, unit, () if scalar else array.shape)
 
 
@@ -129,7 +141,7 @@ def _scalar_datetime64(item: Any) -> np.datetime64:
     if _is_pandas(item):
         return np.datetime64(_pandas_to_numpy(item))
     if isinstance(item, _dt.datetime):
-        return np.datetime64(_naive_utc(item), "us")
+        return np.datetime64(_native.utc_microseconds(item), "us")
     if isinstance(item, _dt.date):
         return np.datetime64(item, "D")
     if isinstance(item, str):
@@ -137,23 +149,30 @@ def _scalar_datetime64(item: Any) -> np.datetime64:
     raise TypeError(f"not an epoch: {item!r}")
 
 
-def _naive_utc(moment: _dt.datetime) -> _dt.datetime:
-    """An aware datetime as its UTC time without tzinfo; a naive one as it is."""
-    if moment.tzinfo is None or moment.utcoffset() is None:
-        return moment.replace(tzinfo=None)
-    return moment.astimezone(_dt.timezone.utc).replace(tzinfo=None)
-
-
 def _parse_iso(text: str) -> np.datetime64:
-    """An ISO 8601 date or date-time; an offset or 'Z' converts to UTC."""
+    """An ISO 8601 date or date-time, its fraction of a second kept to the
+    nanosecond; an offset or 'Z' converts to UTC. "NaT" is NaT."""
+    if text == "NaT":
+        return np.datetime64("NaT", "us")
+    fraction = _SECONDS_FRACTION.search(text)
+    digits = fraction[2] if fraction else ""
+    if len(digits) > _NANOSECOND_DIGITS:
+        raise ValueError(f"epoch {text!r}: more digits after the second than nanoseconds hold")
+    if fraction:  # datetime would cut the digits past microseconds: they are added back below
+        text_without_fraction = text[: fraction.end(1)] + text[fraction.end(2) :]
+    else:
+        text_without_fraction = text
     try:
-        return np.datetime64(_naive_utc(_dt.datetime.fromisoformat(text)), "us")
-    except ValueError:
-        pass
-    try:  # digits finer than microseconds, which datetime cannot hold
-        return np.datetime64(text)
+        moment = _dt.datetime.fromisoformat(text_without_fraction)
     except ValueError:
         raise ValueError(f"not an ISO 8601 epoch: {text!r}") from None
+    microseconds = _native.utc_microseconds(moment)
+    if len(digits) <= 6:
+        return np.datetime64(microseconds + int(digits.ljust(6, "0")), "us")
+    nanoseconds = microseconds * 1000 + int(digits.ljust(_NANOSECOND_DIGITS, "0"))
+    if not _INT64.min < nanoseconds <= _INT64.max:
+        raise ValueError(f"epoch {text!r} out of the range of datetime64[ns]")
+    return np.datetime64(nanoseconds, "ns")
 
 
 def _to_native_unit(array: np.ndarray) -> np.ndarray:

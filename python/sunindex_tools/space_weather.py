@@ -14,14 +14,19 @@ import numpy as np
 from . import _native
 from ._epochs import Ticks, to_ticks
 from ._files import read_regular_file
-from .fetch import DEFAULT_MAX_AGE, fetch
+from .fetch import DEFAULT_MAX_AGE, FILE_NAMES, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
 
 #: The files a SpaceWeather is made from, by the keyword that names each.
 SOURCE_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
+# The native timeline's list of sources is the one definition: the tables here
+# and in fetch name the same files in the same order, or nothing works.
+for _table in (SOURCE_NAMES, FILE_NAMES):
+    if tuple(_table) != _native.SOURCE_KEYS:
+        raise ImportError(f"sunindex_tools: source keys {tuple(_table)} differ from {_native.SOURCE_KEYS}")
+del _table
 _EPOCH = _dt.date(1970, 1, 1)
-_JB2008_KEYS = ("f10", "f10b", "s10", "s10b", "xm10", "xm10b", "y10", "y10b", "dstdtc")
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -49,28 +54,41 @@ class SpaceWeather:
 
     Make one with `SpaceWeather.load`. Days are found by their date, never
     by a row position; a value a file does not give is NaN, never a
-    substitute. The object is immutable: any number of threads may compute
-    from it at once, and it pickles as the files' own bytes.
+    substitute. The object is immutable (setting or deleting an attribute
+    raises AttributeError): any number of threads may compute from it at
+    once, and it pickles as the files' own bytes.
     """
+
+    __slots__ = ("_contents", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted")
 
     def __init__(self, contents: dict[str, tuple[Path, bytes]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
-        if not contents:
-            raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
-        self._contents = contents
+        _check_contents(contents)
         try:
-            self._timeline = _native.load(*(contents[key][1] if key in contents else None for key in SOURCE_NAMES))
+            timeline = _native.load(*(contents[key][1] if key in contents else None for key in _native.SOURCE_KEYS))
         except ValueError as error:
             key, message = error.args
             raise ValueError(f"{contents[key][0]}: {message}") from None
-        summary = self._timeline.summary()
-        self._coverage = {key: summary[key] for key in ("msis", "jb2008", "timeline")}
-        self._sources = {
-            key: Source(path, *map(_date, summary["spans"][key] or (None, None)))
-            for key, (path, _) in contents.items()
+        summary = timeline.summary()
+        fields = {
+            "_contents": dict(contents),
+            "_timeline": timeline,
+            "_coverage": {key: summary[key] for key in ("msis", "jb2008", "timeline")},
+            "_sources": {
+                key: Source(path, *map(_date, summary["spans"][key] or (None, None)))
+                for key, (path, _) in contents.items()
+            },
+            "_last_observed": _date(summary["last_observed"]),
+            "_first_predicted": _date(summary["first_predicted"]),
         }
-        self._last_observed = _date(summary["last_observed"])
-        self._first_predicted = _date(summary["first_predicted"])
+        for name, value in fields.items():
+            object.__setattr__(self, name, value)
+
+    def __setattr__(self, name: str, value: Any) -> NoReturn:
+        raise AttributeError(f"SpaceWeather is immutable: cannot set {name!r}")
+
+    def __delattr__(self, name: str) -> NoReturn:
+        raise AttributeError(f"SpaceWeather is immutable: cannot delete {name!r}")
 
     @classmethod
     def load(
@@ -157,24 +175,28 @@ class SpaceWeather:
 
         `burst_limit` (pymsis uses 400.0): a previous-day flux <= 0 or above it
         is replaced by that day's F10.7_OBS_CENTER81. Monthly predicted rows
-        never feed an input.
+        never feed an input; a replaced flux is flagged at least "INT", as
+        pymsis flags it. ValueError unless it is None or a number above 0.
 
         Epochs: a `datetime` (aware converted to UTC, naive taken as UTC), a
-        `date` (its midnight), an ISO 8601 string, a `numpy.datetime64` scalar
-        or array of any unit, pandas timestamps, or a list of these. A scalar
-        gives scalars (and `ap` of shape (7,)); NaT gives NaN. An epoch whose
-        UTC day lies outside the CSV's daily rows raises ValueError.
+        `date` (its midnight), an ISO 8601 string (its fraction of a second
+        kept to the nanosecond; more digits, or an empty string, raise
+        ValueError), a `numpy.datetime64` scalar or array of any unit and byte
+        order, pandas timestamps, or a list of these. A scalar gives scalars
+        (and `ap` of shape (7,)); NaT gives NaN. An epoch whose
+        UTC day lies outside the CSV's daily rows raises ValueError; inside
+        them, the history of the first days reaches before the first row and
+        gives NaN (`f107` of the first day, the older ap slots).
         """
         limit = None if burst_limit is None else float(burst_limit)
         if type(epochs) is _dt.datetime:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
-            if result is None:
-                self._raise_outside("msis", epochs.isoformat())
-            return result
+            if result is not None:
+                return result  # outside the coverage, the general path below says so
         ticks = to_ticks(epochs)
-        f107, f107a, ap, data_type, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit)
+        columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit)
         self._check_inside("msis", ticks, outside)
-        return _shaped({"f107": f107, "f107a": f107a, "ap": ap, "data_type": data_type}, ticks)
+        return _shaped(columns, ticks)
 
     def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
         """JB2008 inputs at `epochs`, from SOLFSMY.TXT and DTCFILE.TXT.
@@ -184,12 +206,13 @@ class SpaceWeather:
         value below 40 is missing (the file writes 0.0 for none). `dstdtc` is
         the hourly Dtc linearly interpolated to the epoch, the next day's
         first value serving after 23:00; NaN where a value it needs is absent.
-        Epochs as in `msis_inputs`; the UTC day must lie in both files.
+        Epochs as in `msis_inputs`; the UTC day must lie in both files (the
+        lagged values of the first days are NaN, lying before the first row).
         """
         ticks = to_ticks(epochs)
-        *columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
+        columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
         self._check_inside("jb2008", ticks, outside)
-        return _shaped(dict(zip(_JB2008_KEYS, columns)), ticks)
+        return _shaped(columns, ticks)
 
     def daily(self, epochs: Any) -> dict[str, Any]:
         """Every daily column of each epoch's UTC day, as the files write them.
@@ -215,15 +238,15 @@ class SpaceWeather:
         """Every day of the timeline as a pandas DataFrame indexed by date.
 
         The 3-hourly and hourly columns are spread out as `ap1`..`ap8`,
-        `kp1`..`kp8` and `dtc00`..`dtc23`. Needs pandas: `pip install
-        "sunindex[pandas]"`.
+        `kp1`..`kp8` and `dtc00`..`dtc23`; no rows when the files have none.
+        Needs pandas: `pip install ".[pandas]"` in a checkout.
         """
         try:
             import pandas as pd  # type: ignore[import-untyped,unused-ignore]
         except ImportError:
-            raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]"') from None
-        span = self._coverage["timeline"]
-        days = np.arange(span[0], span[1] + 1, dtype=np.int64).view("M8[D]")
+            raise ImportError('to_pandas() needs pandas: pip install ".[pandas]" in a checkout') from None
+        first, last = self._coverage["timeline"] or (0, -1)
+        days = np.arange(first, last + 1, dtype=np.int64).view("M8[D]")
         columns = self.daily(days)
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
@@ -254,6 +277,22 @@ class SpaceWeather:
             needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
             raise ValueError(f"epoch {epoch}: no daily rows to compute from; load {needs} with rows")
         raise ValueError(f"epoch {epoch} is outside {what}: {_date(span[0])} to {_date(span[1])}")
+
+
+def _check_contents(contents: Any) -> None:
+    """TypeError or ValueError unless `contents` maps some of the source keys to (path, bytes)."""
+    if not isinstance(contents, dict):
+        raise TypeError(
+            f"SpaceWeather() takes the files' contents, not {type(contents).__name__}; "
+            "read files with SpaceWeather.load(csv=..., solfsmy=..., dtcfile=...)"
+        )
+    if not contents:
+        raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
+    for key, value in contents.items():
+        if key not in _native.SOURCE_KEYS:
+            raise TypeError(f"SpaceWeather(): unknown file key {key!r}; the keys are {', '.join(_native.SOURCE_KEYS)}")
+        if not (isinstance(value, tuple) and len(value) == 2 and isinstance(value[1], bytes)):
+            raise TypeError(f"SpaceWeather(): {key} must be a (path, bytes) pair; read files with SpaceWeather.load")
 
 
 def _shaped(columns: dict[str, np.ndarray], ticks: Ticks) -> dict[str, Any]:

@@ -105,11 +105,6 @@ struct ColumnRoles {
   std::size_t columns() const noexcept { return read.back().position + 1; }  // up to the last one read
 };
 
-/// The header names of the optional columns, by CelestrakExtra.
-constexpr std::array<std::string_view, static_cast<std::size_t>(CelestrakExtra::count)> extra_names{
-    "BSRN", "ND", "KP_SUM", "CP", "C9", "ISN",
-    "F10.7_OBS_CENTER81", "F10.7_OBS_LAST81", "F10.7_ADJ_CENTER81", "F10.7_ADJ_LAST81"};
-
 /// The roles of the header's columns, or none when a required column is
 /// missing. The fallback names count only when the preferred name is absent.
 /// The optional columns get a role only when `with_extras` is set, so that a
@@ -138,8 +133,8 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_
     assign((*kp_3hr)[slot], Kind::kp_3hr, slot);
   }
   if (with_extras) {
-    for (std::size_t extra = 0; extra < extra_names.size(); ++extra) {
-      if (const auto position = header.find(extra_names[extra])) assign(*position, Kind::extra, extra);
+    for (std::size_t extra = 0; extra < celestrak_extra_names.size(); ++extra) {
+      if (const auto position = header.find(celestrak_extra_names[extra])) assign(*position, Kind::extra, extra);
     }
     if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,11 @@ enum class CelestrakExtra : std::uint8_t {
   f107_adj_last81,    // adjusted F10.7, 81-day mean ending on the day
   count,              // not a column
 };
+
+/// The header name of each CelestrakExtra.
+inline constexpr std::array<std::string_view, static_cast<std::size_t>(CelestrakExtra::count)> celestrak_extra_names{
+    "BSRN", "ND", "KP_SUM", "CP", "C9", "ISN",
+    "F10.7_OBS_CENTER81", "F10.7_OBS_LAST81", "F10.7_ADJ_CENTER81", "F10.7_ADJ_LAST81"};
 
 /// Everything else a CSV row publishes, for callers that want it all. A value
 /// the row lacks (no column, empty, a marker, not a number) is a quiet NaN.

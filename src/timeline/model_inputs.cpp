@@ -110,8 +110,13 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     const int slot = slot_of(epochs.clock, ticks_in_day);
     const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
 
+    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
+    std::uint8_t type = slot < 3 ? type_4days_[d] : type_3days_[d];
     double f107 = f107_obs_[d - 1];
-    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) f107 = f107_center81_[d - 1];
+    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) {
+      f107 = f107_center81_[d - 1];
+      type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
+    }
     out.f107[e] = f107;
     out.f107a[e] = f107_center81_[d];
     ap[0] = ap_avg_[d];
@@ -121,8 +126,7 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     ap[4] = ap_[g - 3];
     ap[5] = ap_mean8_[g - 4];
     ap[6] = ap_mean8_[g - 12];
-    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
-    write_type(out.data_type + 3 * e, slot < 3 ? type_4days_[d] : type_3days_[d]);
+    write_type(out.data_type + 3 * e, type);
   }
   return all_inside;
 }
@@ -171,29 +175,28 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
 std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
   for (std::size_t e = 0; e < epochs.count; ++e) {
     if (epochs.ticks[e] == not_a_time) {
-      for (double* column : {out.f10, out.f10b, out.s10, out.s10b, out.xm10, out.xm10b, out.y10, out.y10b, out.dstdtc}) {
-        column[e] = nan;
-      }
+      for (double* input : out.inputs) input[e] = nan;
       continue;
     }
     const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
     if (outside(coverage_, day)) return e;
     const auto d = static_cast<std::size_t>(day - origin_);
-    out.f10[e] = f10_[d - 1];
-    out.f10b[e] = f81c_[d - 1];
-    out.s10[e] = s10_[d - 1];
-    out.s10b[e] = s81c_[d - 1];
-    out.xm10[e] = m10_[d - 2];
-    out.xm10b[e] = m81c_[d - 2];
-    out.y10[e] = y10_[d - 5];
-    out.y10b[e] = y81c_[d - 5];
+    using enum Jb2008Input;
+    out[f10][e] = f10_[d - 1];
+    out[f10b][e] = f81c_[d - 1];
+    out[s10][e] = s10_[d - 1];
+    out[s10b][e] = s81c_[d - 1];
+    out[xm10][e] = m10_[d - 2];
+    out[xm10b][e] = m81c_[d - 2];
+    out[y10][e] = y10_[d - 5];
+    out[y10b][e] = y81c_[d - 5];
 
     // Hour k's value holds at k:00 exactly; between hours it is interpolated
     // towards the next one, which after 23:00 is the next day's first.
     const int hour = epochs.clock.part_of_day(ticks_in_day, 24);
     const std::size_t h = 24 * static_cast<std::size_t>(day - dtc_origin_) + static_cast<std::size_t>(hour);
     const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
-    out.dstdtc[e] = fraction == 0.0 ? dtc_[h] : dtc_[h] + fraction * (dtc_[h + 1] - dtc_[h]);
+    out[dstdtc][e] = fraction == 0.0 ? dtc_[h] : dtc_[h] + fraction * (dtc_[h + 1] - dtc_[h]);
   }
   return all_inside;
 }

@@ -6,10 +6,12 @@
 // and a loop over epochs that touches nothing else, so that callers can run
 // it without holding any lock.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "timeline/epoch.hpp"
@@ -62,8 +64,32 @@ class MsisInputs {
   std::vector<std::uint8_t> type_3days_, type_4days_;  // least certain type of days d-2..d and d-3..d
 };
 
+/// The JB2008 inputs, in the model's argument order: X(key), the key of the
+/// input in Python.
+#define SUNINDEX_JB2008_INPUTS(X) \
+  X(f10)    /* F10.7 of the previous day */ \
+  X(f10b)   /* its 81-day centred value */ \
+  X(s10)    /* S10.7 of the previous day */ \
+  X(s10b)   /* its 81-day centred value */ \
+  X(xm10)   /* M10.7 of two days back */ \
+  X(xm10b)  /* its 81-day centred value */ \
+  X(y10)    /* Y10.7 of five days back */ \
+  X(y10b)   /* its 81-day centred value */ \
+  X(dstdtc) /* Dtc interpolated to the epoch */
+
+enum class Jb2008Input : std::uint8_t {
+  SUNINDEX_JB2008_INPUTS(SUNINDEX_ENUMERATOR)
+  count,  // not an input
+};
+inline constexpr std::size_t jb2008_input_count = static_cast<std::size_t>(Jb2008Input::count);
+/// The key of each Jb2008Input.
+inline constexpr std::array<std::string_view, jb2008_input_count> jb2008_input_keys{
+    SUNINDEX_JB2008_INPUTS(SUNINDEX_KEY_TEXT)};
+
 struct Jb2008Output {
-  double *f10, *f10b, *s10, *s10b, *xm10, *xm10b, *y10, *y10b, *dstdtc;  // count values each
+  std::array<double*, jb2008_input_count> inputs;  // count values each, by Jb2008Input
+
+  double* operator[](Jb2008Input input) const noexcept { return inputs[static_cast<std::size_t>(input)]; }
 };
 
 /// JB2008 inputs: F10, S10 and their 81-day centred values 1 day back, M10

@@ -15,13 +15,32 @@ namespace {
 constexpr double absent = std::numeric_limits<double>::quiet_NaN();
 constexpr std::array<char, 4> no_flags{' ', ' ', ' ', ' '};
 
-/// Where each optional CSV column goes, by CelestrakExtra.
-constexpr std::array<Column, static_cast<std::size_t>(CelestrakExtra::count)> extra_columns{
-    Column::bsrn,           Column::nd,
-    Column::kp_sum,         Column::cp,
-    Column::c9,             Column::isn,
-    Column::f107_obs_center81, Column::f107_obs_last81,
-    Column::f107_adj_center81, Column::f107_adj_last81};
+/// Whether a column's key is a CSV header name in lower case without its dots
+/// ("F10.7_OBS_CENTER81" and f107_obs_center81).
+constexpr bool key_of_header(std::string_view key, std::string_view header_name) noexcept {
+  std::size_t k = 0;
+  for (const char c : header_name) {
+    if (c == '.') continue;
+    const char lower = 'A' <= c && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (k == key.size() || key[k++] != lower) return false;
+  }
+  return k == key.size();
+}
+
+/// Where each optional CSV column goes, by CelestrakExtra: the column its
+/// header name is the key of, or Column::count for none.
+constexpr auto extra_columns = [] {
+  std::array<Column, static_cast<std::size_t>(CelestrakExtra::count)> columns{};
+  for (std::size_t e = 0; e < columns.size(); ++e) {
+    columns[e] = Column::count;
+    for (std::size_t c = 0; c < column_count; ++c) {
+      if (key_of_header(column_keys[c], celestrak_extra_names[e])) columns[e] = static_cast<Column>(c);
+    }
+  }
+  return columns;
+}();
+static_assert(std::ranges::none_of(extra_columns, [](Column c) { return c == Column::count; }),
+              "every optional CSV column needs a timeline column of its name");
 
 /// What the readers gave for each file, with each record's day number.
 struct ParsedFiles {

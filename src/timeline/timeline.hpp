@@ -18,41 +18,63 @@
 
 namespace sunindex::timeline {
 
-/// The files a timeline is made from.
+// The sources and the daily columns are each listed once, here: the enum,
+// its count and the keys that Python knows them by all expand from one list,
+// so that no second table has to be kept in step by hand.
+
+/// The files a timeline is made from: X(key), the key naming the file in
+/// Python (the keyword of SpaceWeather.load).
+#define SUNINDEX_TIMELINE_SOURCES(X) \
+  X(csv)     /* the CelesTrak daily-index CSV */ \
+  X(solfsmy) /* SOLFSMY.TXT */ \
+  X(dtcfile) /* DTCFILE.TXT */
+
+/// The one-value-per-day columns: X(key), the key of the column in Python.
+#define SUNINDEX_TIMELINE_COLUMNS(X) \
+  X(f107_obs)          /* CSV F10.7_OBS */ \
+  X(f107_adj)          /* CSV F10.7_ADJ */ \
+  X(f107_obs_center81) /* CSV F10.7_OBS_CENTER81 */ \
+  X(f107_obs_last81)   /* CSV F10.7_OBS_LAST81 */ \
+  X(f107_adj_center81) /* CSV F10.7_ADJ_CENTER81 */ \
+  X(f107_adj_last81)   /* CSV F10.7_ADJ_LAST81 */ \
+  X(ap_avg)            /* CSV AP_AVG */ \
+  X(kp_sum)            /* CSV KP_SUM */ \
+  X(cp)                /* CSV CP */ \
+  X(c9)                /* CSV C9 */ \
+  X(isn)               /* CSV ISN */ \
+  X(bsrn)              /* CSV BSRN */ \
+  X(nd)                /* CSV ND */ \
+  X(f10)               /* SOLFSMY F10 */ \
+  X(f81c)              /* SOLFSMY F81c */ \
+  X(s10)               /* SOLFSMY S10 */ \
+  X(s81c)              /* SOLFSMY S81c */ \
+  X(m10)               /* SOLFSMY M10 */ \
+  X(m81c)              /* SOLFSMY M81c */ \
+  X(y10)               /* SOLFSMY Y10 */ \
+  X(y81c)              /* SOLFSMY Y81c */
+
+#define SUNINDEX_ENUMERATOR(key) key,
+#define SUNINDEX_KEY_TEXT(key) #key,
+
+/// The files a timeline is made from (see SUNINDEX_TIMELINE_SOURCES).
 enum class Source : std::uint8_t {
-  csv,      // the CelesTrak daily-index CSV
-  solfsmy,  // SOLFSMY.TXT
-  dtcfile,  // DTCFILE.TXT
-  count,    // not a source
+  SUNINDEX_TIMELINE_SOURCES(SUNINDEX_ENUMERATOR)
+  count,  // not a source
 };
 inline constexpr std::size_t source_count = static_cast<std::size_t>(Source::count);
+/// The key of each Source.
+inline constexpr std::array<std::string_view, source_count> source_keys{
+    SUNINDEX_TIMELINE_SOURCES(SUNINDEX_KEY_TEXT)};
 
-/// The one-value-per-day columns.
+/// The one-value-per-day columns (see SUNINDEX_TIMELINE_COLUMNS).
 enum class Column : std::uint8_t {
-  f107_obs,           // CSV F10.7_OBS
-  f107_adj,           // CSV F10.7_ADJ
-  f107_obs_center81,  // CSV F10.7_OBS_CENTER81
-  f107_obs_last81,    // CSV F10.7_OBS_LAST81
-  f107_adj_center81,  // CSV F10.7_ADJ_CENTER81
-  f107_adj_last81,    // CSV F10.7_ADJ_LAST81
-  ap_avg,             // CSV AP_AVG
-  kp_sum,             // CSV KP_SUM
-  cp,                 // CSV CP
-  c9,                 // CSV C9
-  isn,                // CSV ISN
-  bsrn,               // CSV BSRN
-  nd,                 // CSV ND
-  f10,                // SOLFSMY F10
-  f81c,               // SOLFSMY F81c
-  s10,                // SOLFSMY S10
-  s81c,               // SOLFSMY S81c
-  m10,                // SOLFSMY M10
-  m81c,               // SOLFSMY M81c
-  y10,                // SOLFSMY Y10
-  y81c,               // SOLFSMY Y81c
-  count,              // not a column
+  SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_ENUMERATOR)
+  count,  // not a column
 };
 inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::count);
+/// The key of each Column.
+inline constexpr std::array<std::string_view, column_count> column_keys{
+    SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_KEY_TEXT)};
 
 /// Inclusive range of day numbers (days since 1970-01-01).
 struct DaySpan {

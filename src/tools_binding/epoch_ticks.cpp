@@ -2,6 +2,7 @@
 
 #include <datetime.h>
 
+#include "python_common/guard.hpp"
 #include "store/civil_date.hpp"
 
 namespace sunindex::tools_python {
@@ -23,7 +24,10 @@ bool load_datetime() {
 }
 
 std::optional<std::int64_t> epoch_microseconds(PyObject* object) {
-  if (!PyDate_Check(object)) return std::nullopt;
+  if (!PyDate_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "an epoch must be a datetime or a date, not %.200s", Py_TYPE(object)->tp_name);
+    return std::nullopt;
+  }
   const CivilDate date{PyDateTime_GET_YEAR(object), static_cast<std::uint8_t>(PyDateTime_GET_MONTH(object)),
                        static_cast<std::uint8_t>(PyDateTime_GET_DAY(object))};
   std::int64_t ticks = date.to_days() * microseconds_per_day;
@@ -41,6 +45,13 @@ std::optional<std::int64_t> epoch_microseconds(PyObject* object) {
     return std::nullopt;
   }
   return ticks - timedelta_microseconds(offset.get());
+}
+
+PyObject* utc_microseconds(PyObject*, PyObject* moment) noexcept {
+  return python::guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    const auto ticks = epoch_microseconds(moment);
+    return ticks ? PyLong_FromLongLong(*ticks) : nullptr;
+  });
 }
 
 }  // namespace sunindex::tools_python

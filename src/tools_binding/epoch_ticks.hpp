@@ -1,7 +1,9 @@
 #pragma once
 
-// A Python datetime or date as microseconds since 1970-01-01T00:00 UTC.
-// Only epoch_ticks.cpp sees datetime.h, whose C API table is per file.
+// A Python datetime or date as microseconds since 1970-01-01T00:00 UTC: the
+// one conversion of an aware datetime to UTC, which the package's Python
+// calls too. Only epoch_ticks.cpp sees datetime.h, whose C API table is per
+// file.
 
 #include <cstdint>
 #include <optional>
@@ -19,8 +21,11 @@ inline constexpr std::int64_t microseconds_per_day = 86'400'000'000;
 bool load_datetime();
 
 /// The instant of a datetime (an aware one converted to UTC, a naive one
-/// taken as UTC) or the midnight of a date; none with no exception set when
-/// `object` is neither, none with the exception set when utcoffset() fails.
+/// taken as UTC) or the midnight of a date; none with TypeError set when
+/// `object` is neither, or with utcoffset()'s exception when that fails.
 std::optional<std::int64_t> epoch_microseconds(PyObject* object);
+
+/// utc_microseconds(moment) -> int: epoch_microseconds for Python.
+PyObject* utc_microseconds(PyObject* module, PyObject* moment) noexcept;
 
 }  // namespace sunindex::tools_python

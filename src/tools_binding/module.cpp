@@ -13,7 +13,9 @@ int execute(PyObject* module) noexcept {
   return python::guarded<int>(-1, [&] {
     if (!load_numpy() || !load_datetime()) return -1;
     PyRef type = create_timeline_type(module);
-    if (!type) return -1;
+    PyRef source_keys = source_keys_tuple();
+    if (!type || !source_keys) return -1;
+    if (PyModule_AddObjectRef(module, "SOURCE_KEYS", source_keys.get()) != 0) return -1;
     return PyModule_AddObjectRef(module, "Timeline", type.get());
   });
 }
@@ -21,6 +23,9 @@ int execute(PyObject* module) noexcept {
 PyMethodDef module_methods[] = {
     {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_timeline)), METH_FASTCALL,
      "load(csv, solfsmy, dtcfile) -> Timeline, from the files' contents as bytes or None"},
+    {"utc_microseconds", utc_microseconds, METH_O,
+     "utc_microseconds(moment) -> int: a datetime (aware converted to UTC, naive taken as UTC) or a date's "
+     "midnight, as microseconds since 1970-01-01"},
     {nullptr, nullptr, 0, nullptr},
 };
 

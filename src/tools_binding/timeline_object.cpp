@@ -6,9 +6,11 @@
 #include "tools_binding/timeline_object.hpp"
 
 #include <array>
-#include <new>
+#include <bit>
 #include <memory>
+#include <new>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "python_common/guard.hpp"
@@ -21,7 +23,6 @@ namespace sunindex::tools_python {
 namespace {
 
 using python::guarded;
-using timeline::Column;
 using timeline::Epochs;
 using timeline::Source;
 using timeline::TickClock;
@@ -48,13 +49,11 @@ struct TimelineObject {
   Loaded* loaded;  // owned; never null once the object is handed out
 };
 
-constexpr std::array<const char*, timeline::source_count> source_keys{"csv", "solfsmy", "dtcfile"};
+/// The keys of msis()'s and msis_at()'s results, in MsisOutput's order.
+constexpr std::array<std::string_view, 4> msis_keys{"f107", "f107a", "ap", "data_type"};
 
-constexpr std::array<const char*, timeline::column_count> column_keys{
-    "f107_obs", "f107_adj", "f107_obs_center81", "f107_obs_last81", "f107_adj_center81", "f107_adj_last81",
-    "ap_avg",   "kp_sum",   "cp",                "c9",              "isn",               "bsrn",
-    "nd",       "f10",      "f81c",              "s10",             "s81c",              "m10",
-    "m81c",     "y10",      "y81c"};
+/// The keys of daily()'s results beside the columns, in the order daily() makes them.
+constexpr std::array<std::string_view, 7> daily_keys{"day", "ap", "kp", "dtc", "f107_data_type", "ssrc", "monthly"};
 
 const Loaded& loaded_of(PyObject* self) noexcept { return *reinterpret_cast<TimelineObject*>(self)->loaded; }
 
@@ -74,7 +73,8 @@ bool text_argument(PyObject* argument, std::optional<std::string_view>& text) {
 void raise_load_error(const timeline::LoadError& error) {
   PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(error.text.data(), static_cast<Py_ssize_t>(error.text.size())));
   if (!text) return;
-  PyRef args = PyRef::steal(Py_BuildValue("(sO)", source_keys[static_cast<std::size_t>(error.source)], text.get()));
+  const std::string_view key = timeline::source_keys[static_cast<std::size_t>(error.source)];
+  PyRef args = PyRef::steal(Py_BuildValue("(s#O)", key.data(), static_cast<Py_ssize_t>(key.size()), text.get()));
   if (args) PyErr_SetObject(PyExc_ValueError, args.get());
 }
 
@@ -89,6 +89,17 @@ std::optional<TickClock> clock_argument(PyObject* object) {
   return TickClock(ticks_per_day);
 }
 
+/// Whether a buffer's struct format is an int64 in this machine's byte order:
+/// another order would be read as other instants.
+bool native_int64(std::string_view format) noexcept {
+  constexpr bool little = std::endian::native == std::endian::little;
+  if (format.starts_with('@')) format.remove_prefix(1);
+  if (format == "q" || format == "l") return true;  // native order and sizes; the item size is checked apart
+  const bool native_order =
+      format.starts_with('=') || format.starts_with(little ? '<' : '>') || (!little && format.starts_with('!'));
+  return native_order && format.substr(1) == "q";  // standard sizes, in which only 'q' is eight bytes
+}
+
 /// The epochs of a method's first two arguments: an int64 buffer of ticks,
 /// held for as long as the view lives, and the ticks per day.
 class TickView {
@@ -100,9 +111,8 @@ class TickView {
     if (!clock_) return false;
     if (PyObject_GetBuffer(ticks, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
     held_ = true;
-    const std::string_view format = view_.format ? view_.format : "B";
-    if (view_.itemsize != 8 || (format != "l" && format != "q" && format != "<q" && format != "=q")) {
-      PyErr_SetString(PyExc_TypeError, "epoch ticks must be a contiguous int64 array");
+    if (view_.itemsize != 8 || !native_int64(view_.format ? view_.format : "B")) {
+      PyErr_SetString(PyExc_TypeError, "epoch ticks must be a contiguous int64 array in native byte order");
       return false;
     }
     return true;
@@ -134,16 +144,35 @@ PyRef outside_index(std::size_t index) {
   return PyRef::steal(PyLong_FromSsize_t(index == timeline::all_inside ? -1 : static_cast<Py_ssize_t>(index)));
 }
 
-/// A tuple of the arrays, then the outside index.
+/// A Python str of `text`.
+PyRef text_object(std::string_view text) {
+  return PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+/// `dict[keys[i]] = values[i]` for each i; false with the exception set.
 template <std::size_t N>
-PyObject* results_tuple(std::array<PyRef, N>& arrays, std::size_t outside) {
+bool set_items(PyObject* dict, const std::array<std::string_view, N>& keys, const std::array<PyRef, N>& values) {
+  for (std::size_t i = 0; i < N; ++i) {
+    PyRef key = text_object(keys[i]);
+    if (!key || PyDict_SetItem(dict, key.get(), values[i].get()) != 0) return false;
+  }
+  return true;
+}
+
+/// (results, outside index).
+PyObject* with_outside(PyRef results, std::size_t outside) {
   PyRef index = outside_index(outside);
   if (!index) return nullptr;
-  PyRef tuple = PyRef::steal(PyTuple_New(N + 1));
-  if (!tuple) return nullptr;
-  for (std::size_t i = 0; i < N; ++i) PyTuple_SET_ITEM(tuple.get(), i, arrays[i].release());
-  PyTuple_SET_ITEM(tuple.get(), N, index.release());
-  return tuple.release();
+  return PyTuple_Pack(2, results.get(), index.get());
+}
+
+/// ({keys[i]: arrays[i]}, outside index).
+template <std::size_t N>
+PyObject* keyed_results(const std::array<std::string_view, N>& keys, const std::array<PyRef, N>& arrays,
+                        std::size_t outside) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict || !set_items(dict.get(), keys, arrays)) return nullptr;
+  return with_outside(std::move(dict), outside);
 }
 
 template <std::size_t N>
@@ -154,11 +183,17 @@ bool all_made(const std::array<PyRef, N>& arrays) noexcept {
   return true;
 }
 
-/// The burst limit argument: None, or a float.
+/// The burst limit argument: None, or a number above 0 (infinity replaces
+/// only the fluxes <= 0). NaN is refused: no flux compares above it, so it
+/// would turn the filter off without a word.
 bool burst_limit_argument(PyObject* object, std::optional<double>& limit) {
   if (object == Py_None) return true;
   const double value = PyFloat_AsDouble(object);
   if (value == -1.0 && PyErr_Occurred()) return false;
+  if (!(value > 0.0)) {
+    PyErr_Format(PyExc_ValueError, "burst_limit must be a number above 0, not %R", object);
+    return false;
+  }
   limit = value;
   return true;
 }
@@ -172,7 +207,7 @@ bool check_arity(const char* name, Py_ssize_t given, Py_ssize_t wanted) {
 // ---------------------------------------------------------------------------
 // Methods
 
-/// msis(ticks, ticks_per_day, burst_limit) -> (f107, f107a, ap, data_type, outside)
+/// msis(ticks, ticks_per_day, burst_limit) -> ({f107, f107a, ap, data_type}, outside)
 PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("msis", nargs, 3)) return nullptr;
@@ -189,14 +224,8 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
     const std::size_t outside = without_lock([&] { return loaded.msis.compute(epochs, limit, out); });
-    return results_tuple(arrays, outside);
+    return keyed_results(msis_keys, arrays, outside);
   });
-}
-
-/// A float as a Python float.
-bool set_float(PyObject* dict, const char* key, double value) {
-  PyRef number = PyRef::steal(PyFloat_FromDouble(value));
-  return number && PyDict_SetItemString(dict, key, number.get()) == 0;
 }
 
 /// msis_at(epoch, burst_limit) -> dict of scalars, or None outside coverage.
@@ -206,10 +235,7 @@ PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexc
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("msis_at", nargs, 2)) return nullptr;
     const auto ticks = epoch_microseconds(args[0]);
-    if (!ticks) {
-      if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "msis_at() takes a datetime or a date");
-      return nullptr;
-    }
+    if (!ticks) return nullptr;
     std::optional<double> limit;
     if (!burst_limit_argument(args[1], limit)) return nullptr;
     PyRef ap = new_array(Element::float64, {7});
@@ -220,35 +246,32 @@ PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexc
     const Epochs epochs{&*ticks, 1, TickClock(microseconds_per_day)};
     if (loaded_of(self).msis.compute(epochs, limit, out) != timeline::all_inside) Py_RETURN_NONE;
 
-    PyRef result = PyRef::steal(PyDict_New());
-    if (!result || !set_float(result.get(), "f107", f107) || !set_float(result.get(), "f107a", f107a) ||
-        PyDict_SetItemString(result.get(), "ap", ap.get()) != 0) {
-      return nullptr;
-    }
     const Py_ssize_t length = type[0] == 0 ? 0 : 3;
-    PyRef text = PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, type, length));
-    if (!text || PyDict_SetItemString(result.get(), "data_type", text.get()) != 0) return nullptr;
+    const std::array<PyRef, msis_keys.size()> values{
+        PyRef::steal(PyFloat_FromDouble(f107)), PyRef::steal(PyFloat_FromDouble(f107a)), std::move(ap),
+        PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, type, length))};
+    PyRef result = PyRef::steal(PyDict_New());
+    if (!all_made(values) || !result || !set_items(result.get(), msis_keys, values)) return nullptr;
     return result.release();
   });
 }
 
-/// jb2008(ticks, ticks_per_day) -> (f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc, outside)
+/// jb2008(ticks, ticks_per_day) -> ({f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc}, outside)
 PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("jb2008", nargs, 2)) return nullptr;
     TickView view;
     if (!view.open(args[0], args[1])) return nullptr;
     const std::size_t n = view.count();
-    std::array<PyRef, 9> arrays;
+    std::array<PyRef, timeline::jb2008_input_count> arrays;
     for (auto& array : arrays) array = new_array(Element::float64, {n});
     if (!all_made(arrays)) return nullptr;
-    const auto column = [&](std::size_t i) { return static_cast<double*>(array_data(arrays[i])); };
-    const timeline::Jb2008Output out{column(0), column(1), column(2), column(3), column(4),
-                                     column(5), column(6), column(7), column(8)};
+    timeline::Jb2008Output out{};
+    for (std::size_t i = 0; i < arrays.size(); ++i) out.inputs[i] = static_cast<double*>(array_data(arrays[i]));
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
     const std::size_t outside = without_lock([&] { return loaded.jb2008.compute(epochs, out); });
-    return results_tuple(arrays, outside);
+    return keyed_results(timeline::jb2008_input_keys, arrays, outside);
   });
 }
 
@@ -263,11 +286,12 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
 
     std::array<PyRef, timeline::column_count> columns;
     for (auto& column : columns) column = new_array(Element::float64, {n});
-    std::array<PyRef, 8> others{new_array(Element::int64, {n}),        new_array(Element::float64, {n, 8}),
-                                new_array(Element::float64, {n, 8}),   new_array(Element::float64, {n, 24}),
-                                new_array(Element::text3, {n}),        new_array(Element::text4, {n}),
-                                new_array(Element::boolean, {n}),      PyRef::steal(PyDict_New())};
-    if (!all_made(columns) || !all_made(others)) return nullptr;
+    std::array<PyRef, daily_keys.size()> others{
+        new_array(Element::int64, {n}),   new_array(Element::float64, {n, 8}), new_array(Element::float64, {n, 8}),
+        new_array(Element::float64, {n, 24}), new_array(Element::text3, {n}), new_array(Element::text4, {n}),
+        new_array(Element::boolean, {n})};
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!all_made(columns) || !all_made(others) || !dict) return nullptr;
     timeline::DailyOutput out{};
     for (std::size_t c = 0; c < columns.size(); ++c) out.columns[c] = static_cast<double*>(array_data(columns[c]));
     out.day = static_cast<std::int64_t*>(array_data(others[0]));
@@ -282,16 +306,10 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
     const Timeline& timeline = loaded_of(self).timeline;
     const std::size_t outside = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
 
-    PyObject* dict = others[7].get();
-    constexpr std::array<const char*, 7> other_keys{"day", "ap", "kp", "dtc", "f107_data_type", "ssrc", "monthly"};
-    for (std::size_t i = 0; i < other_keys.size(); ++i) {
-      if (PyDict_SetItemString(dict, other_keys[i], others[i].get()) != 0) return nullptr;
+    if (!set_items(dict.get(), daily_keys, others) || !set_items(dict.get(), timeline::column_keys, columns)) {
+      return nullptr;
     }
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      if (PyDict_SetItemString(dict, column_keys[c], columns[c].get()) != 0) return nullptr;
-    }
-    std::array<PyRef, 1> result{std::move(others[7])};
-    return results_tuple(result, outside);
+    return with_outside(std::move(dict), outside);
   });
 }
 
@@ -318,9 +336,9 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
     PyRef result = PyRef::steal(PyDict_New());
     PyRef spans = PyRef::steal(PyDict_New());
     if (!result || !spans) return nullptr;
-    for (std::size_t s = 0; s < timeline::source_count; ++s) {
-      if (!set_object(spans.get(), source_keys[s], span_object(t.span(static_cast<Source>(s))))) return nullptr;
-    }
+    std::array<PyRef, timeline::source_count> source_spans;
+    for (std::size_t s = 0; s < timeline::source_count; ++s) source_spans[s] = span_object(t.span(static_cast<Source>(s)));
+    if (!all_made(source_spans) || !set_items(spans.get(), timeline::source_keys, source_spans)) return nullptr;
     const std::optional<timeline::DaySpan> whole =
         t.days() == 0 ? std::nullopt
                       : std::optional(timeline::DaySpan{t.first_day(), t.first_day() + static_cast<std::int64_t>(t.days()) - 1});
@@ -337,11 +355,11 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef methods[] = {
     {"msis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis)), METH_FASTCALL,
-     "msis(ticks, ticks_per_day, burst_limit) -> (f107, f107a, ap, data_type, outside)"},
+     "msis(ticks, ticks_per_day, burst_limit) -> (dict of f107, f107a, ap, data_type; outside)"},
     {"msis_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_at)), METH_FASTCALL,
      "msis_at(epoch, burst_limit) -> dict, or None outside the coverage"},
     {"jb2008", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(jb2008)), METH_FASTCALL,
-     "jb2008(ticks, ticks_per_day) -> (f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc, outside)"},
+     "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; outside)"},
     {"daily", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(daily)), METH_FASTCALL,
      "daily(ticks, ticks_per_day) -> (dict of columns, outside)"},
     {"summary", summary, METH_NOARGS, "summary() -> dict of spans and landmark days, as day numbers"},
@@ -397,6 +415,17 @@ LoadOutcome load_outcome(const timeline::SourceTexts& texts) noexcept {
 
 PyRef create_timeline_type(PyObject* module) {
   return PyRef::steal(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
+}
+
+PyRef source_keys_tuple() {
+  PyRef tuple = PyRef::steal(PyTuple_New(timeline::source_count));
+  if (!tuple) return tuple;
+  for (std::size_t s = 0; s < timeline::source_count; ++s) {
+    PyRef key = text_object(timeline::source_keys[s]);
+    if (!key) return key;
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(s), key.release());
+  }
+  return tuple;
 }
 
 PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
