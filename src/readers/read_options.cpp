@@ -14,6 +14,12 @@ ScanPath detect_widest_scan_path() noexcept {
 
 }  // namespace
 
+const char* strict_date_fault(const CivilDate& date) noexcept {
+  if (date.year < 1 || date.year > 9999) return "year outside 1-9999";
+  if (!date.is_calendar_day()) return "invalid date";
+  return nullptr;
+}
+
 ScanPath widest_scan_path() noexcept {
   static const ScanPath widest = detect_widest_scan_path();
   return widest;
