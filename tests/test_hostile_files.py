@@ -117,6 +117,39 @@ class TestRefusedAtTheirRow:
         assert look(READERS[kind](path)) == want
 
 
+class TestLongFileReadByTwoThreads:
+    """A file of 256 KiB or more is read in two halves: a fault in the second half is named at
+    its row in the whole file."""
+
+    ROWS = 5000
+
+    def rows(self):
+        first = dt.date(2000, 1, 1)
+        rows = [csv_row((first + dt.timedelta(days=d)).isoformat()) for d in range(self.ROWS)]
+        assert sum(map(len, rows)) > 256 * 1024
+        return rows
+
+    @pytest.mark.parametrize("fault,message", [
+        (lambda row: row.replace("151.2", "15\xe9.2"), "invalid utf-8"),
+        (lambda row: row + ",1", f"{FIELDS + 1} fields where the header has {FIELDS}"),
+        (lambda row: "0000" + row[4:], "year outside 1-9999"),
+    ])
+    def test_a_faulty_row_in_the_second_half(self, write_file, fault, message):
+        rows = self.rows()
+        rows[4798] = fault(rows[4798])
+        path = write_file(csv_text(*rows).encode("latin-1"))
+        with pytest.raises(ValueError) as error:
+            SpaceWeather.load(csv=path)
+        assert str(error.value) == f"{path}: parse error at row 4800: {message}"
+
+    def test_a_cut_last_line(self, write_file):
+        path = write_file(csv_text(*self.rows())[:-4])
+        with pytest.raises(ValueError) as error:
+            SpaceWeather.load(csv=path)
+        assert str(error.value) == \
+            f"{path}: parse error at row {self.ROWS + 1}: the last line has no line end: the file may be cut off"
+
+
 class TestSpanNamesTheStrayRow:
     """Dates that span more than 100,000 days: the row far from all others is named, in
     whichever file it lies, whichever file is read first."""
