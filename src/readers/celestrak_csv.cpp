@@ -295,7 +295,8 @@ template <bool with_extras, ScanPath path>
                                                const ColumnRoles& roles, std::size_t* field_ends,
                                                DailyIndices& record, CelestrakRowExtras* extras) noexcept {
   using Kind = ColumnRole::Kind;
-  const std::size_t fields = field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.fields_to_scan()});
+  const std::size_t fields =
+      field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.fields_to_scan()});
   std::string_view date;
   EightValues ap_3hr, kp_3hr;
   for (const ColumnRole role : roles.read) {
@@ -328,7 +329,8 @@ template <bool with_extras, ScanPath path>
 /// A strict read's error for a row whose field count is not the header's.
 DataError field_count_error(std::uint64_t row, std::string_view line, std::size_t header_fields) {
   const auto fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
-  return DataError::parse(row, std::to_string(fields) + " fields where the header has " + std::to_string(header_fields));
+  return DataError::parse(row,
+                          std::to_string(fields) + " fields where the header has " + std::to_string(header_fields));
 }
 
 /// What a read of some lines gives: a record per data row and, when kept, as
@@ -464,7 +466,8 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
   first.records.reserve(body.size() / shortest_row_bytes);  // room for both parts
   if constexpr (with_extras) first.extras.reserve(body.size() / shortest_row_bytes);
   auto error = line_chunks::read_in_two(
-      body, options, 1, [&](std::string_view part, RowsRead& out) { return read_part(part, body, *roles, strict, out); },
+      body, options, 1,
+      [&](std::string_view part, RowsRead& out) { return read_part(part, body, *roles, strict, out); },
       first, second);
   if (error) return std::move(*error);
   append(first, std::move(second));

@@ -53,8 +53,8 @@ std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) 
   run_concurrently(
       [&] {
         csv_error = read_source(
-            texts.csv, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras, strict); },
-            files.csv);
+            texts.csv, Source::csv,
+            [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras, strict); }, files.csv);
       },
       [&] {
         fixed_columns_error = read_source(
@@ -62,8 +62,8 @@ std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) 
             [&](std::string_view t) { return parse_solfsmy(t, files.solfsmy_extras, strict); }, files.solfsmy);
         if (fixed_columns_error) return;
         fixed_columns_error = read_source(
-            texts.dtcfile, Source::dtcfile, [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly, strict); },
-            files.dtcfile);
+            texts.dtcfile, Source::dtcfile,
+            [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly, strict); }, files.dtcfile);
       });
   return csv_error ? csv_error : fixed_columns_error;
 }
