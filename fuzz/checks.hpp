@@ -382,6 +382,13 @@ void check_paths_agree(std::string_view data, Result& result, Read read, ReadExt
   // The extras may fail a row of their own; a read that keeps them and
   // succeeds has the same records.
   if (with_extras.ok()) require(same_result(result, with_extras), "the read with extras gives other records");
+  // A strict read refuses more, but what it accepts it reads as the lenient read does.
+  std::vector<Extras> strict_extras;
+  auto strict = read_extras(data, strict_extras, ReadOptions{.strict_structure = true});
+  if (strict.ok()) {
+    require(same_result(with_extras, strict) && same_extras(reference_extras, strict_extras),
+            "a strict read that succeeds differs from the lenient read");
+  }
   constexpr std::size_t never = SIZE_MAX, always = 0;
   for (const ScanPath path : {ScanPath::portable, ScanPath::sse2}) {
     for (const std::size_t parallel_from : {never, always}) {
@@ -392,6 +399,10 @@ void check_paths_agree(std::string_view data, Result& result, Read read, ReadExt
       auto other_with_extras = read_extras(data, extras, options);
       require(same_result(with_extras, other_with_extras), "a scan path or a cut changes the read with extras");
       if (other_with_extras.ok()) require(same_extras(reference_extras, extras), "a scan path or a cut changes the extras");
+      std::vector<Extras> other_strict_extras;
+      auto other_strict = read_extras(data, other_strict_extras, ReadOptions{path, parallel_from, true});
+      require(same_result(strict, other_strict), "a scan path or a cut changes the strict read");
+      if (other_strict.ok()) require(same_extras(strict_extras, other_strict_extras), "a scan path or a cut changes the strict extras");
     }
   }
 }

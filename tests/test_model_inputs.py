@@ -199,7 +199,7 @@ class TestJb2008:
         sol = [solfsmy_line(2020, d, 100.0 + d, s10=0.0 if d == 6 else 150.0, s81c=39.9 if d == 6 else 150.0)
                for d in range(1, 9)]
         dtc = [dtc_line(2020, d, [10 * d + h for h in range(24)]) for d in range(1, 8)]
-        return SpaceWeather.load(solfsmy=write_file("\n".join(sol) + "\n"), dtcfile=write_file("\n".join(dtc)))
+        return SpaceWeather.load(solfsmy=write_file("\n".join(sol) + "\n"), dtcfile=write_file("\n".join(dtc) + "\n"))
 
     def test_lags(self, sw):
         got = sw.jb2008_inputs(at(6))  # day of year 7
@@ -256,7 +256,7 @@ class TestObject:
         that the calendar check names must be those of the whole file."""
         rows = [csv_row(d) for d in range(3000)]
         if bad_row:
-            rows[bad_row - 2] = "2021-02-30,1"
+            rows[bad_row - 2] = csv_row(0).replace(str(FIRST), "2021-02-30")
         path = csv(rows)
         if bad_row:
             with pytest.raises(ValueError, match=rf"SW\.csv: parse error at row {bad_row}: invalid date"):
@@ -268,9 +268,9 @@ class TestObject:
     def test_load_errors_name_the_file(self, tmp_path, csv, write_file):
         with pytest.raises(FileNotFoundError, match="nope.csv"):
             SpaceWeather.load(csv=tmp_path / "nope.csv")
-        bad = csv([csv_row(0), "2020-02-30,1"])
+        bad = csv([csv_row(0), csv_row(0).replace(str(FIRST), "2020-02-30")])
         with pytest.raises(ValueError, match=r"SW\.csv: parse error at row 3: invalid date"):
             SpaceWeather.load(csv=bad)
         line = solfsmy_line(2020, 1, 100.0)
         with pytest.raises(ValueError, match=r"file\d\.txt: parse error at row 1: S81c"):
-            SpaceWeather.load(solfsmy=write_file(line[:40] + " 15x.0" + line[46:]))
+            SpaceWeather.load(solfsmy=write_file(line[:40] + " 15x.0" + line[46:] + "\n"))

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
 
 #include "readers/field_scan.hpp"
 #include "readers/line_chunks.hpp"
@@ -52,6 +53,16 @@ class HeaderIndex {
     }
     return std::nullopt;
   }
+
+  /// The first name the header gives more than one column, if any.
+  std::optional<std::string_view> repeated_name() const noexcept {
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      if (find(names_[i]) != i) return names_[i];
+    }
+    return std::nullopt;
+  }
+
+  std::size_t size() const noexcept { return names_.size(); }
 
   /// The first of `names` that the header has.
   std::optional<std::size_t> find_first_of(std::initializer_list<std::string_view> names) const noexcept {
@@ -102,7 +113,14 @@ struct ColumnRole {
 /// so that a row is read in one walk along it, visiting no other column.
 struct ColumnRoles {
   std::vector<ColumnRole> read;
-  std::size_t columns() const noexcept { return read.back().position + 1; }  // up to the last one read
+  std::size_t header_fields = 0;  // the fields every row must have in a strict read; 0 when not checked
+
+  /// How many field ends a row's scan looks for: up to the last column read,
+  /// or one past the header's fields when they are checked, so that a row
+  /// with more fields shows.
+  std::size_t fields_to_scan() const noexcept {
+    return header_fields != 0 ? header_fields + 1 : read.back().position + 1;
+  }
 };
 
 /// The roles of the header's columns, or none when a required column is
@@ -255,18 +273,25 @@ CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
   return extras;
 }
 
+/// What read_row leaves for the row loop to judge.
+struct RowText {
+  std::string_view date;  // empty when the row ends before its column
+  std::size_t fields;     // counted up to roles.fields_to_scan()
+};
+
 /// Reads the fields of a trimmed `line` that the roles name into `record`
 /// (and `extras`, which the roles name only `with_extras`) and returns the
-/// date text. Fields the row lacks are not read: the date stays empty text.
-/// `field_ends` has room for roles.columns() ends. A template, so that a read
-/// without extras runs no code for them, and so that each scan path has
-/// its own loop.
+/// date text and the fields found. Fields the row lacks are not read.
+/// `field_ends` has room for roles.fields_to_scan() ends. A template, so
+/// that a read without extras runs no code for them, and so that each scan
+/// path has its own loop.
 template <bool with_extras, ScanPath path>
-[[gnu::always_inline]] inline std::string_view read_row(std::string_view line, const char* readable_end,
-                                                        const ColumnRoles& roles, std::size_t* field_ends,
-                                                        DailyIndices& record, CelestrakRowExtras* extras) noexcept {
+[[gnu::always_inline]] inline RowText read_row(std::string_view line, const char* readable_end,
+                                               const ColumnRoles& roles, std::size_t* field_ends,
+                                               DailyIndices& record, CelestrakRowExtras* extras) noexcept {
   using Kind = ColumnRole::Kind;
-  const std::size_t fields = field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.columns()});
+  const std::size_t fields =
+      field_scan::find_field_ends<path>(line, readable_end, {field_ends, roles.fields_to_scan()});
   std::string_view date;
   EightValues ap_3hr, kp_3hr;
   for (const ColumnRole role : roles.read) {
@@ -293,7 +318,14 @@ template <bool with_extras, ScanPath path>
   }
   ap_3hr.store_if_complete(record, Series::ap_3hr);
   kp_3hr.store_if_complete(record, Series::kp_3hr);
-  return date;
+  return {date, fields};
+}
+
+/// A strict read's error for a row whose field count is not the header's.
+DataError field_count_error(std::uint64_t row, std::string_view line, std::size_t header_fields) {
+  const auto fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
+  return DataError::parse(row,
+                          std::to_string(fields) + " fields where the header has " + std::to_string(header_fields));
 }
 
 /// What a read of some lines gives: a record per data row and, when kept, as
@@ -309,11 +341,20 @@ constexpr std::size_t shortest_row_bytes = 96;  // a CelesTrak row is 100-120 by
 /// `out`; returns the first error, its row counted from 1 within the part.
 /// `body` is that whole text, for the rows the extras keep; the part's blocks
 /// are read up to the body's end. Always inlined into the entry of its scan
-/// path below, so that each entry is the row loop itself.
+/// path below, so that each entry is the row loop itself. A `strict` read
+/// reads the lines before the part's first LineFault, then reports the fault,
+/// and checks each row's field count and date.
 template <bool with_extras, ScanPath path>
 [[gnu::always_inline]] inline std::optional<DataError> read_rows(std::string_view part, std::string_view body,
-                                                                 const ColumnRoles& roles, RowsRead& out) {
-  if (!text::is_valid_utf8(part)) return DataError::invalid_csv_header();
+                                                                 const ColumnRoles& roles, bool strict,
+                                                                 RowsRead& out) {
+  std::optional<text::LineFault> fault;
+  if (strict) {
+    fault = text::first_line_fault(part);
+    if (fault) part = part.substr(0, fault->offset);
+  } else if (!text::is_valid_utf8(part)) {
+    return DataError::invalid_csv_header();
+  }
   std::uint64_t lines_before = 1;  // the header's
   if constexpr (with_extras) {
     // Only the extras keep a row's number; the second part counts the lines
@@ -322,7 +363,7 @@ template <bool with_extras, ScanPath path>
     out.extras.reserve(part.size() / shortest_row_bytes);
   }
   out.records.reserve(part.size() / shortest_row_bytes);  // for the first part, already the whole body's
-  std::vector<std::size_t> field_ends(roles.columns());
+  std::vector<std::size_t> field_ends(roles.fields_to_scan());
   const char* const readable_end = body.data() + body.size();
   text::LineCursor lines(part);
   std::string_view line;
@@ -332,29 +373,36 @@ template <bool with_extras, ScanPath path>
     DailyIndices& record = out.records.emplace_back();
     CelestrakRowExtras* row_extras = nullptr;
     if constexpr (with_extras) row_extras = &out.extras.emplace_back(absent_extras(lines_before + lines.line_number()));
-    const auto date = parse_csv_date(
-        read_row<with_extras, path>(line, readable_end, roles, field_ends.data(), record, row_extras));
+    const RowText row = read_row<with_extras, path>(line, readable_end, roles, field_ends.data(), record, row_extras);
+    if (strict && row.fields != roles.header_fields) {
+      return field_count_error(lines.line_number(), line, roles.header_fields);
+    }
+    const auto date = parse_csv_date(row.date);
     if (!date) return DataError::parse(lines.line_number(), "invalid date");
+    if (strict) {
+      if (const char* date_fault = strict_date_fault(*date)) return DataError::parse(lines.line_number(), date_fault);
+    }
     record.date = *date;
   }
+  if (fault) return DataError::parse(fault->line_number, fault->message);
   return std::nullopt;
 }
 
 template <bool with_extras>
 using RowReader = std::optional<DataError> (*)(std::string_view part, std::string_view body, const ColumnRoles& roles,
-                                               RowsRead& out);
+                                               bool strict, RowsRead& out);
 
 template <bool with_extras>
 std::optional<DataError> read_rows_portable(std::string_view part, std::string_view body, const ColumnRoles& roles,
-                                            RowsRead& out) {
-  return read_rows<with_extras, ScanPath::portable>(part, body, roles, out);
+                                            bool strict, RowsRead& out) {
+  return read_rows<with_extras, ScanPath::portable>(part, body, roles, strict, out);
 }
 
 #if defined(__x86_64__)
 template <bool with_extras>
 std::optional<DataError> read_rows_sse2(std::string_view part, std::string_view body, const ColumnRoles& roles,
-                                        RowsRead& out) {
-  return read_rows<with_extras, ScanPath::sse2>(part, body, roles, out);
+                                        bool strict, RowsRead& out) {
+  return read_rows<with_extras, ScanPath::sse2>(part, body, roles, strict, out);
 }
 #endif
 
@@ -383,14 +431,27 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
   std::string_view header;
   if (!lines.next(header) || !text::is_valid_utf8(header)) return DataError::invalid_csv_header();
   const std::string_view body = lines.rest();
-  const auto roles = resolve_columns(HeaderIndex(header), with_extras);
-  if (!roles) return DataError::invalid_csv_header();  // the same error as a body that is not UTF-8
+  const HeaderIndex names(header);
+  const bool strict = options.strict_structure;
+  if (strict) {
+    if (const auto fault = text::first_line_fault(content.substr(0, content.size() - body.size()))) {
+      return DataError::parse(1, fault->message);
+    }
+    if (const auto name = names.repeated_name()) {
+      return DataError::parse(1, "the header names column \"" + std::string(*name) + "\" twice");
+    }
+  }
+  auto roles = resolve_columns(names, with_extras);
+  // In a lenient read, the same error as a body that is not UTF-8.
+  if (!roles) return DataError::invalid_csv_header();
+  if (strict) roles->header_fields = names.size();
   const RowReader<with_extras> read_part = row_reader<with_extras>(options);
   RowsRead first, second;
   first.records.reserve(body.size() / shortest_row_bytes);  // room for both parts
   if constexpr (with_extras) first.extras.reserve(body.size() / shortest_row_bytes);
   auto error = line_chunks::read_in_two(
-      body, options, 1, [&](std::string_view part, RowsRead& out) { return read_part(part, body, *roles, out); },
+      body, options, 1,
+      [&](std::string_view part, RowsRead& out) { return read_part(part, body, *roles, strict, out); },
       first, second);
   if (error) return std::move(*error);
   append(first, std::move(second));

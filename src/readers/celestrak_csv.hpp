@@ -53,7 +53,9 @@ struct CelestrakRowExtras {
 /// Reads a CelesTrak daily-index CSV file (its whole content) into one record
 /// per data row, in file order, or returns the first error: the header error
 /// for invalid UTF-8 or a missing column, "invalid date" at the line's 1-based
-/// number for a bad date. Unparsable values are absent, not errors.
+/// number for a bad date. Unparsable values are absent, not errors. A strict
+/// read (ReadOptions::strict_structure) also refuses, at their rows, what
+/// the options name; the header's row is 1.
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions& options = {});
 /// The same read, which also fills `extras` (empty before) with one entry per record, in
 /// the same order.

@@ -11,8 +11,8 @@ namespace {
 
 // Published lines are exactly 109 bytes: a tag, the date, 24 hourly values.
 constexpr fixed_columns::DateLayout layout{
-    .min_line_length = 109, .year_first = 4, .year_width = 4, .doy_first = 8, .doy_width = 5,
-    .typical_line_bytes = 110};
+    .min_line_length = 109, .max_line_length = 109, .too_long = "more than 24 hourly values",
+    .year_first = 4, .year_width = 4, .doy_first = 8, .doy_width = 5, .typical_line_bytes = 110};
 constexpr std::size_t first_hour = 13;
 constexpr std::size_t hour_width = 4;
 

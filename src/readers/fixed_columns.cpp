@@ -18,6 +18,17 @@ bool DataLines::next(std::uint64_t& row, std::string_view& line) noexcept {
   return false;
 }
 
+std::uint64_t row_of_record(std::string_view content, std::size_t index) {
+  auto walk = DataLines::of(content);
+  if (!walk.ok()) return 0;
+  std::uint64_t row = 0;
+  std::string_view line;
+  for (std::size_t i = 0; i <= index; ++i) {
+    if (!walk.value().next(row, line)) return 0;
+  }
+  return row;
+}
+
 bool int_column_general(std::string_view line, std::size_t first, std::size_t width, std::int32_t& value) noexcept {
   const auto parsed = text::parse_int32(column_text(line, first, width));
   if (parsed) value = *parsed;

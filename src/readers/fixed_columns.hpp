@@ -35,6 +35,11 @@ class DataLines {
   text::LineCursor lines_;
 };
 
+/// The row of the data line that gave record `index` (0-based) of a read of
+/// `content` that succeeded, for an error found after the read; 0 when
+/// there is no such line.
+std::uint64_t row_of_record(std::string_view content, std::size_t index);
+
 /// A data line as its fields' readers see it.
 struct DataLine {
   std::string_view text;   // untrimmed, without its line end
@@ -99,6 +104,8 @@ inline bool float_column(const DataLine& line, std::size_t first, std::size_t wi
 /// Where a format keeps a line's date, and how long its lines must be.
 struct DateLayout {
   std::size_t min_line_length;
+  std::size_t max_line_length;  // in a strict read, only white space may follow
+  const char* too_long;         // a strict read's error for a line with more
   std::size_t year_first, year_width;
   std::size_t doy_first, doy_width;
   std::size_t typical_line_bytes;  // to size the result once for published files
@@ -132,14 +139,26 @@ struct DatedRecords {
   std::vector<Extra> extras;
 };
 
+/// Whether a strict read refuses `line` for text past the layout's last column.
+inline bool has_text_after_last_column(std::string_view line, const DateLayout& layout) noexcept {
+  return line.size() > layout.max_line_length && !text::trim(line.substr(layout.max_line_length)).empty();
+}
+
 /// Reads the data lines of `part` (whole lines of a text that ends at
 /// `buffer_end`) into `out`, or returns the first error, rows counted from 1
 /// within the part. Each line is checked for length and dated by `layout`;
 /// then `read_values(line, record, extra)` fills the record's values (and
 /// the extra, if kept) and returns the failing column's label, or nullptr.
+/// A `strict` read reads the lines before the part's first LineFault, then
+/// reports the fault, and checks each line's end and date as well.
 template <class Extra, class ReadValues>
 std::optional<DataError> read_part(std::string_view part, const char* buffer_end, const DateLayout& layout,
-                                   const ReadValues& read_values, DatedRecords<Extra>& out) {
+                                   bool strict, const ReadValues& read_values, DatedRecords<Extra>& out) {
+  std::optional<text::LineFault> fault;
+  if (strict) {
+    fault = text::first_line_fault(part);
+    if (fault) part = part.substr(0, fault->offset);
+  }
   auto walk = DataLines::of(part);
   if (!walk.ok()) return std::move(walk.error());
   DataLines& lines = walk.value();
@@ -152,15 +171,20 @@ std::optional<DataError> read_part(std::string_view part, const char* buffer_end
   Extra unkept{};  // the extras of a read that keeps none
   while (lines.next(row, text)) {
     if (text.size() < layout.min_line_length) return DataError::parse(row, "line too short");
+    if (strict && has_text_after_last_column(text, layout)) return DataError::parse(row, layout.too_long);
     const DataLine line{text, buffer_end};
     CivilDate date;
     if (const char* label = read_date(line, layout, date)) return DataError::parse(row, label);
+    if (strict) {
+      if (const char* date_fault = strict_date_fault(date)) return DataError::parse(row, date_fault);
+    }
     DailyIndices& record = out.records.emplace_back();  // filled in place: no copy per line
     record.date = date;
     Extra* extra = &unkept;
     if constexpr (DatedRecords<Extra>::keeps_extras) extra = &out.extras.emplace_back();
     if (const char* label = read_values(line, record, *extra)) return DataError::parse(row, label);
   }
+  if (fault) return DataError::parse(fault->line_number, fault->message);
   return std::nullopt;
 }
 
@@ -182,7 +206,7 @@ Result<std::vector<DailyIndices>> read_dated_lines(std::string_view content, con
   auto error = line_chunks::read_in_two(
       content, options, 0,
       [&](std::string_view part, DatedRecords<Extra>& out) {
-        return read_part(part, buffer_end, layout, read_values, out);
+        return read_part(part, buffer_end, layout, options.strict_structure, read_values, out);
       },
       first, second);
   if (extras) {

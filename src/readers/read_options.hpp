@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "store/civil_date.hpp"
+
 namespace sunindex {
 
 /// How a reader finds the structure of a text (separators, line ends): 16
@@ -32,6 +34,23 @@ struct ReadOptions {
   /// are read by two threads: below it, starting a thread costs more than
   /// it saves.
   std::size_t parallel_from_bytes = 256 * 1024;
+  /// Refuse, at its row, what the lenient reading passes over: a line that
+  /// is not UTF-8, a CR that does not end a line with LF, a last line with
+  /// no line end (a file cut off), a year outside 1-9999, a date that is not
+  /// a day of the calendar; in a CSV a header that names a column twice and a
+  /// row whose field count differs from the header's; in a fixed-column file
+  /// text after the last column. Lenient reads give the same records where
+  /// a strict read succeeds.
+  bool strict_structure = false;
 };
+
+/// Why a strict read refuses a row's date: "year outside 1-9999" (the years
+/// a four-digit YYYY writes, and those a calendar date of Python holds) or
+/// "invalid date" for a day its month lacks; nullptr for a date it accepts.
+inline const char* strict_date_fault(const CivilDate& date) noexcept {
+  if (date.year < 1 || date.year > 9999) return "year outside 1-9999";
+  if (!date.is_calendar_day()) return "invalid date";
+  return nullptr;
+}
 
 }  // namespace sunindex

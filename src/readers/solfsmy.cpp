@@ -10,10 +10,11 @@
 namespace sunindex {
 namespace {
 
-// Published lines are 76 bytes and a LF; only the first 64 are read.
+// Published lines are 76 bytes and a LF; the record needs the first 64, the
+// extras the rest.
 constexpr fixed_columns::DateLayout layout{
-    .min_line_length = 64, .year_first = 0, .year_width = 6, .doy_first = 6, .doy_width = 4,
-    .typical_line_bytes = 77};
+    .min_line_length = 64, .max_line_length = 76, .too_long = "text after the last column",
+    .year_first = 0, .year_width = 6, .doy_first = 6, .doy_width = 4, .typical_line_bytes = 77};
 constexpr std::size_t value_width = 6;
 
 /// The value columns read, in the order they are checked.

@@ -142,7 +142,39 @@ std::optional<double> parse_word(std::string_view word, bool negative) noexcept 
   return std::nullopt;
 }
 
+/// Whether every CR of `text` is directly followed by an LF.
+bool every_cr_ends_a_line(std::string_view text) noexcept {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while ((p = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)))) != nullptr) {
+    if (++p == end || *p != '\n') return false;
+  }
+  return true;
+}
+
+/// What is wrong with one line (without its LF and the CR before it), or nullptr.
+const char* line_fault(std::string_view line, bool ends_with_lf) noexcept {
+  if (!is_valid_utf8(line)) return "invalid utf-8";
+  if (line.find('\r') != std::string_view::npos) return "a CR without an LF after it: lines must end with LF or CR LF";
+  if (!ends_with_lf) return "the last line has no line end: the file may be cut off";
+  return nullptr;
+}
+
 }  // namespace
+
+std::optional<LineFault> first_line_fault(std::string_view text) noexcept {
+  if (text.empty() || (text.back() == '\n' && is_valid_utf8(text) && every_cr_ends_a_line(text))) return std::nullopt;
+  // Some line is at fault: the walk finds the first.
+  LineCursor lines(text);
+  std::string_view line;
+  while (lines.next(line)) {
+    const bool ends_with_lf = !lines.rest().empty() || text.back() == '\n';
+    if (const char* message = line_fault(line, ends_with_lf)) {
+      return LineFault{static_cast<std::size_t>(line.data() - text.data()), lines.line_number(), message};
+    }
+  }
+  return std::nullopt;
+}
 
 bool is_valid_utf8(std::string_view bytes) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());

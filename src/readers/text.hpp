@@ -65,6 +65,20 @@ class LineCursor {
   std::uint64_t line_number_ = 0;
 };
 
+/// A line that breaks a rule of the text as a whole, which a strict read
+/// finds before it reads any row.
+struct LineFault {
+  std::size_t offset;         // where the line starts in the text
+  std::uint64_t line_number;  // 1-based, as LineCursor counts
+  const char* message;
+};
+
+/// The first line of `text` that is not UTF-8 ("invalid utf-8"), holds a CR
+/// other than the one before its LF (a file with CR line ends), or is a last
+/// line without an LF (a file cut off); none when every line keeps these
+/// rules, as an empty text does. A text that keeps them costs one pass.
+std::optional<LineFault> first_line_fault(std::string_view text) noexcept;
+
 /// A plain decimal read from the front of a text: an optional '-', then
 /// digits with at most one point, up to the first other byte (`stop`).
 struct ShortDecimal {

@@ -7,6 +7,7 @@
 
 #include "readers/concurrently.hpp"
 #include "readers/dtcfile.hpp"
+#include "readers/fixed_columns.hpp"
 #include "readers/solfsmy.hpp"
 
 namespace sunindex::timeline {
@@ -62,24 +63,26 @@ std::optional<LoadError> read_source(const std::optional<std::string_view>& text
   return std::nullopt;
 }
 
-/// Every file given, read with its extras, or the first failure in the order
-/// CSV, SOLFSMY, DTCFILE. The CSV is read beside the other two.
+/// Every file given, read with its extras and the readers' strict rules, or
+/// the first failure in the order CSV, SOLFSMY, DTCFILE. The CSV is read
+/// beside the other two.
 std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) {
+  const ReadOptions strict{.strict_structure = true};
   std::optional<LoadError> csv_error, fixed_columns_error;
   run_concurrently(
       [&] {
         csv_error = read_source(
-            texts.csv, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras); },
-            files.csv);
+            texts.csv, Source::csv,
+            [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras, strict); }, files.csv);
       },
       [&] {
         fixed_columns_error = read_source(
             texts.solfsmy, Source::solfsmy,
-            [&](std::string_view t) { return parse_solfsmy(t, files.solfsmy_extras); }, files.solfsmy);
+            [&](std::string_view t) { return parse_solfsmy(t, files.solfsmy_extras, strict); }, files.solfsmy);
         if (fixed_columns_error) return;
         fixed_columns_error = read_source(
-            texts.dtcfile, Source::dtcfile, [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly); },
-            files.dtcfile);
+            texts.dtcfile, Source::dtcfile,
+            [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly, strict); }, files.dtcfile);
       });
   return csv_error ? csv_error : fixed_columns_error;
 }
@@ -102,27 +105,34 @@ void widen(std::optional<DaySpan>& span, std::int64_t day) noexcept {
   span->last = std::max(span->last, day);
 }
 
-/// Keeps the first value a day gets: a later row of the same date only fills a gap.
-void fill(double& cell, double value) noexcept {
-  if (std::isnan(cell)) cell = value;
-}
-void fill(double& cell, const std::optional<double>& value) noexcept {
-  if (value) fill(cell, *value);
+/// Sets the cells of a value the record has; an absent one leaves them.
+void lay(double& cell, const std::optional<double>& value) noexcept {
+  if (value) cell = *value;
 }
 template <std::size_t N>
-void fill(double* cells, const std::array<double, N>* values) noexcept {
-  if (!values) return;
-  for (std::size_t i = 0; i < N; ++i) fill(cells[i], (*values)[i]);
+void lay(double* cells, const std::array<double, N>* values) noexcept {
+  if (values) std::copy(values->begin(), values->end(), cells);
+}
+
+/// Gives a day an extra column's value from a later row of its date, where
+/// no earlier row gave one. The readers give an absent extra as NaN and keep
+/// no presence for it, so NaN is absent here.
+void fill_extra(double& cell, double value) noexcept {
+  if (std::isnan(cell)) cell = value;
 }
 
 }  // namespace
 
-/// Lays parsed records on a timeline already sized to hold them all.
+/// Lays parsed records on a timeline already sized to hold them all. Rows of
+/// one date in one file combine by the store's rule: each later row goes
+/// into the first with DailyIndices::fill_absent_from, so a value the first
+/// row has, a NaN included, is never replaced.
 class TimelineBuilder {
  public:
   explicit TimelineBuilder(Timeline& timeline) noexcept : t_(timeline) {}
 
   void allocate(std::int64_t first_day, std::size_t days) {
+    first_row_.resize(days);
     t_.first_day_ = first_day;
     t_.days_ = days;
     t_.columns_.assign(column_count * days, absent);
@@ -133,50 +143,75 @@ class TimelineBuilder {
     t_.solfsmy_source_.assign(days, no_flags);
   }
 
-  void add_csv(const std::vector<DailyIndices>& records, const std::vector<CelestrakRowExtras>& extras) {
+  void add_csv(std::vector<DailyIndices>& records, const std::vector<CelestrakRowExtras>& extras) {
     t_.spans_[static_cast<std::size_t>(Source::csv)] = span_of(records);
+    forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
-      const DailyIndices& record = records[r];
-      const std::int64_t day = record.date.to_days();
+      const std::int64_t day = records[r].date.to_days();
       const std::size_t i = index(day);
-      fill(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
-      fill(cell(Column::f107_adj, i), record.get(Field::f10_7_adj));
-      fill(cell(Column::ap_avg, i), record.get(Field::ap_daily));
-      fill(&t_.ap_3hr_[8 * i], record.get(Series::ap_3hr));
-      fill(&t_.kp_3hr_[8 * i], record.get(Series::kp_3hr));
-      for (std::size_t e = 0; e < extra_columns.size(); ++e) fill(cell(extra_columns[e], i), extras[r].values[e]);
+      const DailyIndices& record = combined(records, r, i);
+      lay(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
+      lay(cell(Column::f107_adj, i), record.get(Field::f10_7_adj));
+      lay(cell(Column::ap_avg, i), record.get(Field::ap_daily));
+      lay(&t_.ap_3hr_[8 * i], record.get(Series::ap_3hr));
+      lay(&t_.kp_3hr_[8 * i], record.get(Series::kp_3hr));
+      for (std::size_t e = 0; e < extra_columns.size(); ++e) fill_extra(cell(extra_columns[e], i), extras[r].values[e]);
       const F107DataType type = extras[r].data_type;
       if (t_.data_type_[i] == F107DataType::unknown) t_.data_type_[i] = type;
       note_data_type(day, type);
     }
   }
 
-  void add_solfsmy(const std::vector<DailyIndices>& records, const std::vector<SolfsmyRowExtras>& extras) {
+  void add_solfsmy(std::vector<DailyIndices>& records, const std::vector<SolfsmyRowExtras>& extras) {
     t_.spans_[static_cast<std::size_t>(Source::solfsmy)] = span_of(records);
+    forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
-      const DailyIndices& record = records[r];
-      const std::size_t i = index(record.date.to_days());
-      fill(cell(Column::f10, i), record.get(Field::f10_7_jb));
-      fill(cell(Column::f81c, i), record.get(Field::f10_7_jb_81c));
-      fill(cell(Column::s10, i), record.get(Field::s10_7));
-      fill(cell(Column::m10, i), record.get(Field::m10_7));
-      fill(cell(Column::y10, i), record.get(Field::y10_7));
-      fill(cell(Column::s81c, i), extras[r].s81c);
-      fill(cell(Column::m81c, i), extras[r].m81c);
-      fill(cell(Column::y81c, i), extras[r].y81c);
+      const std::size_t i = index(records[r].date.to_days());
+      const DailyIndices& record = combined(records, r, i);
+      lay(cell(Column::f10, i), record.get(Field::f10_7_jb));
+      lay(cell(Column::f81c, i), record.get(Field::f10_7_jb_81c));
+      lay(cell(Column::s10, i), record.get(Field::s10_7));
+      lay(cell(Column::m10, i), record.get(Field::m10_7));
+      lay(cell(Column::y10, i), record.get(Field::y10_7));
+      fill_extra(cell(Column::s81c, i), extras[r].s81c);
+      fill_extra(cell(Column::m81c, i), extras[r].m81c);
+      fill_extra(cell(Column::y81c, i), extras[r].y81c);
       if (t_.solfsmy_source_[i] == no_flags) t_.solfsmy_source_[i] = extras[r].source;
     }
   }
 
+  /// A DTCFILE row has all 24 values or fails the read: the first row of a
+  /// date gives them all, and a later one has nothing left to give.
   void add_dtcfile(const std::vector<DailyIndices>& records, const std::vector<HourlyDtc>& hourly) {
     t_.spans_[static_cast<std::size_t>(Source::dtcfile)] = span_of(records);
+    forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::size_t i = index(records[r].date.to_days());
-      fill(&t_.dtc_hourly_[24 * i], &hourly[r]);
+      if (first_row_[i] == no_row) {
+        first_row_[i] = r;
+        lay(&t_.dtc_hourly_[24 * i], &hourly[r]);
+      }
     }
   }
 
  private:
+  static constexpr std::size_t no_row = std::numeric_limits<std::size_t>::max();
+
+  void forget_first_rows() noexcept { std::fill(first_row_.begin(), first_row_.end(), no_row); }
+
+  /// The record of day `i` with row `r` of its file taken in: row r itself
+  /// when it is the day's first, else the day's first row after
+  /// fill_absent_from(row r).
+  const DailyIndices& combined(std::vector<DailyIndices>& records, std::size_t r, std::size_t i) noexcept {
+    if (first_row_[i] == no_row) {
+      first_row_[i] = r;
+      return records[r];
+    }
+    DailyIndices& first = records[first_row_[i]];
+    first.fill_absent_from(records[r]);
+    return first;
+  }
+
   std::size_t index(std::int64_t day) const noexcept { return static_cast<std::size_t>(day - t_.first_day_); }
   double& cell(Column c, std::size_t i) noexcept { return t_.columns_[static_cast<std::size_t>(c) * t_.days_ + i]; }
 
@@ -191,37 +226,62 @@ class TimelineBuilder {
   }
 
   Timeline& t_;
+  std::vector<std::size_t> first_row_;  // per day, the index of its first row in the file being laid
 };
 
 namespace {
 
-/// The CSV's first row whose date has no place in the calendar (31 April):
-/// the reader checks the fields' ranges only, but a timeline needs the day.
-std::optional<LoadError> check_calendar_days(const ParsedFiles& files) {
-  for (std::size_t r = 0; r < files.csv.size(); ++r) {
-    if (!files.csv[r].date.is_calendar_day()) {
-      return LoadError{Source::csv, DataError::parse(files.csv_extras[r].row, "invalid date").text()};
+/// Each file's records, in the order errors are looked for.
+std::array<std::pair<Source, const std::vector<DailyIndices>*>, source_count> records_by_source(
+    const ParsedFiles& files) noexcept {
+  return {{{Source::csv, &files.csv}, {Source::solfsmy, &files.solfsmy}, {Source::dtcfile, &files.dtcfile}}};
+}
+
+/// The row in its file of record `index` of `source`.
+std::uint64_t row_of(Source source, std::size_t index, const ParsedFiles& files, const SourceTexts& texts) {
+  switch (source) {
+    case Source::csv: return files.csv_extras[index].row;
+    case Source::solfsmy: return fixed_columns::row_of_record(*texts.solfsmy, index);
+    default: return fixed_columns::row_of_record(*texts.dtcfile, index);
+  }
+}
+
+/// The error for rows that together span `joint`, more than a timeline holds.
+/// It names the row that stretches the span: of the earliest and the latest
+/// day, the one farther from the median of every row's day (the earliest on
+/// a tie), as a stray date lies far from the bulk of the rows whatever file
+/// it is in; its first row in the order CSV, SOLFSMY, DTCFILE.
+LoadError span_error(const ParsedFiles& files, const SourceTexts& texts, DaySpan joint) {
+  std::vector<std::int64_t> days;
+  for (const auto& [source, records] : records_by_source(files)) {
+    for (const DailyIndices& record : *records) days.push_back(record.date.to_days());
+  }
+  const auto middle = days.begin() + static_cast<std::ptrdiff_t>(days.size() / 2);
+  std::nth_element(days.begin(), middle, days.end());
+  const std::int64_t stray = *middle - joint.first >= joint.last - *middle ? joint.first : joint.last;
+  const std::string message =
+      "its date and the other rows' dates span more than " + std::to_string(Timeline::max_days) + " days";
+  for (const auto& [source, records] : records_by_source(files)) {
+    for (std::size_t r = 0; r < records->size(); ++r) {
+      if ((*records)[r].date.to_days() == stray) {
+        return LoadError{source, DataError::parse(row_of(source, r, files, texts), message).text()};
+      }
     }
   }
-  return std::nullopt;
+  return LoadError{Source::csv, message};  // not reached: some row has the stray day
 }
 
 /// The days every file's rows cover together, or an error when they span
 /// more than a timeline holds; none when no file has a row.
-Result<std::optional<DaySpan>, LoadError> joint_span(const ParsedFiles& files) {
+Result<std::optional<DaySpan>, LoadError> joint_span(const ParsedFiles& files, const SourceTexts& texts) {
   std::optional<DaySpan> joint;
-  const std::array<std::pair<Source, const std::vector<DailyIndices>*>, source_count> sources{
-      {{Source::csv, &files.csv}, {Source::solfsmy, &files.solfsmy}, {Source::dtcfile, &files.dtcfile}}};
-  for (const auto& [source, records] : sources) {
-    const auto span = span_of(*records);
-    if (!span) continue;
-    widen(joint, span->first);
-    widen(joint, span->last);
-    if (joint->last - joint->first >= Timeline::max_days) {
-      return LoadError{source, "its dates and those of the other files span more than " +
-                                   std::to_string(Timeline::max_days) + " days"};
+  for (const auto& [source, records] : records_by_source(files)) {
+    if (const auto span = span_of(*records)) {
+      widen(joint, span->first);
+      widen(joint, span->last);
     }
   }
+  if (joint && joint->last - joint->first >= Timeline::max_days) return span_error(files, texts, *joint);
   return joint;
 }
 
@@ -230,8 +290,7 @@ Result<std::optional<DaySpan>, LoadError> joint_span(const ParsedFiles& files) {
 Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
   ParsedFiles files;
   if (auto error = read_all(texts, files)) return std::move(*error);
-  if (auto error = check_calendar_days(files)) return std::move(*error);
-  auto span = joint_span(files);
+  auto span = joint_span(files, texts);
   if (!span.ok()) return std::move(span.error());
 
   Timeline timeline;

@@ -100,10 +100,12 @@ class Timeline {
   /// file cannot make it allocate without bound (about 270 years).
   static constexpr std::int64_t max_days = 100'000;
 
-  /// Reads every file given with the shared readers and lays their rows on
-  /// one timeline. Rows of one date in one file combine value by value, the
-  /// first row's value winning. Fails with the first file's first error, a
-  /// CSV date that is not a day of the calendar, or a span beyond max_days.
+  /// Reads every file given with the shared readers, by their strict rules
+  /// (ReadOptions::strict_structure), and lays their rows on one timeline.
+  /// Rows of one date in one file combine value by value as the store
+  /// combines them: the first row that has a value gives it, a NaN
+  /// included. Fails with the first file's first error, or with the row that
+  /// stretches the files' dates beyond max_days.
   static Result<Timeline, LoadError> load(const SourceTexts& texts);
 
   std::int64_t first_day() const noexcept { return first_day_; }
