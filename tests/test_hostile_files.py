@@ -190,3 +190,18 @@ class TestRowsOfOneDate:
         stored = Sunindex.from_celestrak_csv(path).get(DAY1)["f10_7_obs"]
         daily = SpaceWeather.load(csv=path).daily(np.datetime64("2020-01-01T12:00"))["f107_obs"]
         assert stored == pytest.approx(want, nan_ok=True) and daily == pytest.approx(want, nan_ok=True)
+
+    # The columns that only the timeline keeps: the first row gives NaN to the first column and
+    # nothing to the second (an empty field, or a SOLFSMY line that ends before Y81c).
+    EXTRAS_HEADER = HEADER + ",ISN,F10.7_OBS_CENTER81,KP_SUM"
+
+    @pytest.mark.parametrize("kind,content,want", [
+        pytest.param("csv", lines(EXTRAS_HEADER, csv_row("2020-01-01") + ",NaN,NaN,", csv_row("2020-01-01") + ",80,150,12"),
+                     {"isn": math.nan, "f107_obs_center81": math.nan, "kp_sum": 12.0}, id="csv"),
+        pytest.param("solfsmy", lines(solfsmy_line(2020, 1).replace("  69.1", "   NaN")[:64],
+                                      solfsmy_line(2020, 1).replace("  60.4", "  61.0")),
+                     {"s81c": math.nan, "y81c": 61.0, "m81c": 69.8}, id="solfsmy"),
+    ])
+    def test_extras_first_row_wins(self, write_file, kind, content, want):
+        daily = SpaceWeather.load(**{kind: write_file(content)}).daily(np.datetime64("2020-01-01T12:00"))
+        assert {key: daily[key] for key in want} == pytest.approx(want, nan_ok=True)

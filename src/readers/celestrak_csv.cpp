@@ -268,6 +268,7 @@ F107DataType parse_data_type(std::string_view field) noexcept {
 CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
   CelestrakRowExtras extras;
   extras.values.fill(std::numeric_limits<double>::quiet_NaN());
+  extras.present = 0;
   extras.data_type = F107DataType::unknown;
   extras.row = row;
   return extras;
@@ -308,7 +309,7 @@ template <bool with_extras, ScanPath path>
       case Kind::kp_3hr: kp_3hr.set(role.slot, read_value(field, readable_end)); break;
       case Kind::extra:
         if constexpr (with_extras) {
-          extras->values[role.slot] = read_value(field, readable_end).value_or(std::numeric_limits<double>::quiet_NaN());
+          if (const auto value = read_value(field, readable_end)) extras->set(static_cast<CelestrakExtra>(role.slot), *value);
         }
         break;
       case Kind::data_type:

@@ -9,6 +9,7 @@
 #include "readers/read_options.hpp"
 #include "store/data_error.hpp"
 #include "store/daily_indices.hpp"
+#include "store/fill_absent.hpp"
 
 namespace sunindex {
 
@@ -43,11 +44,32 @@ inline constexpr std::array<std::string_view, static_cast<std::size_t>(Celestrak
     "F10.7_OBS_CENTER81", "F10.7_OBS_LAST81", "F10.7_ADJ_CENTER81", "F10.7_ADJ_LAST81"};
 
 /// Everything else a CSV row publishes, for callers that want it all. A value
-/// the row lacks (no column, empty, a marker, not a number) is a quiet NaN.
+/// is present where the row gave a number, a NaN included, as in the daily
+/// record; one the row lacks (no column, empty, a marker, not a number) is
+/// absent, and its value a quiet NaN.
 struct CelestrakRowExtras {
+  using Bits = std::uint16_t;
+  static_assert(static_cast<std::size_t>(CelestrakExtra::count) <= 16, "one presence bit per extra");
+
   std::array<double, static_cast<std::size_t>(CelestrakExtra::count)> values;
+  Bits present;  // bit per CelestrakExtra
   F107DataType data_type;
   std::uint64_t row;  // the line number, for errors found after the read
+
+  static constexpr Bits bit(CelestrakExtra extra) noexcept {
+    return static_cast<Bits>(1u << static_cast<unsigned>(extra));
+  }
+  constexpr bool has(CelestrakExtra extra) const noexcept { return (present & bit(extra)) != 0; }
+  constexpr void set(CelestrakExtra extra, double value) noexcept {
+    values[static_cast<std::size_t>(extra)] = value;
+    present |= bit(extra);
+  }
+  /// Takes over every value absent here and present in `later`, and its data
+  /// type when this row's is unknown; present values and the row never change.
+  constexpr void fill_absent_from(const CelestrakRowExtras& later) noexcept {
+    present = fill_absent(present, later.present, [&](unsigned index) { values[index] = later.values[index]; });
+    if (data_type == F107DataType::unknown) data_type = later.data_type;
+  }
 };
 
 /// Reads a CelesTrak daily-index CSV file (its whole content) into one record

@@ -52,10 +52,15 @@ const char* read_extras(const fixed_columns::DataLine& line, SolfsmyRowExtras& e
   const auto centred = [&](std::size_t first, double& out) {
     return fixed_columns::float_column(line, first, value_width, out);
   };
+  extras.present = 0;
   if (!centred(40, extras.s81c)) return "S81c";
   if (!centred(52, extras.m81c)) return "M81c";
+  extras.present |= SolfsmyRowExtras::bit(SolfsmyExtra::s81c) | SolfsmyRowExtras::bit(SolfsmyExtra::m81c);
   extras.y81c = std::numeric_limits<double>::quiet_NaN();
-  if (line.text.size() >= y81c_first + value_width && !centred(y81c_first, extras.y81c)) return "Y81c";
+  if (line.text.size() >= y81c_first + value_width) {
+    if (!centred(y81c_first, extras.y81c)) return "Y81c";
+    extras.present |= SolfsmyRowExtras::bit(SolfsmyExtra::y81c);
+  }
   extras.source = {' ', ' ', ' ', ' '};
   if (line.text.size() <= source_first) return nullptr;
   const std::string_view flags =
@@ -64,6 +69,7 @@ const char* read_extras(const fixed_columns::DataLine& line, SolfsmyRowExtras& e
   const auto printable = [](char c) { return c > ' ' && c < 127; };
   if (flags.size() > extras.source.size() || !std::all_of(flags.begin(), flags.end(), printable)) return "Ssrc";
   std::copy(flags.begin(), flags.end(), extras.source.begin());
+  if (!flags.empty()) extras.present |= SolfsmyRowExtras::bit(SolfsmyExtra::source);
   return nullptr;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <optional>
 
 #include "store/civil_date.hpp"
+#include "store/fill_absent.hpp"
 
 namespace sunindex {
 
@@ -67,15 +67,13 @@ class DailyIndices {
   /// Takes over, field by field, every value that is absent here and present
   /// in `other`. Present values and the date are never changed.
   constexpr void fill_absent_from(const DailyIndices& other) noexcept {
-    for (Bits missing = other.present_ & static_cast<Bits>(~present_); missing != 0; missing &= missing - 1) {
-      const unsigned index = static_cast<unsigned>(std::countr_zero(missing));
+    present_ = fill_absent(present_, other.present_, [&](unsigned index) {
       if (index < field_count) {
         values_[index] = other.values_[index];
       } else {
         series_[index - field_count] = other.series_[index - field_count];
       }
-    }
-    present_ |= other.present_;
+    });
   }
 
  private:

@@ -1,7 +1,6 @@
 #include "timeline/timeline.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -114,19 +113,12 @@ void lay(double* cells, const std::array<double, N>* values) noexcept {
   if (values) std::copy(values->begin(), values->end(), cells);
 }
 
-/// Gives a day an extra column's value from a later row of its date, where
-/// no earlier row gave one. The readers give an absent extra as NaN and keep
-/// no presence for it, so NaN is absent here.
-void fill_extra(double& cell, double value) noexcept {
-  if (std::isnan(cell)) cell = value;
-}
-
 }  // namespace
 
 /// Lays parsed records on a timeline already sized to hold them all. Rows of
-/// one date in one file combine by the store's rule: each later row goes
-/// into the first with DailyIndices::fill_absent_from, so a value the first
-/// row has, a NaN included, is never replaced.
+/// one date in one file combine by the store's rule (fill_absent): each later
+/// row, its record and its extras, goes into the first with fill_absent_from,
+/// so a value the first row has, a NaN included, is never replaced.
 class TimelineBuilder {
  public:
   explicit TimelineBuilder(Timeline& timeline) noexcept : t_(timeline) {}
@@ -143,40 +135,45 @@ class TimelineBuilder {
     t_.solfsmy_source_.assign(days, no_flags);
   }
 
-  void add_csv(std::vector<DailyIndices>& records, const std::vector<CelestrakRowExtras>& extras) {
+  void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
     t_.spans_[static_cast<std::size_t>(Source::csv)] = span_of(records);
     forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::int64_t day = records[r].date.to_days();
       const std::size_t i = index(day);
-      const DailyIndices& record = combined(records, r, i);
+      const std::size_t first = combine(r, i, records, extras);
+      const DailyIndices& record = records[first];
+      const CelestrakRowExtras& extra = extras[first];
       lay(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
       lay(cell(Column::f107_adj, i), record.get(Field::f10_7_adj));
       lay(cell(Column::ap_avg, i), record.get(Field::ap_daily));
       lay(&t_.ap_3hr_[8 * i], record.get(Series::ap_3hr));
       lay(&t_.kp_3hr_[8 * i], record.get(Series::kp_3hr));
-      for (std::size_t e = 0; e < extra_columns.size(); ++e) fill_extra(cell(extra_columns[e], i), extras[r].values[e]);
-      const F107DataType type = extras[r].data_type;
-      if (t_.data_type_[i] == F107DataType::unknown) t_.data_type_[i] = type;
-      note_data_type(day, type);
+      for (std::size_t e = 0; e < extra_columns.size(); ++e) {
+        if (extra.has(static_cast<CelestrakExtra>(e))) cell(extra_columns[e], i) = extra.values[e];
+      }
+      t_.data_type_[i] = extra.data_type;
+      note_data_type(day, extras[r].data_type);
     }
   }
 
-  void add_solfsmy(std::vector<DailyIndices>& records, const std::vector<SolfsmyRowExtras>& extras) {
+  void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
     t_.spans_[static_cast<std::size_t>(Source::solfsmy)] = span_of(records);
     forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::size_t i = index(records[r].date.to_days());
-      const DailyIndices& record = combined(records, r, i);
+      const std::size_t first = combine(r, i, records, extras);
+      const DailyIndices& record = records[first];
+      const SolfsmyRowExtras& extra = extras[first];
       lay(cell(Column::f10, i), record.get(Field::f10_7_jb));
       lay(cell(Column::f81c, i), record.get(Field::f10_7_jb_81c));
       lay(cell(Column::s10, i), record.get(Field::s10_7));
       lay(cell(Column::m10, i), record.get(Field::m10_7));
       lay(cell(Column::y10, i), record.get(Field::y10_7));
-      fill_extra(cell(Column::s81c, i), extras[r].s81c);
-      fill_extra(cell(Column::m81c, i), extras[r].m81c);
-      fill_extra(cell(Column::y81c, i), extras[r].y81c);
-      if (t_.solfsmy_source_[i] == no_flags) t_.solfsmy_source_[i] = extras[r].source;
+      if (extra.has(SolfsmyExtra::s81c)) cell(Column::s81c, i) = extra.s81c;
+      if (extra.has(SolfsmyExtra::m81c)) cell(Column::m81c, i) = extra.m81c;
+      if (extra.has(SolfsmyExtra::y81c)) cell(Column::y81c, i) = extra.y81c;
+      if (extra.has(SolfsmyExtra::source)) t_.solfsmy_source_[i] = extra.source;
     }
   }
 
@@ -199,16 +196,14 @@ class TimelineBuilder {
 
   void forget_first_rows() noexcept { std::fill(first_row_.begin(), first_row_.end(), no_row); }
 
-  /// The record of day `i` with row `r` of its file taken in: row r itself
-  /// when it is the day's first, else the day's first row after
-  /// fill_absent_from(row r).
-  const DailyIndices& combined(std::vector<DailyIndices>& records, std::size_t r, std::size_t i) noexcept {
-    if (first_row_[i] == no_row) {
-      first_row_[i] = r;
-      return records[r];
-    }
-    DailyIndices& first = records[first_row_[i]];
-    first.fill_absent_from(records[r]);
+  /// Takes row `r` of its file into day `i`'s first row, in each of `rows`
+  /// (the records and their extras, in step) with fill_absent_from, and
+  /// returns the first row's index: `r` itself when it is the day's first.
+  template <class... Rows>
+  std::size_t combine(std::size_t r, std::size_t i, std::vector<Rows>&... rows) noexcept {
+    if (first_row_[i] == no_row) return first_row_[i] = r;
+    const std::size_t first = first_row_[i];
+    (rows[first].fill_absent_from(rows[r]), ...);
     return first;
   }
 
