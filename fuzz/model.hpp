@@ -5,7 +5,10 @@
 // target compares the real reader with its model on every input, so a fast
 // path that drifts from the rules shows up as a difference.
 
+#include <array>
 #include <climits>
+#include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "checks.hpp"
+#include "readers/celestrak_csv.hpp"
 
 namespace fuzz::model {
 
@@ -25,6 +29,8 @@ struct Outcome {
   bool header_error = false;
   std::uint64_t row = 0;
   std::string message;
+  // The CSV's optional columns of each record, by CelestrakExtra; none where the row gives no number.
+  std::vector<std::array<std::optional<double>, sunindex::celestrak_extra_names.size()>> csv_extras;
 };
 
 inline Outcome header_error() { return {false, {}, true, 0, {}}; }
@@ -137,6 +143,8 @@ inline Outcome celestrak_csv(std::string_view data) {
     if (a && p) { ap8[k] = *a; kp8[k] = *p; }
   }
   if (!all) return header_error();
+  std::array<std::optional<std::size_t>, sunindex::celestrak_extra_names.size()> extra_at;
+  for (std::size_t e = 0; e < extra_at.size(); ++e) extra_at[e] = find(sunindex::celestrak_extra_names[e]);
 
   Outcome out;
   for (std::size_t i = 1; i < lines.size(); ++i) {
@@ -174,6 +182,10 @@ inline Outcome celestrak_csv(std::string_view data) {
     if (a_ok) r.set(sunindex::Series::ap_3hr, a);
     if (p_ok) r.set(sunindex::Series::kp_3hr, p);
     out.records.push_back(r);
+    auto& extras = out.csv_extras.emplace_back();
+    for (std::size_t e = 0; e < extras.size(); ++e) {
+      if (extra_at[e]) extras[e] = value(*extra_at[e]);
+    }
   }
   return out;
 }
@@ -279,6 +291,24 @@ void compare(std::string_view data, Result& result, const Outcome& want) {
   if (!want.header_error) {
     require(error.row() == want.row && error.message() == want.message, "error differs from the model",
             error.text() + " / model: row " + std::to_string(want.row) + ": " + want.message);
+  }
+}
+
+/// The extras of a CSV read equal the model's: the same presence bit for
+/// each, the same value where present, a NaN where absent.
+inline void compare_csv_extras(const std::vector<sunindex::CelestrakRowExtras>& got, const Outcome& want) {
+  require(got.size() == want.csv_extras.size(), "extras count differs from the model");
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    for (std::size_t e = 0; e < want.csv_extras[i].size(); ++e) {
+      const auto& expected = want.csv_extras[i][e];
+      const double value = got[i].values[e];
+      require(got[i].has(static_cast<sunindex::CelestrakExtra>(e)) == expected.has_value(),
+              "extra's presence differs from the model");
+      const bool same = expected && !std::isnan(*expected) ? std::memcmp(&value, &*expected, sizeof value) == 0
+                                                           : std::isnan(value);  // NaN: any sign
+      require(same,
+              "extra's value differs from the model");
+    }
   }
 }
 

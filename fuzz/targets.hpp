@@ -7,6 +7,7 @@
 // replay driver the test suite runs (replay.cpp) both call these, so the
 // suite checks exactly what the fuzzers do.
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -23,13 +24,16 @@ inline void check_celestrak_csv(std::string_view data) {
   auto result = sunindex::parse_celestrak_csv(data);
   // Fields 0, 1, 4, 5, 6: observed and adjusted F10.7, daily Ap, 3-hourly ap and Kp.
   check_result(data, result, /*csv=*/true, {"invalid date"}, 0, {{}, {0, 1, 4, 5, 6}});
-  model::compare(data, result, model::celestrak_csv(data));
+  const model::Outcome want = model::celestrak_csv(data);
+  model::compare(data, result, want);
+  std::vector<sunindex::CelestrakRowExtras> extras;
+  if (sunindex::parse_celestrak_csv(data, extras).ok() && want.ok) model::compare_csv_extras(extras, want);
   check_paths_agree<sunindex::CelestrakRowExtras>(
       data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_celestrak_csv(d, o); },
       [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_celestrak_csv(d, extras, o); },
       [](const auto& a, const auto& b) {
-    return std::memcmp(a.values.data(), b.values.data(), sizeof a.values) == 0 && a.data_type == b.data_type &&
-           a.row == b.row;
+    return std::memcmp(a.values.data(), b.values.data(), sizeof a.values) == 0 && a.present == b.present &&
+           a.data_type == b.data_type && a.row == b.row;
   });
   check_numbers_in(data);
   check_word_readers(data);
@@ -43,12 +47,23 @@ inline void check_solfsmy(std::string_view data) {
                 "M10.7", "Y10.7"},
                64, {{2, 3, 7, 8, 9}, {}});
   model::compare(data, result, model::solfsmy(data));
+  std::vector<sunindex::SolfsmyRowExtras> extras;
+  if (sunindex::parse_solfsmy(data, extras).ok()) {
+    // S81c and M81c fail the line when not a number; Y81c and the flags are absent on a line that ends before them.
+    using sunindex::SolfsmyExtra;
+    for (const auto& extra : extras) {
+      require(extra.has(SolfsmyExtra::s81c) && extra.has(SolfsmyExtra::m81c), "S81c or M81c absent from a line read");
+      require(extra.has(SolfsmyExtra::y81c) || std::isnan(extra.y81c), "an absent Y81c is not NaN");
+      require(extra.has(SolfsmyExtra::source) != (extra.source == std::array<char, 4>{' ', ' ', ' ', ' '}),
+              "the flags' presence is not whether the line gives one");
+    }
+  }
   check_paths_agree<sunindex::SolfsmyRowExtras>(
       data, result, [](std::string_view d, const sunindex::ReadOptions& o) { return sunindex::parse_solfsmy(d, o); },
       [](std::string_view d, auto& extras, const sunindex::ReadOptions& o) { return sunindex::parse_solfsmy(d, extras, o); },
       [](const auto& a, const auto& b) {
     const double x[3] = {a.s81c, a.m81c, a.y81c}, y[3] = {b.s81c, b.m81c, b.y81c};
-    return std::memcmp(x, y, sizeof x) == 0 && a.source == b.source;
+    return std::memcmp(x, y, sizeof x) == 0 && a.source == b.source && a.present == b.present;
   });
   check_numbers_in(data);
   check_word_readers(data);
