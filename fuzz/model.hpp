@@ -19,6 +19,7 @@
 
 #include "checks.hpp"
 #include "readers/celestrak_csv.hpp"
+#include "readers/solfsmy.hpp"
 
 namespace fuzz::model {
 
@@ -239,6 +240,28 @@ inline Outcome solfsmy(std::string_view data) {
   });
 }
 
+/// A SOLFSMY line's S81c, M81c, Y81c (none on a line that ends before it)
+/// and whether it gives source flags.
+struct SolfsmyExtras {
+  std::array<std::optional<double>, 3> centred;
+  bool source = false;
+};
+
+/// The extras of every data line of a file the reader keeps them of.
+inline std::vector<SolfsmyExtras> solfsmy_extras(std::string_view data) {
+  std::vector<SolfsmyExtras> out;
+  for (const auto line : lines_of(data)) {
+    if (trim(line).empty() || trim(line)[0] == '#') continue;
+    const auto field = [&](std::size_t first, std::size_t width) { return trim(line.substr(first, width)); };
+    auto& extras = out.emplace_back();
+    extras.centred[0] = number(field(40, 6));
+    extras.centred[1] = number(field(52, 6));
+    if (line.size() >= 70) extras.centred[2] = number(field(64, 6));
+    extras.source = line.size() > 70 && !field(70, 6).empty();
+  }
+  return out;
+}
+
 inline Outcome dtcfile(std::string_view data) {
   return fixed_columns(data, 109, [](auto field, DailyIndices& r) -> std::string {
     if (auto m = read_date(field, 4, 4, 8, 5, r); !m.empty()) return m;
@@ -309,6 +332,25 @@ inline void compare_csv_extras(const std::vector<sunindex::CelestrakRowExtras>& 
       require(same,
               "extra's value differs from the model");
     }
+  }
+}
+
+/// The extras of a SOLFSMY read equal the model's, presence and values.
+inline void compare_solfsmy_extras(const std::vector<sunindex::SolfsmyRowExtras>& got,
+                                   const std::vector<SolfsmyExtras>& want) {
+  using sunindex::SolfsmyExtra;
+  require(got.size() == want.size(), "extras count differs from the model");
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    const double values[3] = {got[i].s81c, got[i].m81c, got[i].y81c};
+    const SolfsmyExtra which[3] = {SolfsmyExtra::s81c, SolfsmyExtra::m81c, SolfsmyExtra::y81c};
+    for (std::size_t k = 0; k < 3; ++k) {
+      const auto& expected = want[i].centred[k];
+      require(got[i].has(which[k]) == expected.has_value(), "extra's presence differs from the model");
+      const bool same = expected && !std::isnan(*expected) ? std::memcmp(&values[k], &*expected, sizeof values[k]) == 0
+                                                           : std::isnan(values[k]);  // NaN: any sign
+      require(same, "extra's value differs from the model");
+    }
+    require(got[i].has(SolfsmyExtra::source) == want[i].source, "flags' presence differs from the model");
   }
 }
 
