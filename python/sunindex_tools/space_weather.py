@@ -27,6 +27,8 @@ for _table in (SOURCE_NAMES, FILE_NAMES):
         raise ImportError(f"sunindex_tools: source keys {tuple(_table)} differ from {_native.SOURCE_KEYS}")
 del _table
 _EPOCH = _dt.date(1970, 1, 1)
+#: The F10.7 above which pymsis takes a flux for a radio burst and uses its 81-day mean.
+PYMSIS_BURST_LIMIT = 400.0
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -162,7 +164,9 @@ class SpaceWeather:
 
     # -- Model inputs
 
-    def msis_inputs(self, epochs: Any, *, burst_limit: float | None = None) -> dict[str, Any]:
+    def msis_inputs(
+        self, epochs: Any, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> dict[str, Any]:
         """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
 
         - `f107`: observed F10.7 of the previous UTC day;
@@ -178,6 +182,15 @@ class SpaceWeather:
         never feed an input; a replaced flux is flagged at least "INT", as
         pymsis flags it. ValueError unless it is None or a number above 0.
 
+        `interpolate=True` gives what pymsis's `get_f107_ap(dates,
+        interpolate=True)` gives: `f107`, `f107a` and `ap[0]` move linearly
+        across the UTC day from the day's value toward the next day's, and
+        `ap[1..6]` across the 3-hour slot toward the next slot's; at the
+        start of a day or slot they equal the values without it. On the last
+        daily row the next day or slot lies past the data and the value is
+        held. `burst_limit` applies to each day's flux before interpolating;
+        `data_type` also counts the next day once the epoch is past midnight.
+
         Epochs: a `datetime` (aware converted to UTC, naive taken as UTC), a
         `date` (its midnight), an ISO 8601 string (its fraction of a second
         kept to the nanosecond; more digits, or an empty string, raise
@@ -189,14 +202,32 @@ class SpaceWeather:
         gives NaN (`f107` of the first day, the older ap slots).
         """
         limit = None if burst_limit is None else float(burst_limit)
-        if type(epochs) is _dt.datetime:  # the propagator's one-step call: no arrays in
+        if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
             if result is not None:
                 return result  # outside the coverage, the general path below says so
         ticks = to_ticks(epochs)
-        columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit)
+        columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
         self._check_inside("msis", ticks, outside)
         return _shaped(columns, ticks)
+
+    def pymsis_kwargs(self, epochs: Any, *, burst_limit: float | None = PYMSIS_BURST_LIMIT, **options: Any) -> dict[str, Any]:
+        """The keyword arguments of `pymsis.calculate` at `epochs`:
+        `pymsis.calculate(dates, lons, lats, alts, **sw.pymsis_kwargs(dates))`.
+
+        `f107s`, `f107as` and `aps` are `msis_inputs`'s `f107`, `f107a` and
+        `ap`, as arrays even for a single epoch: shape (1,) and (1, 7) for a
+        scalar, as pymsis makes of one date; S and S + (7,) for epochs of
+        shape S. The options are `msis_inputs`'s (`interpolate`, and the
+        others it takes); `burst_limit` defaults to pymsis's own 400.0, so
+        that the values equal pymsis's own lookup in the same file.
+        """
+        inputs = self.msis_inputs(epochs, burst_limit=burst_limit, **options)
+        return {
+            "f107s": np.atleast_1d(inputs["f107"]),
+            "f107as": np.atleast_1d(inputs["f107a"]),
+            "aps": np.reshape(inputs["ap"], (-1, 7)) if np.ndim(inputs["ap"]) == 1 else inputs["ap"],
+        }
 
     def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
         """JB2008 inputs at `epochs`, from SOLFSMY.TXT and DTCFILE.TXT.
