@@ -12,7 +12,7 @@ except PackageNotFoundError:  # imported from a source tree that was never insta
     __version__ = "0.0.0"
 
 from .fetch import FetchError, cache_dir
-from .space_weather import Source, SpaceWeather
+from .space_weather import EpochOutsideError, Source, SpaceWeather
 
 # The module sunindex_tools.fetch holds fetch(); the package does not shadow it.
-__all__ = ["FetchError", "Source", "SpaceWeather", "__version__", "cache_dir"]
+__all__ = ["EpochOutsideError", "FetchError", "Source", "SpaceWeather", "__version__", "cache_dir"]

@@ -41,6 +41,20 @@ def _span_dates(span: tuple[int, int] | None) -> tuple[_dt.date, _dt.date] | Non
     return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
 
 
+class EpochOutsideError(ValueError):
+    """An epoch whose UTC day lies outside the days a computation can use.
+
+    `index` is its position among the epochs given (flattened, C order), and
+    `reason` what the message says after the epoch, so that a caller can name
+    the epoch as its user wrote it.
+    """
+
+    def __init__(self, epoch: str, reason: str, index: int):
+        super().__init__(f"epoch {epoch} {reason}")
+        self.reason = reason
+        self.index = index
+
+
 @dataclass(frozen=True)
 class Source:
     """One loaded file: where it was read from and the days its rows cover."""
@@ -295,9 +309,9 @@ class SpaceWeather:
 
     def _check_inside(self, kind: str, ticks: Ticks, outside: int) -> None:
         if outside >= 0:
-            self._raise_outside(kind, ticks.text(outside))
+            self._raise_outside(kind, ticks.text(outside), outside)
 
-    def _raise_outside(self, kind: str, epoch: str) -> NoReturn:
+    def _raise_outside(self, kind: str, epoch: str, index: int) -> NoReturn:
         span = self._coverage[kind]
         what = {
             "msis": "the daily rows of the CelesTrak CSV",
@@ -306,8 +320,8 @@ class SpaceWeather:
         }[kind]
         if span is None:
             needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
-            raise ValueError(f"epoch {epoch}: no daily rows to compute from; load {needs} with rows")
-        raise ValueError(f"epoch {epoch} is outside {what}: {_date(span[0])} to {_date(span[1])}")
+            raise EpochOutsideError(epoch, f"has no daily rows to compute from; load {needs} with rows", index)
+        raise EpochOutsideError(epoch, f"is outside {what}: {_date(span[0])} to {_date(span[1])}", index)
 
 
 def _check_contents(contents: Any) -> None:
