@@ -27,7 +27,7 @@ import os
 import sys
 import time
 import warnings
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from pathlib import Path
 from typing import IO, Any, Literal, NoReturn
 
@@ -399,7 +399,7 @@ def _run_plot(args: argparse.Namespace) -> None:
     print(output, file=_stdout())
 
 
-def _records(columns: dict[str, Any]) -> list[dict[str, Any]]:
+def _records(columns: Mapping[str, Any]) -> list[dict[str, Any]]:
     """One dict of plain Python values per row of `columns` (arrays sharing their first axis)."""
     count = len(next(iter(columns.values())))
     return [{name: _plain(values[row]) for name, values in columns.items()} for row in range(count)]

@@ -7,13 +7,24 @@ import datetime as _dt
 import os
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, NoReturn, Union
+from typing import Any, NoReturn, Union, cast, overload
 
 import numpy as np
 
 from . import _native
 from ._epochs import Ticks, to_ticks
 from ._files import read_regular_file
+from ._types import (
+    DailyArrays,
+    DailyAt,
+    EpochLike,
+    EpochsLike,
+    Jb2008InputsArrays,
+    Jb2008InputsAt,
+    MsisInputsArrays,
+    MsisInputsAt,
+    PymsisKwargs,
+)
 from .fetch import DEFAULT_MAX_AGE, FILE_NAMES, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -76,6 +87,12 @@ class SpaceWeather:
     """
 
     __slots__ = ("_contents", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted")
+    _contents: dict[str, tuple[Path, bytes]]
+    _timeline: _native.Timeline
+    _coverage: dict[str, tuple[int, int] | None]
+    _sources: dict[str, Source]
+    _last_observed: _dt.date | None
+    _first_predicted: _dt.date | None
 
     def __init__(self, contents: dict[str, tuple[Path, bytes]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
@@ -178,9 +195,17 @@ class SpaceWeather:
 
     # -- Model inputs
 
+    @overload
+    def msis_inputs(  # type: ignore[overload-overlap]  # one epoch: scalars
+        self, epochs: EpochLike, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> MsisInputsAt: ...
+    @overload
     def msis_inputs(
-        self, epochs: Any, *, burst_limit: float | None = None, interpolate: bool = False
-    ) -> dict[str, Any]:
+        self, epochs: EpochsLike, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> MsisInputsArrays: ...
+    def msis_inputs(
+        self, epochs: EpochsLike, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> MsisInputsAt | MsisInputsArrays:
         """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
 
         - `f107`: observed F10.7 of the previous UTC day;
@@ -219,13 +244,15 @@ class SpaceWeather:
         if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
             if result is not None:
-                return result  # outside the coverage, the general path below says so
+                return cast(MsisInputsAt, result)  # outside the coverage, the general path below says so
         ticks = to_ticks(epochs)
         columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
         self._check_inside("msis", ticks, outside)
-        return _shaped(columns, ticks)
+        return cast(MsisInputsArrays, _shaped(columns, ticks))
 
-    def pymsis_kwargs(self, epochs: Any, *, burst_limit: float | None = PYMSIS_BURST_LIMIT, **options: Any) -> dict[str, Any]:
+    def pymsis_kwargs(
+        self, epochs: EpochsLike, *, burst_limit: float | None = PYMSIS_BURST_LIMIT, **options: Any
+    ) -> PymsisKwargs:
         """The keyword arguments of `pymsis.calculate` at `epochs`:
         `pymsis.calculate(dates, lons, lats, alts, **sw.pymsis_kwargs(dates))`.
 
@@ -236,14 +263,18 @@ class SpaceWeather:
         others it takes); `burst_limit` defaults to pymsis's own 400.0, so
         that the values equal pymsis's own lookup in the same file.
         """
-        inputs = self.msis_inputs(epochs, burst_limit=burst_limit, **options)
+        inputs: MsisInputsAt | MsisInputsArrays = self.msis_inputs(epochs, burst_limit=burst_limit, **options)
         return {
-            "f107s": np.atleast_1d(inputs["f107"]),
-            "f107as": np.atleast_1d(inputs["f107a"]),
-            "aps": np.reshape(inputs["ap"], (-1, 7)) if np.ndim(inputs["ap"]) == 1 else inputs["ap"],
+            "f107s": np.atleast_1d(np.asarray(inputs["f107"], dtype=np.float64)),
+            "f107as": np.atleast_1d(np.asarray(inputs["f107a"], dtype=np.float64)),
+            "aps": np.reshape(inputs["ap"], (-1, 7)) if inputs["ap"].ndim == 1 else inputs["ap"],
         }
 
-    def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
+    @overload
+    def jb2008_inputs(self, epochs: EpochLike) -> Jb2008InputsAt: ...  # type: ignore[overload-overlap]  # one epoch: scalars
+    @overload
+    def jb2008_inputs(self, epochs: EpochsLike) -> Jb2008InputsArrays: ...
+    def jb2008_inputs(self, epochs: EpochsLike) -> Jb2008InputsAt | Jb2008InputsArrays:
         """JB2008 inputs at `epochs`, from SOLFSMY.TXT and DTCFILE.TXT.
 
         `f10`, `f10b` (F81c), `s10`, `s10b` (S81c) of the previous UTC day,
@@ -257,9 +288,13 @@ class SpaceWeather:
         ticks = to_ticks(epochs)
         columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
         self._check_inside("jb2008", ticks, outside)
-        return _shaped(columns, ticks)
+        return cast(Jb2008InputsArrays, _shaped(columns, ticks))
 
-    def daily(self, epochs: Any) -> dict[str, Any]:
+    @overload
+    def daily(self, epochs: EpochLike) -> DailyAt: ...  # type: ignore[overload-overlap]  # one epoch: scalars
+    @overload
+    def daily(self, epochs: EpochsLike) -> DailyArrays: ...
+    def daily(self, epochs: EpochsLike) -> DailyAt | DailyArrays:
         """Every daily column of each epoch's UTC day, as the files write them.
 
         `date` (datetime64[D]); from the CSV `f107_obs`, `f107_adj`,
@@ -277,7 +312,7 @@ class SpaceWeather:
         self._check_inside("timeline", ticks, outside)
         columns["date"] = columns.pop("day").view("M8[D]")
         order = ["date"] + [key for key in columns if key != "date"]
-        return _shaped({key: columns[key] for key in order}, ticks)
+        return cast(DailyArrays, _shaped({key: columns[key] for key in order}, ticks))
 
     def to_pandas(self) -> Any:
         """Every day of the timeline as a pandas DataFrame indexed by date.
@@ -292,7 +327,7 @@ class SpaceWeather:
             raise ImportError('to_pandas() needs pandas: pip install ".[pandas]" in a checkout') from None
         first, last = self._coverage["timeline"] or (0, -1)
         days = np.arange(first, last + 1, dtype=np.int64).view("M8[D]")
-        columns = self.daily(days)
+        columns: dict[str, Any] = dict(self.daily(days))
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
         for key, values in columns.items():
