@@ -368,8 +368,9 @@ class TestOwnFiles:
         assert status == 2 and "as a SOLFSMY.TXT, parse error at row 10" in err
 
     @pytest.mark.parametrize("argv, keys, message", [
-        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis reads CelesTrak CSV, which no --file is"),
-        (["jb2008", "2024-05-11"], ["csv", "dtcfile"], "jb2008 reads SOLFSMY.TXT, which no --file is"),
+        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis needs a CelesTrak CSV; give it with --file"),
+        (["jb2008", "2024-05-11"], ["csv", "dtcfile"], "jb2008 needs a SOLFSMY.TXT; give it with --file"),
+        (["jb2008", "2024-05-11"], ["csv"], "jb2008 needs a SOLFSMY.TXT and a DTCFILE.TXT; give them with --file"),
         (["msis", "2024-05-11"], ["csv", "csv"], "is a second CelesTrak CSV, after"),
     ])
     def test_a_missing_or_doubled_kind_is_a_bad_argument(self, run, no_cache, argv, keys, message):

@@ -282,10 +282,10 @@ def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather
                               f"{SOURCE_NAMES[kind]}, after {contents[kind][0]}")
         contents[kind] = (path, content)
     needed = list(contents) if keys is None else keys
-    missing = [SOURCE_NAMES[key] for key in needed if key not in contents]
+    missing = [f"a {SOURCE_NAMES[key]}" for key in needed if key not in contents]
     if missing:
-        raise _UsageError(f"{_PROG} {args.command}: error: {args.command} reads {' and '.join(missing)}, "
-                          "which no --file is")
+        raise _UsageError(f"{_PROG} {args.command}: error: {args.command} needs {' and '.join(missing)}; "
+                          f"give {'it' if len(missing) == 1 else 'them'} with --file")
     return SpaceWeather({key: contents[key] for key in needed})
 
 
