@@ -60,6 +60,16 @@ class TestInterpolationRule:
         assert (midnight["f107"], midnight["data_type"]) == (103.0, "OBS")
         assert sw.msis_inputs(at(4, 12), interpolate=True)["f107"] == 103 + 0.5 * (900 - 103)
 
+    @pytest.mark.parametrize("interpolate", [False, True])
+    def test_a_missing_flux_is_no_burst(self, csv, interpolate):
+        rows = [csv_row(d) for d in range(10)]
+        fields = rows[4].split(",")
+        fields[24] = ""  # F10.7_OBS of day 4
+        rows[4] = ",".join(fields)
+        sw = SpaceWeather.load(csv=csv(rows))
+        got = sw.msis_inputs(at(5), burst_limit=400, interpolate=interpolate)
+        assert np.isnan(got["f107"]) and got["data_type"] == "OBS"
+
     @pytest.mark.parametrize("seconds,expected", [(0, "OBS"), (1, "PRD"), (86_399, "PRD")])
     def test_data_type_counts_the_next_day_once_it_is_used(self, csv, seconds, expected):
         sw = SpaceWeather.load(csv=csv([csv_row(d, kind="PRD" if d == 6 else "OBS") for d in range(10)]))

@@ -53,6 +53,13 @@ LargeArray<double> trailing_means_of_eight(const LargeArray<double>& slots) {
   return means;
 }
 
+/// The MSIS inputs of epoch `e` as NaN and its type as unknown, for NaT.
+void write_nan_row(const MsisOutput& out, std::size_t e) noexcept {
+  out.f107[e] = out.f107a[e] = nan;
+  std::fill_n(out.ap + 7 * e, 7, nan);
+  write_type(out.data_type + 3 * e, 0);
+}
+
 /// `from` moved `fraction` (in [0, 1)) of the way to `to`; exactly `from` at
 /// the start of a step, whatever `to` is.
 double toward(double from, double to, double fraction) noexcept {
@@ -100,7 +107,7 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
 
 double MsisInputs::f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type) const noexcept {
   const double f107 = f107_obs_[d - 1];
-  if (!burst_limit || (f107 > 0.0 && f107 <= *burst_limit)) return f107;
+  if (!burst_limit || !(f107 <= 0.0 || f107 > *burst_limit)) return f107;  // a missing flux stays missing
   type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
   return f107_center81_[d - 1];
 }
@@ -119,9 +126,7 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
   for (std::size_t e = 0; e < epochs.count; ++e) {
     double* const ap = out.ap + 7 * e;
     if (epochs.ticks[e] == not_a_time) {
-      out.f107[e] = out.f107a[e] = nan;
-      std::fill_n(ap, 7, nan);
-      write_type(out.data_type + 3 * e, 0);
+      write_nan_row(out, e);
       continue;
     }
     const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
@@ -146,9 +151,7 @@ std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional
   for (std::size_t e = 0; e < epochs.count; ++e) {
     double* const ap = out.ap + 7 * e;
     if (epochs.ticks[e] == not_a_time) {
-      out.f107[e] = out.f107a[e] = nan;
-      std::fill_n(ap, 7, nan);
-      write_type(out.data_type + 3 * e, 0);
+      write_nan_row(out, e);
       continue;
     }
     const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
