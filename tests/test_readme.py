@@ -34,13 +34,20 @@ def test_there_are_examples_to_run():
     assert sum(runs for _, _, runs in EXAMPLES) >= 2
 
 
+PRINTED = re.compile(r"^print\(.*\)\s+# (.*)$")
+
+
 @pytest.mark.parametrize("line, code, runs", EXAMPLES, ids=[f"line{line}" for line, _, _ in EXAMPLES])
-def test_runs_as_written(line, code, runs, monkeypatch):
+def test_runs_as_written_and_prints_what_it_says(line, code, runs, monkeypatch, capsys):
     if not runs:
         pytest.skip("marked as not run in the README")
     pytest.importorskip("pandas")  # the quick start and to_pandas() use it
     monkeypatch.chdir(ROOT)  # the examples name the samples as data/...
     exec(compile(code, f"{README}:{line}", "exec"), {"__name__": "readme_example"})
+    # Each print() of an example says, in its comment, what it prints.
+    prints = [line for line in code.splitlines() if line.startswith("print(")]
+    said = [match[1] for match in map(PRINTED.match, prints) if match]
+    assert len(said) == len(prints) and capsys.readouterr().out.splitlines() == said
 
 
 def test_mypy_strict_accepts_them(tmp_path):

@@ -31,7 +31,8 @@ def _timeline_reader(key: str) -> Callable[[bytes], str | None]:
 #: Each kind's reader by the key SpaceWeather takes it under. The MSFC solar-cycle
 #: prediction joins this table with its own reader where SpaceWeather reads it (msfc=).
 _READERS: dict[str, Callable[[bytes], str | None]] = {key: _timeline_reader(key) for key in _native.SOURCE_KEYS}
-_NAMES = {**SOURCE_NAMES, "msfc": "MSFC solar-cycle prediction"}
+#: What each kind is called in messages.
+KIND_NAMES = {**SOURCE_NAMES, "msfc": "MSFC solar-cycle prediction"}
 
 
 def file_kind(path: Path, content: bytes) -> str:
@@ -48,6 +49,6 @@ def file_kind(path: Path, content: bytes) -> str:
     if len(taken) == 1:
         return taken[0]
     if taken:
-        raise UnknownFileKind(f"{path}: could be a {' or a '.join(_NAMES[key] for key in taken)}")
-    reasons = "; ".join(f"as a {_NAMES[key]}, {refusal}" for key, refusal in refusals.items())
+        raise UnknownFileKind(f"{path}: could be a {' or a '.join(KIND_NAMES[key] for key in taken)}")
+    reasons = "; ".join(f"as a {KIND_NAMES[key]}, {refusal}" for key, refusal in refusals.items())
     raise UnknownFileKind(f"{path}: a file of no known kind ({reasons})")

@@ -35,10 +35,10 @@ import numpy as np
 
 from . import __version__
 from ._epochs import to_ticks
-from ._file_kinds import UnknownFileKind, file_kind
+from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import SOURCE_NAMES, EpochOutsideError, SpaceWeather
+from .space_weather import EpochOutsideError, SpaceWeather
 
 __all__ = ["main"]
 
@@ -46,6 +46,7 @@ _PROG = "sunindex"
 _DURATION_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400}
 _STEP_UNITS: dict[str, Literal["D", "h", "m", "s"]] = {"d": "D", "h": "h", "m": "m", "s": "s"}
 _MAX_EPOCHS = 10_000_000  # a range's epochs: enough for a year at 3 s, and a bounded memory
+_MAX_STEP_SECONDS = 100_000 * 86_400  # beyond any span of the files, and far from overflowing ticks
 _PACKAGE = Path(__file__).resolve().parent
 _FETCH_AGAIN = "run 'sunindex fetch' to download it again"
 #: The files each computing command reads; None for every file there is.
@@ -192,14 +193,20 @@ def _seconds(text: str) -> float:
 
 def _step(text: str) -> np.timedelta64:
     count, unit = text[:-1], text[-1:]
-    if not (count.isascii() and count.isdigit() and unit in _STEP_UNITS and int(count) > 0):
-        raise argparse.ArgumentTypeError(f"not a step: {text!r} (try 1d, 3h, 15m or 30s)")
+    if not (count.isascii() and count.isdigit() and unit in _STEP_UNITS
+            and 0 < int(count) * _DURATION_UNITS[unit] <= _MAX_STEP_SECONDS):
+        raise argparse.ArgumentTypeError(f"not a step: {text!r} (try 1d, 3h, 15m or 30s; at most 100000d)")
     return np.timedelta64(int(count), _STEP_UNITS[unit])
+
+
+def _utc_now() -> datetime.datetime:
+    """This instant, naive UTC."""
+    return datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
 
 
 def _date(text: str) -> datetime.date:
     if text in ("now", "today"):
-        return datetime.datetime.now(datetime.timezone.utc).date()
+        return _utc_now().date()
     try:
         return datetime.date.fromisoformat(text)
     except ValueError:
@@ -209,9 +216,9 @@ def _date(text: str) -> datetime.date:
 def _instant(text: str) -> np.datetime64:
     """The epoch `text` names; ValueError naming it as written when it names none."""
     if text == "now":
-        return np.datetime64(datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None), "us")
+        return np.datetime64(_utc_now(), "us")
     if text == "today":
-        return np.datetime64(datetime.datetime.now(datetime.timezone.utc).date(), "D")
+        return np.datetime64(_utc_now().date(), "D")
     ticks = to_ticks(text)
     instant: np.datetime64 = ticks.ticks.view(f"M8[{ticks.unit}]")[0]
     return instant
@@ -279,10 +286,10 @@ def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather
             raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {error}") from None
         if kind in contents:
             raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {path} is a second "
-                              f"{SOURCE_NAMES[kind]}, after {contents[kind][0]}")
+                              f"{KIND_NAMES[kind]}, after {contents[kind][0]}")
         contents[kind] = (path, content)
     needed = list(contents) if keys is None else keys
-    missing = [f"a {SOURCE_NAMES[key]}" for key in needed if key not in contents]
+    missing = [f"a {KIND_NAMES[key]}" for key in needed if key not in contents]
     if missing:
         raise _UsageError(f"{_PROG} {args.command}: error: {args.command} needs {' and '.join(missing)}; "
                           f"give {'it' if len(missing) == 1 else 'them'} with --file")
