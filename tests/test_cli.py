@@ -174,7 +174,8 @@ class TestErrors:
         assert status == 1 and "offline, and never downloaded" in err and "SUNINDEX_URL_CSV" in err
         assert err.count("\n") == 1
 
-    @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"]])
+    @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"],
+                                      ["jb2008", "--help"], ["plot", "--help"]])
     def test_help_fits_a_screen(self, run, monkeypatch, argv):
         monkeypatch.setenv("COLUMNS", "80")
         status, out, _ = run(*argv)
