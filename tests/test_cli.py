@@ -1,6 +1,7 @@
 """The `sunindex` command, through main(argv) on the shipped samples, and once as installed."""
 
 import csv
+import datetime as dt
 import io
 import json
 import os
@@ -20,6 +21,9 @@ from sunindex_tools.cli import main
 CACHED_NAMES = {"SW-sample.csv": "SW-All.csv", "SOLFSMY-sample.TXT": "SOLFSMY.TXT", "DTCFILE-sample.TXT": "DTCFILE.TXT"}
 URL_VARIABLES = {"SW-sample.csv": "SUNINDEX_URL_CSV", "SOLFSMY-sample.TXT": "SUNINDEX_URL_SOLFSMY",
                  "DTCFILE-sample.TXT": "SUNINDEX_URL_DTCFILE"}
+
+
+MSIS_AP_COLUMNS = ["ap_daily", "ap_0h", "ap_3h", "ap_6h", "ap_9h", "ap_12_33h", "ap_36_57h"]
 
 
 def csv_rows():
@@ -96,10 +100,11 @@ class TestShow:
         assert status == 0 and [day["date"] for day in days] == ["2024-05-10", "2024-05-11", "2024-05-12"]
         row = csv_rows()["2024-05-11"]
         day = days[1]
-        assert (day["f107_obs"], day["ap"][7], day["f107_data_type"]) == (
+        assert (day["f107_obs"], day["ap_21"], day["f107_data_type"]) == (
             float(row["F10.7_OBS"]), float(row["AP8"]), row["F10.7_DATA_TYPE"])
         assert day["s10"] == float(fixed_columns("SOLFSMY-sample.TXT", ["2024", "132"])[3])
-        assert day["dtc"] == [float(v) for v in fixed_columns("DTCFILE-sample.TXT", ["DTC", "2024", "132"])]
+        assert [day[f"dtc_{hour:02d}"] for hour in range(24)] == [
+            float(v) for v in fixed_columns("DTCFILE-sample.TXT", ["DTC", "2024", "132"])]
 
     def test_table_and_csv_print_the_files_text(self, run, data_dir):
         row = csv_rows()["2024-05-11"]
@@ -109,7 +114,7 @@ class TestShow:
         header, values = text.splitlines()
         record = dict(zip(header.split(","), values.split(",")))
         assert record["date"] == "2024-05-11"
-        assert (float(record["ap[0]"]), float(record["kp[7]"])) == (float(row["AP1"]), float(row["KP8"]))
+        assert (float(record["ap_00"]), float(record["kp_21"])) == (float(row["AP1"]), float(row["KP8"]))
 
 
 class TestModelInputs:
@@ -120,7 +125,7 @@ class TestModelInputs:
         yesterday, today = csv_rows()["2024-05-10"], csv_rows()["2024-05-11"]
         assert status == 0 and inputs["epoch"] == "2024-05-11T12:00"
         assert (inputs["f107"], inputs["f107a"]) == (yesterday["F10.7_OBS"], today["F10.7_OBS_CENTER81"])
-        assert (float(inputs["ap[0]"]), float(inputs["ap[1]"])) == (float(today["AP_AVG"]), float(today["AP5"]))
+        assert (float(inputs["ap_daily"]), float(inputs["ap_0h"])) == (float(today["AP_AVG"]), float(today["AP5"]))
 
     @pytest.mark.parametrize("command", ["msis", "jb2008"])
     def test_every_value_reads_back_as_the_same_double(self, run, data_dir, command):
@@ -131,7 +136,7 @@ class TestModelInputs:
         inputs = getattr(weather, f"{command}_inputs")(epochs)
         for name, values in inputs.items():
             if values.dtype.kind == "f":
-                columns = [name] if values.ndim == 1 else [f"{name}[{i}]" for i in range(values.shape[1])]
+                columns = [name] if values.ndim == 1 else MSIS_AP_COLUMNS
                 texts = [[row[column] for column in columns] for row in printed]
                 assert np.array_equal(np.array(texts, dtype=float).reshape(values.shape), values, equal_nan=True)
 
@@ -150,8 +155,8 @@ class TestErrors:
         ([], 2, "sunindex: error: the following arguments are required: COMMAND"),
         (["bogus"], 2, "invalid choice: 'bogus'"),
         (["show"], 2, "sunindex show: error: the following arguments are required: DATE"),
-        (["show", "2024-13-01"], 2, "argument DATE: not a date: '2024-13-01' (use YYYY-MM-DD)"),
-        (["show", "2024-05-12", "2024-05-11"], 2, "END 2024-05-11 is before DATE 2024-05-12"),
+        (["show", "2024-13-01"], 2, "argument DATE: not a date: '2024-13-01' (use YYYY-MM-DD, today or now)"),
+        (["show", "2024-05-12", "2024-05-11"], 2, "END 2024-05-11 is before 2024-05-12"),
         (["show", "2024-05-11", "--csv", "--json"], 2, "argument --json: not allowed with argument --csv"),
         (["fetch", "--max-age", "soon"], 2, "not a duration: 'soon'"),
         (["msis", "not-an-epoch"], 2, "argument EPOCH: not an ISO 8601 epoch: 'not-an-epoch'"),
@@ -169,7 +174,8 @@ class TestErrors:
         assert status == 1 and "offline, and never downloaded" in err and "SUNINDEX_URL_CSV" in err
         assert err.count("\n") == 1
 
-    @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"]])
+    @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"],
+                                      ["jb2008", "--help"], ["plot", "--help"]])
     def test_help_fits_a_screen(self, run, monkeypatch, argv):
         monkeypatch.setenv("COLUMNS", "80")
         status, out, _ = run(*argv)
@@ -268,7 +274,7 @@ class TestOutput:
             raise ValueError(f"not JSON: {constant}")
 
         day, = json.loads(out, parse_constant=refuse)
-        assert (status, err) == (0, "") and day["f107_obs"] == "inf" and day["dtc"][0] is not None
+        assert (status, err) == (0, "") and day["f107_obs"] == "inf" and day["dtc_00"] is not None
         assert day["f107_obs"] == next(csv.DictReader(io.StringIO(run(*argv, "--csv")[1])))["f107_obs"]
 
     def test_json_writes_no_value_as_null(self, run, data_dir):
@@ -313,3 +319,199 @@ def test_the_installed_command_prints_what_main_prints(run, data_dir, command):
         command = [shutil.which("sunindex", path=os.path.dirname(sys.executable))]
     done = subprocess.run(command + argv, capture_output=True, text=True, check=False)
     assert (done.returncode, done.stdout, done.stderr) == run(*argv)
+
+
+SAMPLES = {"csv": SAMPLE_DIR / "SW-sample.csv", "solfsmy": SAMPLE_DIR / "SOLFSMY-sample.TXT",
+           "dtcfile": SAMPLE_DIR / "DTCFILE-sample.TXT"}
+
+
+@pytest.fixture
+def no_cache(tmp_path, monkeypatch):
+    """A cache folder and URLs that any read of the cache or the network would fail on."""
+    for variable in URL_VARIABLES.values():
+        monkeypatch.setenv(variable, (tmp_path / "nowhere.csv").as_uri())
+    return ["--data-dir", tmp_path / "empty"]
+
+
+def files(*keys):
+    return [argument for key in keys for argument in ("--file", SAMPLES[key])]
+
+
+class TestOwnFiles:
+    @pytest.mark.parametrize("argv, keys", [
+        (["msis", "2024-05-11T12:00"], ["csv"]),
+        (["jb2008", "2024-05-11T12:00"], ["dtcfile", "solfsmy"]),  # any order
+        (["show", "2024-05-11"], ["solfsmy"]),
+        (["show", "2024-05-11"], ["dtcfile", "csv", "solfsmy"]),
+        (["msis", "2024-05-11T12:00"], ["solfsmy", "csv", "dtcfile"]),  # the files it does not read are let be
+    ])
+    def test_read_by_kind_and_nothing_else(self, run, data_dir, no_cache, argv, keys):
+        status, out, err = run(*argv, *files(*keys), *no_cache, "--json")
+        assert (status, err) == (0, "") and not no_cache[1].exists()
+        if argv[0] == "show":  # every file given, and only those
+            day, = json.loads(out)
+            assert (day["f107_obs"] is None) == ("csv" not in keys) and (day["dtc_00"] is None) == ("dtcfile" not in keys)
+        else:
+            assert out == run(*argv, "--offline", "--data-dir", data_dir, "--json")[1]
+
+    @pytest.mark.parametrize("content", [b"<html>Sign in to the hotel network</html>\n", b"",
+                                         b"# F10, S10, M10, Y10 data release, and no rows\n"])
+    def test_a_file_of_no_known_kind_is_a_bad_argument_naming_it(self, run, write_file, no_cache, content):
+        path = write_file(content, "mystery.txt")
+        status, out, err = run("msis", "2024-05-11", "--file", path, *no_cache)
+        assert (status, out) == (2, "") and err.count("\n") == 1
+        assert err.startswith(f"sunindex msis: error: argument --file: {path}: ")
+
+    def test_a_damaged_file_says_what_each_reader_found(self, run, write_file, no_cache):
+        lines = SAMPLES["solfsmy"].read_text().splitlines(keepends=True)
+        lines[9] = "  2023   7   2459951.0 nonsense\n"
+        status, _, err = run("jb2008", "2024-05-11", "--file", write_file("".join(lines)), *no_cache)
+        assert status == 2 and "as a SOLFSMY.TXT, parse error at row 10" in err
+
+    @pytest.mark.parametrize("argv, keys, message", [
+        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis needs a CelesTrak CSV; give it with --file"),
+        (["jb2008", "2024-05-11"], ["csv", "dtcfile"], "jb2008 needs a SOLFSMY.TXT; give it with --file"),
+        (["jb2008", "2024-05-11"], ["csv"], "jb2008 needs a SOLFSMY.TXT and a DTCFILE.TXT; give them with --file"),
+        (["msis", "2024-05-11"], ["csv", "csv"], "is a second CelesTrak CSV, after"),
+    ])
+    def test_a_missing_or_doubled_kind_is_a_bad_argument(self, run, no_cache, argv, keys, message):
+        status, _, err = run(*argv, *files(*keys), *no_cache)
+        assert status == 2 and message in err and err.count("\n") == 1
+
+    def test_a_file_that_is_not_there_is_a_failure_naming_it(self, run, tmp_path, no_cache):
+        status, _, err = run("msis", "2024-05-11", "--file", tmp_path / "absent.csv", *no_cache)
+        assert status == 1 and "absent.csv" in err
+
+    def test_through_the_installed_script(self, tmp_path):
+        script = os.path.join(os.path.dirname(sys.executable), "sunindex")
+        done = subprocess.run([script, "msis", "2024-05-11T00:00", "2024-05-11T06:00", "--step", "3h", "--csv",
+                               *files("csv"), "--data-dir", str(tmp_path / "empty")],
+                              capture_output=True, text=True, check=False, env={**os.environ, "SUNINDEX_URL_CSV": "x"})
+        rows = list(csv.DictReader(io.StringIO(done.stdout)))
+        assert (done.returncode, done.stderr) == (0, "")
+        assert [row["epoch"] for row in rows] == ["2024-05-11T00:00:00", "2024-05-11T03:00:00", "2024-05-11T06:00:00"]
+        assert not (tmp_path / "empty").exists()
+
+
+class TestEpochs:
+    def inputs(self, epochs, **options):
+        return SpaceWeather.load(csv=SAMPLES["csv"]).msis_inputs(epochs, **options)
+
+    @pytest.mark.parametrize("start, end, step, count", [
+        ("2024-05-10T00:00", "2024-05-11T00:00", "3h", 9),  # END is one of them
+        ("2024-05-10T00:00", "2024-05-11T01:00", "3h", 9),  # END between two: the last is before it
+        ("2024-05-10", "2024-05-20", "2d", 6),
+        ("2024-05-10T00:00", "2024-05-10T00:10", "90s", 7),
+        ("2024-05-10T00:00", "2024-05-10T00:00", "15m", 1),
+        ("2024-05-10T02:00+02:00", "2024-05-10T01:00Z", "30m", 3),  # offsets convert to UTC first
+    ])
+    def test_ranges(self, run, no_cache, start, end, step, count):
+        status, out, _ = run("msis", start, end, "--step", step, "--json", *files("csv"), *no_cache)
+        rows = json.loads(out)
+        epochs = np.array([row["epoch"] for row in rows], "M8[s]")
+        assert status == 0 and len(rows) == count and np.all(np.diff(epochs) == epochs[1] - epochs[0] if count > 1 else True)
+        assert [row["ap_0h"] for row in rows] == self.inputs(epochs)["ap"][:, 1].tolist()
+
+    @pytest.mark.parametrize("argv, message", [
+        (["2024-05-10", "2024-05-11", "--step", "3x"], "not a step: '3x'"),
+        (["2024-05-10", "2024-05-11", "--step", "0h"], "not a step: '0h'"),
+        (["2024-05-10", "2024-05-11", "--step=-1h"], "not a step: '-1h'"),
+        (["2024-05-10", "2024-05-11", "--step", "h"], "not a step: 'h'"),
+        (["2024-05-10", "2024-05-11", "--step", "99999999999999999999d"], "not a step: '99999999999999999999d'"),
+        (["2024-05-10", "2024-05-11", "--step", "１h"], "not a step: '１h'"),  # a full-width digit
+        (["2024-05-11", "2024-05-10", "--step", "1h"], "END 2024-05-10 is before START 2024-05-11"),
+        (["2024-05-10", "2024-05-11", "2024-05-12", "--step", "1h"], "--step takes two epochs, START and END, not 3"),
+        (["1900-01-01", "2100-01-01", "--step", "1s"], "the range holds 6311433601 epochs"),  # 73,049 days, and END
+    ])
+    def test_bad_ranges_are_bad_arguments(self, run, no_cache, argv, message):
+        status, _, err = run("msis", *argv, *files("csv"), *no_cache)
+        assert status == 2 and message in err and err.count("\n") == 1
+
+    def test_stdin_one_per_line_among_the_others(self, run, no_cache, monkeypatch):
+        monkeypatch.setattr(sys, "stdin", io.StringIO("2024-05-11T12:00\n\n  2024-05-10T03:00Z \n"))
+        status, out, _ = run("msis", "2024-05-09", "-", "--json", *files("csv"), *no_cache)
+        rows = json.loads(out)
+        assert status == 0 and [row["epoch"] for row in rows] == ["2024-05-09", "2024-05-11T12:00", "2024-05-10T03:00Z"]
+        assert [row["f107"] for row in rows] == self.inputs(["2024-05-09", "2024-05-11T12", "2024-05-10T03"])["f107"].tolist()
+
+    @pytest.mark.parametrize("lines, status, message", [
+        ("", 2, "no epoch on stdin"),
+        ("2024-05-11\nyesterday\n", 2, "not an ISO 8601 epoch: 'yesterday'"),
+        ("2024-05-11\n1990-01-01T03:00+01:00\n", 1, "epoch 1990-01-01T03:00+01:00 is outside the daily rows"),
+    ])
+    def test_errors_name_the_epoch_as_written(self, run, no_cache, monkeypatch, lines, status, message):
+        monkeypatch.setattr(sys, "stdin", io.StringIO(lines))
+        code, _, err = run("msis", "-", *files("csv"), *no_cache)
+        assert code == status and message in err and err.count("\n") == 1
+
+    @pytest.mark.parametrize("argv", [["msis", "{}"], ["jb2008", "{}"], ["show", "{}"], ["msis", "{}", "{}", "--step", "1d"],
+                                      ["show", "2024-05-11", "{}"]])
+    def test_today_is_the_utc_date_everywhere(self, run, no_cache, argv):
+        own = [*files("csv", "solfsmy", "dtcfile"), *no_cache, "--json"]
+        today = dt.datetime.now(dt.timezone.utc).date().isoformat()
+        by_word, by_date = (run(*[a.format(word) for a in argv], *own) for word in ("today", today))
+        assert by_word[0] == by_date[0] in (0, 1)
+        if by_word[0] == 1:  # past the samples' days, named as written
+            assert by_word[2] == by_date[2].replace(f"epoch {today} ", "epoch today ")
+        elif argv[1:2] == ["{}"] and argv[0] != "show" and "--step" not in argv:
+            assert by_word[1] == by_date[1].replace(f'"epoch": "{today}"', '"epoch": "today"')
+        else:
+            assert by_word[1] == by_date[1]
+
+    @pytest.mark.parametrize("command", ["msis", "jb2008"])
+    def test_now_is_this_instant(self, run, no_cache, command):
+        status, out, err = run(command, "now", *files("csv", "solfsmy", "dtcfile"), *no_cache, "--json")
+        if status == 0:
+            assert [row["epoch"] for row in json.loads(out)] == ["now"]
+        else:  # past the samples' days, named as written
+            assert status == 1 and err.startswith("sunindex: error: epoch now is outside ")
+
+    def test_show_now_is_today(self, run, no_cache):
+        today = dt.datetime.now(dt.timezone.utc).date().isoformat()
+        assert run("show", "now", *files("csv"), *no_cache) == run("show", today, *files("csv"), *no_cache)
+
+    def test_interpolate(self, run, no_cache):
+        _, out, _ = run("msis", "2024-05-11T13:30", "--interpolate", "--json", *files("csv"), *no_cache)
+        row, = json.loads(out)
+        expected = self.inputs("2024-05-11T13:30", interpolate=True)
+        assert [row[key] for key in MSIS_AP_COLUMNS] == expected["ap"].tolist() and row["f107"] == expected["f107"]
+
+
+class TestFormats:
+    @pytest.mark.parametrize("argv", [["show", "2024-05-11", "2024-05-12"], ["msis", "2024-05-11T12:00"]])
+    def test_format_and_its_short_forms(self, run, data_dir, argv):
+        where = ["--offline", "--data-dir", data_dir]
+        for style in ("csv", "json"):
+            assert run(*argv, "--format", style, *where) == run(*argv, f"--{style}", *where)
+        assert run(*argv, "--format", "table", *where) == run(*argv, *where)
+        assert run(*argv, "--format", "xml", *where)[0] == 2
+
+    def test_the_two_meanings_of_ap_are_labelled_apart(self, run, data_dir):
+        where = ["--offline", "--data-dir", data_dir, "--csv"]
+        msis = run("msis", "2024-05-11T12:00", *where)[1].splitlines()[0].split(",")
+        show = run("show", "2024-05-11", *where)[1].splitlines()[0].split(",")
+        assert [name for name in msis if name.startswith("ap")] == MSIS_AP_COLUMNS
+        assert [name for name in show if name.startswith("ap_")] == ["ap_avg"] + [f"ap_{h:02d}" for h in range(0, 24, 3)]
+
+
+class TestPlot:
+    def test_writes_a_png_named_by_the_span_and_prints_its_path(self, run, no_cache, tmp_path, monkeypatch):
+        pytest.importorskip("matplotlib")
+        monkeypatch.chdir(tmp_path)
+        status, out, err = run("plot", "2024-04-01", "2026-12-31", *files("csv", "dtcfile"), *no_cache)
+        assert (status, err, out) == (0, "", "sunindex-2024-04-01-2026-12-31.png\n")
+        assert (tmp_path / out.strip()).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        status, out, _ = run("plot", "2024-05-01", "2024-05-31", "--output", tmp_path / "may.png", *no_cache,
+                             *files("solfsmy"))
+        assert status == 0 and (tmp_path / "may.png").read_bytes()[:4] == b"\x89PNG"
+
+    def test_outside_the_files_is_a_failure(self, run, no_cache, tmp_path, monkeypatch):
+        pytest.importorskip("matplotlib")
+        monkeypatch.chdir(tmp_path)
+        status, _, err = run("plot", "1990-01-01", "1990-12-31", *files("dtcfile"), *no_cache)
+        assert status == 1 and "nothing to draw from 1990-01-01 to 1990-12-31" in err and not list(tmp_path.glob("*.png"))
+
+    def test_without_matplotlib_one_line_names_the_extra(self, run, no_cache, monkeypatch):
+        monkeypatch.setitem(sys.modules, "sunindex_tools._plot", None)  # as when matplotlib is not installed
+        status, out, err = run("plot", "2024-05-01", "2024-05-31", *files("csv"), *no_cache)
+        assert (status, out) == (1, "") and err.count("\n") == 1 and '".[plot]"' in err

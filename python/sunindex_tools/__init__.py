@@ -11,8 +11,41 @@ try:
 except PackageNotFoundError:  # imported from a source tree that was never installed
     __version__ = "0.0.0"
 
+from ._types import (
+    DailyArrays,
+    DailyAt,
+    DailyColumns,
+    EpochLike,
+    EpochsLike,
+    Jb2008Inputs,
+    Jb2008InputsArrays,
+    Jb2008InputsAt,
+    MsisInputs,
+    MsisInputsArrays,
+    MsisInputsAt,
+    PymsisKwargs,
+)
 from .fetch import FetchError, cache_dir
-from .space_weather import Source, SpaceWeather
+from .space_weather import EpochOutsideError, Source, SpaceWeather
 
 # The module sunindex_tools.fetch holds fetch(); the package does not shadow it.
-__all__ = ["FetchError", "Source", "SpaceWeather", "__version__", "cache_dir"]
+__all__ = [
+    "DailyArrays",
+    "DailyAt",
+    "DailyColumns",
+    "EpochLike",
+    "EpochOutsideError",
+    "EpochsLike",
+    "FetchError",
+    "Jb2008Inputs",
+    "Jb2008InputsArrays",
+    "Jb2008InputsAt",
+    "MsisInputs",
+    "MsisInputsArrays",
+    "MsisInputsAt",
+    "PymsisKwargs",
+    "Source",
+    "SpaceWeather",
+    "__version__",
+    "cache_dir",
+]

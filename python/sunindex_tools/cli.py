@@ -8,11 +8,17 @@ the files, output that could not be written. Errors are one line on stderr; warn
 With ``--json`` a missing value (NaN) is ``null``, and an infinite one the string ``"inf"``
 or ``"-inf"``, as ``--csv`` prints it: JSON has no number for it, and ``null`` would say
 that the file gives no value where it gives one.
+
+``--file PATH`` (repeatable) reads the user's own files, each recognised by its content,
+and nothing from the cache or the network. Epochs are ISO 8601 instants, ``now`` or
+``today``; ``START END --step 3h`` is every epoch from START to END inclusive, and ``-``
+reads epochs from stdin, one per line.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import csv
 import datetime
 import json
@@ -21,23 +27,40 @@ import os
 import sys
 import time
 import warnings
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from pathlib import Path
-from typing import IO, Any, NoReturn
+from typing import IO, Any, Literal, NoReturn
 
 import numpy as np
 
 from . import __version__
 from ._epochs import to_ticks
+from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
+from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import SpaceWeather
+from .space_weather import EpochOutsideError, SpaceWeather
 
 __all__ = ["main"]
 
 _PROG = "sunindex"
 _DURATION_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400}
+_STEP_UNITS: dict[str, Literal["D", "h", "m", "s"]] = {"d": "D", "h": "h", "m": "m", "s": "s"}
+_MAX_EPOCHS = 10_000_000  # a range's epochs: enough for a year at 3 s, and a bounded memory
+_MAX_STEP_SECONDS = 100_000 * 86_400  # beyond any span of the files, and far from overflowing ticks
 _PACKAGE = Path(__file__).resolve().parent
 _FETCH_AGAIN = "run 'sunindex fetch' to download it again"
+#: The files each computing command reads; None for every file there is.
+_READS: dict[str, list[str] | None] = {"msis": ["csv"], "jb2008": ["solfsmy", "dtcfile"], "show": None, "plot": None}
+#: Column labels of the arrays in printed results, so that msis's daily Ap and show's first
+#: 3-hour ap are never both "ap[0]".
+_LABELS = {
+    "msis": {"ap": ["ap_daily", "ap_0h", "ap_3h", "ap_6h", "ap_9h", "ap_12_33h", "ap_36_57h"]},
+    "show": {
+        "ap": [f"ap_{3 * slot:02d}" for slot in range(8)],
+        "kp": [f"kp_{3 * slot:02d}" for slot in range(8)],
+        "dtc": [f"dtc_{hour:02d}" for hour in range(24)],
+    },
+}
 
 
 class _UsageError(Exception):
@@ -110,11 +133,20 @@ def _parser() -> _Parser:
     common.add_argument("--data-dir", metavar="DIR",
                         help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR, else the user cache)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
+    own = _Parser(add_help=False)
+    own.add_argument("--file", dest="files", action="append", metavar="PATH",
+                     help="your own file, of any kind (repeatable); the cache is not read")
     output = _Parser(add_help=False)
     style = output.add_mutually_exclusive_group()
-    style.add_argument("--csv", dest="style", action="store_const", const="csv", help="print CSV")
-    style.add_argument("--json", dest="style", action="store_const", const="json",
-                       help='print JSON (no value: null; infinite: "inf")')
+    style.add_argument("--format", dest="style", choices=["table", "csv", "json"], default="table", metavar="FORMAT",
+                       help="table (default), csv (--csv) or json (--json)")
+    style.add_argument("--csv", dest="style", action="store_const", const="csv", help=argparse.SUPPRESS)
+    style.add_argument("--json", dest="style", action="store_const", const="json", help=argparse.SUPPRESS)
+    epochs = _Parser(add_help=False)
+    epochs.add_argument("epochs", nargs="+", metavar="EPOCH",
+                        help="ISO 8601 (UTC unless it has an offset), now or today; - reads stdin")
+    epochs.add_argument("--step", type=_step, metavar="STEP",
+                        help="EPOCH is START END: each epoch STEP apart (Nd, Nh, Nm, Ns)")
 
     parser = _Parser(prog=_PROG, description="Daily solar and geomagnetic indices, and model inputs from them.",
                      epilog="Run 'sunindex COMMAND --help' for a command's options.")
@@ -124,24 +156,27 @@ def _parser() -> _Parser:
     def command(name: str, run: Callable[[argparse.Namespace], int | None], summary: str,
                 parents: Sequence[_Parser] = (common,)) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, parents=list(parents), help=summary, description=summary)
-        sub.set_defaults(run=run)
+        sub.set_defaults(run=run, command=name)
         return sub
 
     fetch_command = command("fetch", _run_fetch, "download or revalidate the three files now")
     fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
                                help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
     command("info", _run_info, "the cached files: ages, spans, last observed day, first predicted day")
-    show = command("show", _run_show, "every daily value from DATE to END (default: DATE)", (common, output))
-    show.add_argument("date", type=_date, metavar="DATE", help="first day, YYYY-MM-DD")
-    show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day, YYYY-MM-DD (inclusive)")
-    msis = command("msis", _run_msis, "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, output))
-    msis.add_argument("epochs", nargs="+", type=_epoch, metavar="EPOCH",
-                      help="ISO 8601 instant, UTC unless it has an offset")
+    show = command("show", _run_show, "every daily value from DATE to END (default: DATE)", (common, own, output))
+    show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
+    show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
+    msis = command("msis", _run_msis, "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch",
+                   (common, own, output, epochs))
     msis.add_argument("--burst-limit", type=float, metavar="SFU",
-                      help="replace a previous-day F10.7 above SFU (or <= 0) by its 81-day average, as pymsis does")
-    jb2008 = command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, output))
-    jb2008.add_argument("epochs", nargs="+", type=_epoch, metavar="EPOCH",
-                        help="ISO 8601 instant, UTC unless it has an offset")
+                      help="an F10.7 above SFU gives way to its 81-day mean, as in pymsis")
+    msis.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
+    command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
+    plot = command("plot", _run_plot, "draw F10.7, Ap and Dtc from START to END into a PNG", (common, own))
+    plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
+    plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
+    plot.add_argument("--output", type=Path, metavar="FILE.png",
+                      help="where to write the picture (default: sunindex-START-END.png here)")
     return parser
 
 
@@ -156,25 +191,109 @@ def _seconds(text: str) -> float:
     return value
 
 
+def _step(text: str) -> np.timedelta64:
+    count, unit = text[:-1], text[-1:]
+    if not (count.isascii() and count.isdigit() and unit in _STEP_UNITS
+            and 0 < int(count) * _DURATION_UNITS[unit] <= _MAX_STEP_SECONDS):
+        raise argparse.ArgumentTypeError(f"not a step: {text!r} (try 1d, 3h, 15m or 30s; at most 100000d)")
+    return np.timedelta64(int(count), _STEP_UNITS[unit])
+
+
+def _utc_now() -> datetime.datetime:
+    """This instant, naive UTC."""
+    return datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
+
+
 def _date(text: str) -> datetime.date:
+    if text in ("now", "today"):
+        return _utc_now().date()
     try:
         return datetime.date.fromisoformat(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not a date: {text!r} (use YYYY-MM-DD)") from None
+        raise argparse.ArgumentTypeError(f"not a date: {text!r} (use YYYY-MM-DD, today or now)") from None
 
 
-def _epoch(text: str) -> str:
+def _instant(text: str) -> np.datetime64:
+    """The epoch `text` names; ValueError naming it as written when it names none."""
+    if text == "now":
+        return np.datetime64(_utc_now(), "us")
+    if text == "today":
+        return np.datetime64(_utc_now().date(), "D")
+    ticks = to_ticks(text)
+    instant: np.datetime64 = ticks.ticks.view(f"M8[{ticks.unit}]")[0]
+    return instant
+
+
+def _epochs(args: argparse.Namespace) -> tuple[np.ndarray, list[str]]:
+    """The command line's epochs, and each as its user wrote it (a range's as ISO 8601)."""
+    texts: list[str] = []
+    for text in args.epochs:
+        texts.extend(_stdin_lines() if text == "-" else [text])
     try:
-        to_ticks(text)
+        instants = [_instant(text) for text in texts]
     except ValueError as error:
-        raise argparse.ArgumentTypeError(str(error)) from None
-    return text
+        raise _UsageError(f"{_PROG} {args.command}: error: argument EPOCH: {error}") from None
+    if not instants:
+        raise _UsageError(f"{_PROG} {args.command}: error: no epoch on stdin")
+    if args.step is None:
+        return np.array(instants), texts
+    if len(instants) != 2:
+        raise _UsageError(f"{_PROG} {args.command}: error: --step takes two epochs, START and END, not {len(instants)}")
+    start, end = instants
+    if end < start:
+        raise _UsageError(f"{_PROG} {args.command}: error: END {texts[1]} is before START {texts[0]}")
+    count = int((end - start) // args.step) + 1
+    if count > _MAX_EPOCHS:
+        raise _UsageError(f"{_PROG} {args.command}: error: the range holds {count} epochs; at most {_MAX_EPOCHS}")
+    epochs: np.ndarray = start + args.step * np.arange(count)
+    return epochs, [str(epoch) for epoch in epochs.astype(f"M8[{_shown_unit(epochs)}]")]
 
 
-def _weather(args: argparse.Namespace, keys: Sequence[str]) -> SpaceWeather:
-    """The cached files of `keys`, refreshed where stale: only those the command needs, so
-    that a file it does not read can neither be missing nor bad."""
+def _stdin_lines() -> list[str]:
+    if sys.stdin is None:
+        return []
+    return [line.strip() for line in sys.stdin if line.strip()]
+
+
+def _shown_unit(epochs: np.ndarray) -> str:
+    """Seconds when every epoch is a whole second, else the epochs' own unit."""
+    unit = np.datetime_data(epochs.dtype)[0]
+    whole = epochs.astype("M8[s]").astype(epochs.dtype) == epochs
+    return "s" if np.all(whole) else unit
+
+
+def _weather(args: argparse.Namespace) -> SpaceWeather:
+    """The files the command reads: the user's own (--file), else the cached copies,
+    refreshed where stale; only those it needs, so that a file it does not read can
+    neither be missing nor bad."""
+    keys = _READS[args.command]
+    if args.files:
+        return _own_files(args, keys)
+    if keys is None:
+        return _present_weather(args)
     return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=keys))
+
+
+def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather:
+    """The --file files, each of the kind its content shows; those of `keys` (None: all)."""
+    contents: dict[str, tuple[Path, bytes]] = {}
+    for text in args.files:
+        path = Path(text)
+        content = read_regular_file(path)
+        try:
+            kind = file_kind(path, content)
+        except UnknownFileKind as error:
+            raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {error}") from None
+        if kind in contents:
+            raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {path} is a second "
+                              f"{KIND_NAMES[kind]}, after {contents[kind][0]}")
+        contents[kind] = (path, content)
+    needed = list(contents) if keys is None else keys
+    missing = [f"a {KIND_NAMES[key]}" for key in needed if key not in contents]
+    if missing:
+        raise _UsageError(f"{_PROG} {args.command}: error: {args.command} needs {' and '.join(missing)}; "
+                          f"give {'it' if len(missing) == 1 else 'them'} with --file")
+    return SpaceWeather({key: contents[key] for key in needed})
 
 
 def _present_weather(args: argparse.Namespace) -> SpaceWeather:
@@ -239,25 +358,55 @@ def _checked(path: Path) -> str:
     return f"{describe_age(max(0.0, time.time() - path.stat().st_mtime))} old, never checked"
 
 
+def _days(args: argparse.Namespace, first: datetime.date, last: datetime.date) -> np.ndarray:
+    if last < first:
+        raise _UsageError(f"{_PROG} {args.command}: error: END {last} is before {first}")
+    return np.arange(np.datetime64(first, "D"), np.datetime64(last, "D") + np.timedelta64(1, "D"))
+
+
 def _run_show(args: argparse.Namespace) -> None:
-    end = args.end or args.date
-    if end < args.date:
-        raise _UsageError(f"{_PROG} show: error: END {end} is before DATE {args.date}")
-    days = np.arange(np.datetime64(args.date, "D"), np.datetime64(end, "D") + np.timedelta64(1, "D"))
-    _print(_records(_present_weather(args).daily(days)), args.style)
+    days = _days(args, args.date, args.end or args.date)
+    _print(_records(_weather(args).daily(days)), args.style, _LABELS["show"])
 
 
 def _run_msis(args: argparse.Namespace) -> None:
-    inputs = _weather(args, ["csv"]).msis_inputs(list(args.epochs), burst_limit=args.burst_limit)
-    _print(_records({"epoch": np.array(args.epochs), **inputs}), args.style)
+    epochs, texts = _epochs(args)
+    weather = _weather(args)
+    with _naming(texts):
+        inputs = weather.msis_inputs(epochs, burst_limit=args.burst_limit, interpolate=args.interpolate)
+    _print(_records({"epoch": np.array(texts), **inputs}), args.style, _LABELS["msis"])
 
 
 def _run_jb2008(args: argparse.Namespace) -> None:
-    inputs = _weather(args, ["solfsmy", "dtcfile"]).jb2008_inputs(list(args.epochs))
-    _print(_records({"epoch": np.array(args.epochs), **inputs}), args.style)
+    epochs, texts = _epochs(args)
+    weather = _weather(args)
+    with _naming(texts):
+        inputs = weather.jb2008_inputs(epochs)
+    _print(_records({"epoch": np.array(texts), **inputs}), args.style, {})
 
 
-def _records(columns: dict[str, Any]) -> list[dict[str, Any]]:
+@contextlib.contextmanager
+def _naming(texts: list[str]) -> Iterator[None]:
+    """An epoch outside the files named as its user wrote it."""
+    try:
+        yield
+    except EpochOutsideError as error:
+        raise ValueError(f"epoch {texts[error.index]} {error.reason}") from None
+
+
+def _run_plot(args: argparse.Namespace) -> None:
+    try:
+        from ._plot import draw
+    except ImportError:
+        raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install ".[plot]" '
+                         "in a checkout") from None
+    days = _days(args, args.start, args.end)
+    output = args.output or Path(f"sunindex-{args.start}-{args.end}.png")
+    draw(_weather(args), days, output)
+    print(output, file=_stdout())
+
+
+def _records(columns: Mapping[str, Any]) -> list[dict[str, Any]]:
     """One dict of plain Python values per row of `columns` (arrays sharing their first axis)."""
     count = len(next(iter(columns.values())))
     return [{name: _plain(values[row]) for name, values in columns.items()} for row in range(count)]
@@ -271,14 +420,14 @@ def _plain(value: Any) -> Any:
     return value.item() if isinstance(value, np.generic) else value
 
 
-def _print(records: list[dict[str, Any]], style: str | None) -> None:
+def _print(records: list[dict[str, Any]], style: str, labels: dict[str, list[str]]) -> None:
     out = _stdout()
+    rows = [_flat(record, labels) for record in records]
     if style == "json":  # one record per line: a list that is still easy to read and to grep
-        lines = [json.dumps({name: _json_value(value) for name, value in record.items()}, allow_nan=False)
-                 for record in records]
+        lines = [json.dumps({name: _json_value(value) for name, value in row.items()}, allow_nan=False)
+                 for row in rows]
         print("[\n" + ",\n".join(lines) + "\n]", file=out)
         return
-    rows = [_flat(record) for record in records]
     names = list(rows[0]) if rows else []
     if style == "csv":
         writer = csv.writer(out, lineterminator="\n")
@@ -292,13 +441,15 @@ def _print(records: list[dict[str, Any]], style: str | None) -> None:
         print("  ".join(cell.ljust(width) for cell, width in zip(line, widths)).rstrip(), file=out)
 
 
-def _flat(record: dict[str, Any]) -> dict[str, Any]:
-    """`record` with each list value spread over columns ``name[0]``, ``name[1]``... placed
-    after the single values, so that those stay together at the top of a table."""
+def _flat(record: dict[str, Any], labels: dict[str, list[str]]) -> dict[str, Any]:
+    """`record` with each list value spread over the columns `labels` names for it (else
+    ``name[0]``, ``name[1]``...), placed after the single values, so that those stay
+    together at the top of a table."""
     flat = {name: value for name, value in record.items() if not isinstance(value, list)}
     for name, value in record.items():
         if isinstance(value, list):
-            flat.update({f"{name}[{index}]": item for index, item in enumerate(value)})
+            names = labels.get(name) or [f"{name}[{index}]" for index in range(len(value))]
+            flat.update(zip(names, value, strict=True))
     return flat
 
 
@@ -309,8 +460,6 @@ def _text(value: Any) -> str:
 
 def _json_value(value: Any) -> Any:
     """`value` as JSON can hold it: NaN (no value) as None, an infinity as its text."""
-    if isinstance(value, list):
-        return [_json_value(item) for item in value]
     if isinstance(value, float) and not math.isfinite(value):
         return None if math.isnan(value) else _text(value)
     return value

@@ -7,13 +7,24 @@ import datetime as _dt
 import os
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, NoReturn, Union
+from typing import Any, NoReturn, Union, cast, overload
 
 import numpy as np
 
 from . import _native
 from ._epochs import Ticks, to_ticks
 from ._files import read_regular_file
+from ._types import (
+    DailyArrays,
+    DailyAt,
+    EpochLike,
+    EpochsLike,
+    Jb2008InputsArrays,
+    Jb2008InputsAt,
+    MsisInputsArrays,
+    MsisInputsAt,
+    PymsisKwargs,
+)
 from .fetch import DEFAULT_MAX_AGE, FILE_NAMES, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -27,6 +38,8 @@ for _table in (SOURCE_NAMES, FILE_NAMES):
         raise ImportError(f"sunindex_tools: source keys {tuple(_table)} differ from {_native.SOURCE_KEYS}")
 del _table
 _EPOCH = _dt.date(1970, 1, 1)
+#: The F10.7 above which pymsis takes a flux for a radio burst and uses its 81-day mean.
+PYMSIS_BURST_LIMIT = 400.0
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -37,6 +50,20 @@ def _span_dates(span: tuple[int, int] | None) -> tuple[_dt.date, _dt.date] | Non
     if span is None:
         return None
     return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
+
+
+class EpochOutsideError(ValueError):
+    """An epoch whose UTC day lies outside the days a computation can use.
+
+    `index` is its position among the epochs given (flattened, C order), and
+    `reason` what the message says after the epoch, so that a caller can name
+    the epoch as its user wrote it.
+    """
+
+    def __init__(self, epoch: str, reason: str, index: int):
+        super().__init__(f"epoch {epoch} {reason}")
+        self.reason = reason
+        self.index = index
 
 
 @dataclass(frozen=True)
@@ -60,6 +87,12 @@ class SpaceWeather:
     """
 
     __slots__ = ("_contents", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted")
+    _contents: dict[str, tuple[Path, bytes]]
+    _timeline: _native.Timeline
+    _coverage: dict[str, tuple[int, int] | None]
+    _sources: dict[str, Source]
+    _last_observed: _dt.date | None
+    _first_predicted: _dt.date | None
 
     def __init__(self, contents: dict[str, tuple[Path, bytes]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
@@ -162,7 +195,17 @@ class SpaceWeather:
 
     # -- Model inputs
 
-    def msis_inputs(self, epochs: Any, *, burst_limit: float | None = None) -> dict[str, Any]:
+    @overload
+    def msis_inputs(  # type: ignore[overload-overlap]  # one epoch: scalars
+        self, epochs: EpochLike, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> MsisInputsAt: ...
+    @overload
+    def msis_inputs(
+        self, epochs: EpochsLike, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> MsisInputsArrays: ...
+    def msis_inputs(
+        self, epochs: EpochsLike, *, burst_limit: float | None = None, interpolate: bool = False
+    ) -> MsisInputsAt | MsisInputsArrays:
         """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
 
         - `f107`: observed F10.7 of the previous UTC day;
@@ -178,6 +221,15 @@ class SpaceWeather:
         never feed an input; a replaced flux is flagged at least "INT", as
         pymsis flags it. ValueError unless it is None or a number above 0.
 
+        `interpolate=True` gives what pymsis's `get_f107_ap(dates,
+        interpolate=True)` gives: `f107`, `f107a` and `ap[0]` move linearly
+        across the UTC day from the day's value toward the next day's, and
+        `ap[1..6]` across the 3-hour slot toward the next slot's; at the
+        start of a day or slot they equal the values without it. On the last
+        daily row the next day or slot lies past the data and the value is
+        held. `burst_limit` applies to each day's flux before interpolating;
+        `data_type` also counts the next day once the epoch is past midnight.
+
         Epochs: a `datetime` (aware converted to UTC, naive taken as UTC), a
         `date` (its midnight), an ISO 8601 string (its fraction of a second
         kept to the nanosecond; more digits, or an empty string, raise
@@ -189,16 +241,40 @@ class SpaceWeather:
         gives NaN (`f107` of the first day, the older ap slots).
         """
         limit = None if burst_limit is None else float(burst_limit)
-        if type(epochs) is _dt.datetime:  # the propagator's one-step call: no arrays in
+        if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
             if result is not None:
-                return result  # outside the coverage, the general path below says so
+                return cast(MsisInputsAt, result)  # outside the coverage, the general path below says so
         ticks = to_ticks(epochs)
-        columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit)
+        columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
         self._check_inside("msis", ticks, outside)
-        return _shaped(columns, ticks)
+        return cast(MsisInputsArrays, _shaped(columns, ticks))
 
-    def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
+    def pymsis_kwargs(
+        self, epochs: EpochsLike, *, burst_limit: float | None = PYMSIS_BURST_LIMIT, **options: Any
+    ) -> PymsisKwargs:
+        """The keyword arguments of `pymsis.calculate` at `epochs`:
+        `pymsis.calculate(dates, lons, lats, alts, **sw.pymsis_kwargs(dates))`.
+
+        `f107s`, `f107as` and `aps` are `msis_inputs`'s `f107`, `f107a` and
+        `ap`, as arrays even for a single epoch: shape (1,) and (1, 7) for a
+        scalar, as pymsis makes of one date; S and S + (7,) for epochs of
+        shape S. The options are `msis_inputs`'s (`interpolate`, and the
+        others it takes); `burst_limit` defaults to pymsis's own 400.0, so
+        that the values equal pymsis's own lookup in the same file.
+        """
+        inputs: MsisInputsAt | MsisInputsArrays = self.msis_inputs(epochs, burst_limit=burst_limit, **options)
+        return {
+            "f107s": np.atleast_1d(np.asarray(inputs["f107"], dtype=np.float64)),
+            "f107as": np.atleast_1d(np.asarray(inputs["f107a"], dtype=np.float64)),
+            "aps": np.reshape(inputs["ap"], (-1, 7)) if inputs["ap"].ndim == 1 else inputs["ap"],
+        }
+
+    @overload
+    def jb2008_inputs(self, epochs: EpochLike) -> Jb2008InputsAt: ...  # type: ignore[overload-overlap]  # one epoch: scalars
+    @overload
+    def jb2008_inputs(self, epochs: EpochsLike) -> Jb2008InputsArrays: ...
+    def jb2008_inputs(self, epochs: EpochsLike) -> Jb2008InputsAt | Jb2008InputsArrays:
         """JB2008 inputs at `epochs`, from SOLFSMY.TXT and DTCFILE.TXT.
 
         `f10`, `f10b` (F81c), `s10`, `s10b` (S81c) of the previous UTC day,
@@ -212,9 +288,13 @@ class SpaceWeather:
         ticks = to_ticks(epochs)
         columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
         self._check_inside("jb2008", ticks, outside)
-        return _shaped(columns, ticks)
+        return cast(Jb2008InputsArrays, _shaped(columns, ticks))
 
-    def daily(self, epochs: Any) -> dict[str, Any]:
+    @overload
+    def daily(self, epochs: EpochLike) -> DailyAt: ...  # type: ignore[overload-overlap]  # one epoch: scalars
+    @overload
+    def daily(self, epochs: EpochsLike) -> DailyArrays: ...
+    def daily(self, epochs: EpochsLike) -> DailyAt | DailyArrays:
         """Every daily column of each epoch's UTC day, as the files write them.
 
         `date` (datetime64[D]); from the CSV `f107_obs`, `f107_adj`,
@@ -232,7 +312,7 @@ class SpaceWeather:
         self._check_inside("timeline", ticks, outside)
         columns["date"] = columns.pop("day").view("M8[D]")
         order = ["date"] + [key for key in columns if key != "date"]
-        return _shaped({key: columns[key] for key in order}, ticks)
+        return cast(DailyArrays, _shaped({key: columns[key] for key in order}, ticks))
 
     def to_pandas(self) -> Any:
         """Every day of the timeline as a pandas DataFrame indexed by date.
@@ -247,7 +327,7 @@ class SpaceWeather:
             raise ImportError('to_pandas() needs pandas: pip install ".[pandas]" in a checkout') from None
         first, last = self._coverage["timeline"] or (0, -1)
         days = np.arange(first, last + 1, dtype=np.int64).view("M8[D]")
-        columns = self.daily(days)
+        columns: dict[str, Any] = dict(self.daily(days))
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
         for key, values in columns.items():
@@ -264,9 +344,9 @@ class SpaceWeather:
 
     def _check_inside(self, kind: str, ticks: Ticks, outside: int) -> None:
         if outside >= 0:
-            self._raise_outside(kind, ticks.text(outside))
+            self._raise_outside(kind, ticks.text(outside), outside)
 
-    def _raise_outside(self, kind: str, epoch: str) -> NoReturn:
+    def _raise_outside(self, kind: str, epoch: str, index: int) -> NoReturn:
         span = self._coverage[kind]
         what = {
             "msis": "the daily rows of the CelesTrak CSV",
@@ -275,8 +355,8 @@ class SpaceWeather:
         }[kind]
         if span is None:
             needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
-            raise ValueError(f"epoch {epoch}: no daily rows to compute from; load {needs} with rows")
-        raise ValueError(f"epoch {epoch} is outside {what}: {_date(span[0])} to {_date(span[1])}")
+            raise EpochOutsideError(epoch, f"has no daily rows to compute from; load {needs} with rows", index)
+        raise EpochOutsideError(epoch, f"is outside {what}: {_date(span[0])} to {_date(span[1])}", index)
 
 
 def _check_contents(contents: Any) -> None:

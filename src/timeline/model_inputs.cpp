@@ -53,6 +53,19 @@ LargeArray<double> trailing_means_of_eight(const LargeArray<double>& slots) {
   return means;
 }
 
+/// The MSIS inputs of epoch `e` as NaN and its type as unknown, for NaT.
+void write_nan_row(const MsisOutput& out, std::size_t e) noexcept {
+  out.f107[e] = out.f107a[e] = nan;
+  std::fill_n(out.ap + 7 * e, 7, nan);
+  write_type(out.data_type + 3 * e, 0);
+}
+
+/// `from` moved `fraction` (in [0, 1)) of the way to `to`; exactly `from` at
+/// the start of a step, whatever `to` is.
+double toward(double from, double to, double fraction) noexcept {
+  return fraction == 0.0 ? from : from + fraction * (to - from);
+}
+
 /// Whether an epoch's day lies in `coverage`; NaT lies everywhere.
 bool outside(const std::optional<DaySpan>& coverage, std::int64_t day) noexcept {
   return !coverage || !coverage->contains(day);
@@ -92,16 +105,28 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
   }
 }
 
+double MsisInputs::f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type) const noexcept {
+  const double f107 = f107_obs_[d - 1];
+  if (!burst_limit || !(f107 <= 0.0 || f107 > *burst_limit)) return f107;  // a missing flux stays missing
+  type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
+  return f107_center81_[d - 1];
+}
+
+void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
+  ap[1] = ap_[g];
+  ap[2] = ap_[g - 1];
+  ap[3] = ap_[g - 2];
+  ap[4] = ap_[g - 3];
+  ap[5] = ap_mean8_[g - 4];
+  ap[6] = ap_mean8_[g - 12];
+}
+
 std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
                                 const MsisOutput& out) const noexcept {
-  const bool filter_bursts = burst_limit.has_value();
-  const double limit = burst_limit.value_or(0.0);
   for (std::size_t e = 0; e < epochs.count; ++e) {
     double* const ap = out.ap + 7 * e;
     if (epochs.ticks[e] == not_a_time) {
-      out.f107[e] = out.f107a[e] = nan;
-      std::fill_n(ap, 7, nan);
-      write_type(out.data_type + 3 * e, 0);
+      write_nan_row(out, e);
       continue;
     }
     const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
@@ -112,20 +137,45 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
 
     // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
     std::uint8_t type = slot < 3 ? type_4days_[d] : type_3days_[d];
-    double f107 = f107_obs_[d - 1];
-    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) {
-      f107 = f107_center81_[d - 1];
-      type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
-    }
-    out.f107[e] = f107;
+    out.f107[e] = f107_before(d, burst_limit, type);
     out.f107a[e] = f107_center81_[d];
     ap[0] = ap_avg_[d];
-    ap[1] = ap_[g];
-    ap[2] = ap_[g - 1];
-    ap[3] = ap_[g - 2];
-    ap[4] = ap_[g - 3];
-    ap[5] = ap_mean8_[g - 4];
-    ap[6] = ap_mean8_[g - 12];
+    slot_ap(g, ap);
+    write_type(out.data_type + 3 * e, type);
+  }
+  return all_inside;
+}
+
+std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
+                                             const MsisOutput& out) const noexcept {
+  for (std::size_t e = 0; e < epochs.count; ++e) {
+    double* const ap = out.ap + 7 * e;
+    if (epochs.ticks[e] == not_a_time) {
+      write_nan_row(out, e);
+      continue;
+    }
+    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+    if (outside(coverage_, day)) return e;
+    const auto d = static_cast<std::size_t>(day - origin_);
+    const int slot = slot_of(epochs.clock, ticks_in_day);
+    const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
+    // The step after the last one of the daily rows is the last one again: the value is held.
+    const bool last_day = day == coverage_->last;
+    const std::size_t next_d = last_day ? d : d + 1;
+    const std::size_t next_g = last_day && slot == 7 ? g : g + 1;
+    const double day_fraction = epochs.clock.fraction_of_part(ticks_in_day, 1, 0);
+    const double slot_fraction = epochs.clock.fraction_of_part(ticks_in_day, 8, slot);
+
+    std::uint8_t type = slot < 3 ? type_4days_[d] : type_3days_[d];
+    if (day_fraction > 0.0) type = std::max(type, type_3days_[next_d]);  // the next day's values count too
+    const double f107 = f107_before(d, burst_limit, type);
+    out.f107[e] = day_fraction == 0.0 ? f107 : toward(f107, f107_before(next_d, burst_limit, type), day_fraction);
+    out.f107a[e] = toward(f107_center81_[d], f107_center81_[next_d], day_fraction);
+    ap[0] = toward(ap_avg_[d], ap_avg_[next_d], day_fraction);
+    double next_ap[7];
+    slot_ap(g, ap);
+    slot_ap(next_g, next_ap);
+    for (std::size_t i = 1; i < 7; ++i) ap[i] = toward(ap[i], next_ap[i], slot_fraction);
     write_type(out.data_type + 3 * e, type);
   }
   return all_inside;

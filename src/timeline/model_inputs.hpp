@@ -54,8 +54,25 @@ class MsisInputs {
   /// it stops, or all_inside.
   std::size_t compute(const Epochs& epochs, std::optional<double> burst_limit, const MsisOutput& out) const noexcept;
 
+  /// As compute(), but each input moves linearly from its value at the start
+  /// of its step to its value at the start of the next: f107, f107a and ap[0]
+  /// across the UTC day, ap[1..6] across the 3-hour slot (pymsis's
+  /// `interpolate=True`). On coverage's last day and slot, the next step lies
+  /// past the daily rows and the value is held. The burst limit applies to
+  /// each day's flux before interpolating. The data type also counts the next
+  /// day when the epoch is past midnight.
+  std::size_t compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
+                                   const MsisOutput& out) const noexcept;
+
  private:
   static constexpr std::int64_t history_days = 3;  // the oldest slot used lies 3 days back
+
+  /// The flux of the day before day index `d`; with a burst limit, one <= 0
+  /// or above it is replaced by that day's centred 81-day mean, and `type`
+  /// raised to at least interpolated, as pymsis flags the stand-in.
+  double f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type) const noexcept;
+  /// ap[1..6] of slot index `g`.
+  void slot_ap(std::size_t g, double* ap) const noexcept;
 
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;

@@ -207,13 +207,15 @@ bool check_arity(const char* name, Py_ssize_t given, Py_ssize_t wanted) {
 // ---------------------------------------------------------------------------
 // Methods
 
-/// msis(ticks, ticks_per_day, burst_limit) -> ({f107, f107a, ap, data_type}, outside)
+/// msis(ticks, ticks_per_day, burst_limit, interpolate) -> ({f107, f107a, ap, data_type}, outside)
 PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!check_arity("msis", nargs, 3)) return nullptr;
+    if (!check_arity("msis", nargs, 4)) return nullptr;
     TickView view;
     std::optional<double> limit;
     if (!view.open(args[0], args[1]) || !burst_limit_argument(args[2], limit)) return nullptr;
+    const int interpolate = PyObject_IsTrue(args[3]);
+    if (interpolate < 0) return nullptr;
     const std::size_t n = view.count();
     std::array<PyRef, 4> arrays{new_array(Element::float64, {n}), new_array(Element::float64, {n}),
                                 new_array(Element::float64, {n, 7}), new_array(Element::text3, {n})};
@@ -223,7 +225,9 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
                                    static_cast<char32_t*>(array_data(arrays[3]))};
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] { return loaded.msis.compute(epochs, limit, out); });
+    const std::size_t outside = without_lock([&] {
+      return interpolate ? loaded.msis.compute_interpolated(epochs, limit, out) : loaded.msis.compute(epochs, limit, out);
+    });
     return keyed_results(msis_keys, arrays, outside);
   });
 }
@@ -355,7 +359,7 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef methods[] = {
     {"msis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis)), METH_FASTCALL,
-     "msis(ticks, ticks_per_day, burst_limit) -> (dict of f107, f107a, ap, data_type; outside)"},
+     "msis(ticks, ticks_per_day, burst_limit, interpolate) -> (dict of f107, f107a, ap, data_type; outside)"},
     {"msis_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_at)), METH_FASTCALL,
      "msis_at(epoch, burst_limit) -> dict, or None outside the coverage"},
     {"jb2008", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(jb2008)), METH_FASTCALL,
