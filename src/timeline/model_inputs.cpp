@@ -110,9 +110,7 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     const int slot = slot_of(epochs.clock, ticks_in_day);
     const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
 
-    double f107 = f107_obs_[d - 1];
-    if (filter_bursts && (f107 <= 0.0 || f107 > limit)) f107 = f107_center81_[d - 1];
-    out.f107[e] = f107;
+    out.f107[e] = f107_before(d, filter_bursts, limit);
     out.f107a[e] = f107_center81_[d];
     ap[0] = ap_avg_[d];
     ap[1] = ap_[g];

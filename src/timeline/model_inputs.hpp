@@ -52,8 +52,26 @@ class MsisInputs {
   /// it stops, or all_inside.
   std::size_t compute(const Epochs& epochs, std::optional<double> burst_limit, const MsisOutput& out) const noexcept;
 
+  /// The f107 of an epoch on `day`, the day after coverage's last included:
+  /// the previous day's flux, the burst rule applied as in compute().
+  double previous_day_f107(std::int64_t day, std::optional<double> burst_limit) const noexcept {
+    return f107_before(static_cast<std::size_t>(day - origin_), burst_limit.has_value(), burst_limit.value_or(0.0));
+  }
+  /// The ap of 3-hour slot `slot` (0-7) of `day`, from 3 days before
+  /// coverage's first day to its last: NaN where absent, as compute() sees it.
+  double slot_ap(std::int64_t day, int slot) const noexcept {
+    return ap_[8 * static_cast<std::size_t>(day - origin_) + static_cast<std::size_t>(slot)];
+  }
+
  private:
   static constexpr std::int64_t history_days = 3;  // the oldest slot used lies 3 days back
+
+  /// The flux of the day before day index `d`; with `filter_bursts`, one
+  /// <= 0 or above `limit` is replaced by that day's centred 81-day mean.
+  double f107_before(std::size_t d, bool filter_bursts, double limit) const noexcept {
+    const double f107 = f107_obs_[d - 1];
+    return filter_bursts && (f107 <= 0.0 || f107 > limit) ? f107_center81_[d - 1] : f107;
+  }
 
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;

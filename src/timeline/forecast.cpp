@@ -1,0 +1,311 @@
+#include "timeline/forecast.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace sunindex::timeline {
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+/// The standard normal distribution's lower tail P(Z <= x).
+double normal_cdf(double x) noexcept { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
+
+/// z(p) for 0 < p <= 0.5 (so z <= 0).
+double lower_quantile(double p) noexcept {
+  // Abramowitz and Stegun 26.2.23 (error below 4.5e-4) to start, then
+  // Halley's method on the distribution itself: the error cubes with each
+  // step, so two or three reach the last place.
+  const double t = std::sqrt(-2.0 * std::log(p));
+  double x = -(t - (2.515517 + t * (0.802853 + t * 0.010328)) / (1.0 + t * (1.432788 + t * (0.189269 + t * 0.001308))));
+  constexpr double sqrt_two_pi = 2.5066282746310002;
+  for (int step = 0; step < 8; ++step) {
+    const double u = (normal_cdf(x) - p) * sqrt_two_pi * std::exp(0.5 * x * x);
+    const double change = u / (1.0 + 0.5 * x * u);
+    // Far out in the tail the density underflows: the start is then as good as it gets.
+    if (!std::isfinite(change)) break;
+    x -= change;
+    if (std::abs(change) <= 1e-17 * std::abs(x)) break;
+  }
+  return x;
+}
+
+/// a at fraction 0, b at 1: exactly a at the 00:00 the table holds.
+Columns lerp(const Columns& a, const Columns& b, double fraction) noexcept {
+  Columns out;
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = a[c] + fraction * (b[c] - a[c]);
+  return out;
+}
+
+/// The mean of F at 00:00 of day + k, k = -40 .. 40, summed in that order.
+template <class FluxOf>
+Columns centred_mean(std::int64_t day, const FluxOf& flux_of) noexcept {
+  Columns sum{0.0, 0.0, 0.0};
+  const std::int64_t half = SolarCyclePrediction::mean_half_width;
+  for (std::int64_t k = -half; k <= half; ++k) {
+    const Columns flux = flux_of(day + k);
+    for (std::size_t c = 0; c < sum.size(); ++c) sum[c] += flux[c];
+  }
+  for (double& value : sum) value /= static_cast<double>(2 * half + 1);
+  return sum;
+}
+
+/// floor(a / 8) for any sign: the day of a slot number.
+std::int64_t day_of_slot(std::int64_t slot) noexcept { return slot >= 0 ? slot / 8 : (slot - 7) / 8; }
+
+/// The text of a forecast's data_type, four UCS-4 characters wide.
+void write_msfc(char32_t* out) noexcept {
+  out[0] = 'M', out[1] = 'S', out[2] = 'F', out[3] = 'C';
+}
+
+/// Calls `write(row, percentile)` for each output row of epoch `e`.
+template <class Write>
+void for_each_member(const Members& members, std::size_t epochs, std::size_t e, const Write& write) noexcept {
+  if (members.paired) {
+    write(e, members.percentiles[e]);
+    return;
+  }
+  for (std::size_t m = 0; m < members.count; ++m) write(m * epochs + e, members.percentiles[m]);
+}
+
+}  // namespace
+
+double standard_normal_quantile(double p) noexcept {
+  // 1 - p is exact for p >= 0.5, so the upper half loses nothing by symmetry.
+  return p <= 0.5 ? lower_quantile(p) : -lower_quantile(1.0 - p);
+}
+
+Percentile::Percentile(double q) noexcept {
+  constexpr std::array<double, 3> published{95.0, 50.0, 5.0};
+  for (std::size_t c = 0; c < published.size(); ++c) {
+    if (q == published[c]) {
+      side_ = c;
+      return;
+    }
+  }
+  static const double z95 = standard_normal_quantile(0.95), z05 = standard_normal_quantile(0.05);
+  exact_ = false;
+  side_ = q > 50.0 ? 0 : 2;
+  ratio_ = standard_normal_quantile(q / 100.0) / (q > 50.0 ? z95 : z05);
+}
+
+// ---------------------------------------------------------------------------
+// The prediction
+
+SolarCyclePrediction::SolarCyclePrediction(std::vector<PredictionMonth> months)
+    : months_(std::move(months)),
+      first_index_(std::int64_t{months_.front().year} * 12 + months_.front().month - 1),
+      first_day_(CivilDate{months_.front().year, months_.front().month, 1}.to_days()) {}
+
+Result<std::unique_ptr<const SolarCyclePrediction>> SolarCyclePrediction::make(std::vector<PredictionMonth> months,
+                                                                               std::uint64_t last_row) {
+  if (months.size() < static_cast<std::size_t>(cycle_months)) {
+    return DataError::parse(last_row, "the prediction holds " + std::to_string(months.size()) +
+                                          " months; repeating its last eleven-year cycle needs " +
+                                          std::to_string(cycle_months));
+  }
+  return std::unique_ptr<const SolarCyclePrediction>(new SolarCyclePrediction(std::move(months)));
+}
+
+const PredictionMonth& SolarCyclePrediction::entry(std::int64_t month_index) const noexcept {
+  const std::int64_t last = first_index_ + static_cast<std::int64_t>(months_.size()) - 1;
+  // Past the end, the month that many whole cycles back.
+  if (month_index > last) month_index -= cycle_months * ((month_index - last + cycle_months - 1) / cycle_months);
+  return months_[static_cast<std::size_t>(month_index - first_index_)];
+}
+
+void SolarCyclePrediction::months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept {
+  const CivilDate date = CivilDate::from_days(day);
+  const std::int64_t month_index = std::int64_t{date.year} * 12 + date.month - 1;
+  const std::int64_t start = CivilDate{date.year, date.month, 1}.to_days();
+  const CivilDate next = date.month == 12 ? CivilDate{date.year + 1, 1, 1} : CivilDate{date.year, static_cast<std::uint8_t>(date.month + 1), 1};
+  // v0 (t1 - t) / (t1 - t0) + v1 (t - t0) / (t1 - t0), in days rather than seconds: the same ratios.
+  const auto length = static_cast<double>(next.to_days() - start);
+  const auto into = static_cast<double>(day - start);
+  const PredictionMonth& before = entry(month_index);
+  const PredictionMonth& after = entry(month_index + 1);
+  for (std::size_t c = 0; c < flux.size(); ++c) {
+    flux[c] = before.f107[c] * (length - into) / length + after.f107[c] * into / length;
+    ap[c] = before.ap[c] * (length - into) / length + after.ap[c] * into / length;
+  }
+}
+
+Midnight SolarCyclePrediction::midnight(std::int64_t day) const noexcept {
+  Midnight out;
+  months_at_midnight(day, out.flux, out.ap);
+  out.flux_mean81 = {nan, nan, nan};
+  if (day >= first_full_day()) {
+    out.flux_mean81 = centred_mean(day, [&](std::int64_t sample) {
+      Columns flux, ap;
+      months_at_midnight(sample, flux, ap);
+      return flux;
+    });
+  }
+  return out;
+}
+
+const ForecastDays& SolarCyclePrediction::days() const {
+  std::call_once(days_made_, [&] { days_ = std::make_unique<const ForecastDays>(*this); });
+  return *days_;
+}
+
+// ---------------------------------------------------------------------------
+// The table of midnights
+
+ForecastDays::ForecastDays(const SolarCyclePrediction& prediction) : prediction_(prediction) {
+  constexpr std::int64_t cycles_ahead = 5;
+  const CivilDate last = prediction.last_month();
+  const std::int64_t end_index = std::int64_t{last.year} * 12 + last.month - 1 + cycles_ahead * SolarCyclePrediction::cycle_months;
+  const std::int64_t end_day =
+      CivilDate{static_cast<std::int32_t>(end_index / 12), static_cast<std::uint8_t>(end_index % 12 + 1), 1}.to_days();
+  const auto count = static_cast<std::size_t>(end_day - prediction.first_day());
+  table_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    prediction.months_at_midnight(prediction.first_day() + static_cast<std::int64_t>(i), table_[i].flux, table_[i].ap);
+  }
+  // The means from the fluxes above: the same samples summed in the same
+  // order as midnight() sums them, so the table and the months agree to the bit.
+  const std::int64_t half = SolarCyclePrediction::mean_half_width;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto offset = static_cast<std::int64_t>(i);
+    if (offset < half || offset + half >= static_cast<std::int64_t>(count)) {
+      table_[i].flux_mean81 = prediction.midnight(prediction.first_day() + offset).flux_mean81;
+      continue;
+    }
+    table_[i].flux_mean81 = centred_mean(offset, [&](std::int64_t j) { return table_[static_cast<std::size_t>(j)].flux; });
+  }
+}
+
+ForecastSamples ForecastDays::samples(std::int64_t day, double fraction) const noexcept {
+  const Midnight before = at(day - 1), today = at(day), after = at(day + 1);
+  return {lerp(before.flux, today.flux, fraction), lerp(today.flux_mean81, after.flux_mean81, fraction),
+          lerp(today.ap, after.ap, fraction)};
+}
+
+void ForecastDays::flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept {
+  const Midnight today = at(day), after = at(day + 1);
+  flux = lerp(today.flux, after.flux, fraction);
+  ap = lerp(today.ap, after.ap, fraction);
+}
+
+// ---------------------------------------------------------------------------
+// MSIS inputs
+
+namespace {
+
+/// An ap element as a mean of `slots` 3-hour slots (1 for a single slot):
+/// the sum of those from the CSV, and how many take A(t) instead.
+struct SlotMix {
+  double csv_sum = 0.0;
+  int forecast = 0;
+  int slots = 1;
+
+  double value(double forecast_ap) const noexcept {
+    if (forecast == slots) return forecast_ap;
+    return (csv_sum + forecast * forecast_ap) / slots;
+  }
+};
+
+/// The sources of ap[1..6] at slot number `g` (8 per day since 1970) when
+/// the CSV's daily rows end on `last_daily`: the means add their slots
+/// oldest first, as MsisInputs does, so that a mean from the CSV alone is
+/// its value to the bit.
+std::array<SlotMix, 6> slot_mixes(const MsisInputs& msis, std::int64_t g, std::int64_t last_daily) noexcept {
+  const auto add = [&](SlotMix& mix, std::int64_t slot) {
+    const std::int64_t day = day_of_slot(slot);
+    if (day > last_daily) {
+      ++mix.forecast;
+    } else {
+      mix.csv_sum += msis.slot_ap(day, static_cast<int>(slot - 8 * day));
+    }
+  };
+  std::array<SlotMix, 6> mixes;
+  for (std::int64_t k = 0; k < 4; ++k) add(mixes[k], g - k);
+  mixes[4].slots = mixes[5].slots = 8;
+  for (std::int64_t k = 11; k >= 4; --k) add(mixes[4], g - k);
+  for (std::int64_t k = 19; k >= 12; --k) add(mixes[5], g - k);
+  return mixes;
+}
+
+}  // namespace
+
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
+                                              std::int64_t first_full_day, const Epochs& epochs,
+                                              std::optional<double> burst_limit, const Members& members,
+                                              const ForecastMsisOutput& out) noexcept {
+  const std::optional<DaySpan> coverage = msis.coverage();
+  const std::size_t n = epochs.count;
+  for (std::size_t e = 0; e < n; ++e) {
+    if (epochs.ticks[e] == not_a_time) {
+      for_each_member(members, n, e, [&](std::size_t row, const Percentile&) {
+        out.f107[row] = out.f107a[row] = nan;
+        std::fill_n(out.ap + 7 * row, 7, nan);
+        std::fill_n(out.data_type + 4 * row, 4, 0);
+      });
+      continue;
+    }
+    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+    if (!coverage || day < coverage->first) return FailedEpoch{e, ForecastFailure::outside_daily_rows};
+
+    if (day <= coverage->last) {  // the CSV's own inputs, as without a prediction
+      double f107, f107a, ap[7];
+      char32_t type[3];
+      msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit, {&f107, &f107a, ap, type});
+      for_each_member(members, n, e, [&](std::size_t row, const Percentile&) {
+        out.f107[row] = f107;
+        out.f107a[row] = f107a;
+        std::copy_n(ap, 7, out.ap + 7 * row);
+        std::copy_n(type, 3, out.data_type + 4 * row);
+        out.data_type[4 * row + 3] = 0;
+      });
+      continue;
+    }
+    if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+
+    const ForecastSamples samples = days.samples(day, epochs.clock.fraction_of_part(ticks_in_day, 1, 0));
+    // The last daily day still feeds the slots of the three days after it,
+    // and the previous-day flux of the first.
+    const bool near_daily = day - 3 <= coverage->last;
+    const std::optional<double> csv_f107 =
+        day - 1 <= coverage->last ? std::optional(msis.previous_day_f107(day, burst_limit)) : std::nullopt;
+    std::array<SlotMix, 6> mixes;
+    if (near_daily) {
+      const std::int64_t g = 8 * day + slot_of(epochs.clock, ticks_in_day);
+      mixes = slot_mixes(msis, g, coverage->last);
+    }
+    for_each_member(members, n, e, [&](std::size_t row, const Percentile& percentile) {
+      const double forecast_ap = percentile.of(samples.ap);
+      out.f107[row] = csv_f107 ? *csv_f107 : percentile.of(samples.flux_day_before);
+      out.f107a[row] = percentile.of(samples.flux_mean81);
+      double* const ap = out.ap + 7 * row;
+      ap[0] = forecast_ap;
+      for (std::size_t i = 0; i < mixes.size(); ++i) ap[i + 1] = near_daily ? mixes[i].value(forecast_ap) : forecast_ap;
+      write_msfc(out.data_type + 4 * row);
+    });
+  }
+  return std::nullopt;
+}
+
+std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
+                                           const Members& members, double* f107, double* ap) noexcept {
+  const std::size_t n = epochs.count;
+  for (std::size_t e = 0; e < n; ++e) {
+    if (epochs.ticks[e] == not_a_time) {
+      for_each_member(members, n, e, [&](std::size_t row, const Percentile&) { f107[row] = ap[row] = nan; });
+      continue;
+    }
+    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+    if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+    Columns flux_columns, ap_columns;
+    days.flux_and_ap(day, epochs.clock.fraction_of_part(ticks_in_day, 1, 0), flux_columns, ap_columns);
+    for_each_member(members, n, e, [&](std::size_t row, const Percentile& percentile) {
+      f107[row] = percentile.of(flux_columns);
+      ap[row] = percentile.of(ap_columns);
+    });
+  }
+  return std::nullopt;
+}
+
+}  // namespace sunindex::timeline
