@@ -5,11 +5,13 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
+from importlib import resources
 from pathlib import Path
 from typing import Any, NoReturn, Union
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
@@ -21,6 +23,9 @@ PathLike = Union[str, "os.PathLike[str]"]
 SOURCE_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
 _EPOCH = _dt.date(1970, 1, 1)
 _JB2008_KEYS = ("f10", "f10b", "s10", "s10b", "xm10", "xm10b", "y10", "y10b", "dstdtc")
+#: The solar-cycle prediction shipped with the package: NASA Marshall Space Flight
+#: Center's release of October 2026 (a work of the US government, in the public domain).
+BUNDLED_PREDICTION = "oct2026f10-prd.txt"
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -54,6 +59,8 @@ class SpaceWeather:
 
     def __init__(self, contents: dict[str, tuple[Path, bytes]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
+        contents = dict(contents)
+        msfc = contents.pop("msfc", None) or _bundled_prediction()
         if not contents:
             raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
         self._contents = contents
@@ -70,20 +77,29 @@ class SpaceWeather:
         }
         self._last_observed = _date(summary["last_observed"])
         self._first_predicted = _date(summary["first_predicted"])
+        self._prediction, self._sources["msfc"] = _read_prediction(*msfc)
+        self._contents = {**contents, "msfc": msfc}
 
     @classmethod
     def load(
-        cls, csv: PathLike | None = None, solfsmy: PathLike | None = None, dtcfile: PathLike | None = None
+        cls,
+        csv: PathLike | None = None,
+        solfsmy: PathLike | None = None,
+        dtcfile: PathLike | None = None,
+        msfc: PathLike | None = None,
     ) -> SpaceWeather:
         """Reads any subset of the three files.
 
         `csv` is a CelesTrak daily-index CSV (SW-All.csv), `solfsmy` a
         SOLFSMY.TXT and `dtcfile` a DTCFILE.TXT; each a `str` or path-like.
+        `msfc` is a solar-cycle prediction of NASA Marshall Space Flight
+        Center ("Table 3", as ``oct2026f10-prd.txt``) for inputs past the
+        daily rows; by default the release shipped with the package.
         Raises FileNotFoundError (or another OSError) naming a file that
         cannot be read, and ValueError naming the file and the row of bad
         content.
         """
-        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile}
+        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile, "msfc": msfc}
         contents = {}
         for key, path in given.items():
             if path is not None:
@@ -93,17 +109,24 @@ class SpaceWeather:
 
     @classmethod
     def latest(
-        cls, max_age: _dt.timedelta | float = DEFAULT_MAX_AGE, offline: bool = False, data_dir: PathLike | None = None
+        cls,
+        max_age: _dt.timedelta | float = DEFAULT_MAX_AGE,
+        offline: bool = False,
+        data_dir: PathLike | None = None,
+        msfc: PathLike | None = None,
     ) -> SpaceWeather:
         """The three files from the download cache, refreshing those older than `max_age`
-        first (`sunindex_tools.fetch.fetch` says how, and what happens offline)."""
-        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir))
+        first (`sunindex_tools.fetch.fetch` says how, and what happens offline), with
+        the solar-cycle prediction `msfc` (default: the one shipped with the package)."""
+        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir), msfc=msfc)
 
     # -- What was loaded
 
     @property
     def sources(self) -> dict[str, Source]:
-        """The loaded files by keyword ("csv", "solfsmy", "dtcfile")."""
+        """The loaded files by keyword ("csv", "solfsmy", "dtcfile"), and "msfc": the
+        solar-cycle prediction in use, `first` and `last` the 1st of its first and
+        last months."""
         return dict(self._sources)
 
     @property
@@ -142,7 +165,9 @@ class SpaceWeather:
 
     # -- Model inputs
 
-    def msis_inputs(self, epochs: Any, *, burst_limit: float | None = None) -> dict[str, Any]:
+    def msis_inputs(
+        self, epochs: Any, *, burst_limit: float | None = None, forecast_percentile: ArrayLike | None = None
+    ) -> dict[str, Any]:
         """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
 
         - `f107`: observed F10.7 of the previous UTC day;
@@ -162,17 +187,67 @@ class SpaceWeather:
         or array of any unit, pandas timestamps, or a list of these. A scalar
         gives scalars (and `ap` of shape (7,)); NaT gives NaN. An epoch whose
         UTC day lies outside the CSV's daily rows raises ValueError.
+
+        `forecast_percentile` (0 < q < 100) also gives inputs past the daily
+        rows, from the solar-cycle prediction (`sources["msfc"]`) at that
+        percentile: 95, 50 and 5 are its published columns, others a split
+        normal through them. Each input takes the best source for the time it
+        refers to: the CSV up to its last daily row L, exactly as without a
+        percentile, the prediction after it (`f107` = F(t - 1 day) once the day
+        before lies after L, `f107a` the mean of F(t + k days) for k = -40..40,
+        `ap[0]` = A(t), and each 3-hour slot after L takes A(t)); `data_type`
+        is then "MSFC". A day missing inside the daily rows stays NaN. Past the
+        prediction's last month its last 132 months repeat; an epoch that
+        needs it before its first month raises ValueError.
+
+        An array of percentiles broadcasts against the epochs: epochs of shape
+        (N,) with percentiles of shape (M, 1) give `f107` of shape (M, N) and
+        `ap` of shape (M, N, 7), an ensemble of M members in one call. One
+        percentile per member for the whole run is what an uncertain
+        solar-cycle amplitude means; percentiles drawn uniformly in (0, 100)
+        sample the split normal.
         """
         limit = None if burst_limit is None else float(burst_limit)
+        if forecast_percentile is not None:
+            return self._msis_forecast(epochs, limit, forecast_percentile)
         if type(epochs) is _dt.datetime:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
             if result is None:
-                self._raise_outside("msis", epochs.isoformat())
+                self._raise_outside("msis", epochs.isoformat(), self._past_end_hint("msis", to_ticks(epochs), 0))
             return result
         ticks = to_ticks(epochs)
         f107, f107a, ap, data_type, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit)
         self._check_inside("msis", ticks, outside)
         return _shaped({"f107": f107, "f107a": f107a, "ap": ap, "data_type": data_type}, ticks)
+
+    def _msis_forecast(self, epochs: Any, limit: float | None, percentile: ArrayLike) -> dict[str, Any]:
+        ticks, members = _members(to_ticks(epochs), percentile)
+        *columns, outside = self._timeline.msis_forecast(
+            self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, limit, members.paired
+        )
+        if outside >= 0:
+            span = self._coverage["msis"]
+            if span is None or int(ticks.ticks[outside]) // ticks.ticks_per_day <= span[1]:
+                self._check_inside("msis", ticks, outside)
+            self._raise_before_prediction(ticks.text(outside))
+        return members.shaped(dict(zip(("f107", "f107a", "ap", "data_type"), columns)))
+
+    def forecast(self, epochs: Any, percentile: ArrayLike = 50.0) -> dict[str, Any]:
+        """The solar-cycle prediction alone (`sources["msfc"]`) at `epochs`, for
+        plotting and checking: `f107` = F(t) and `ap` = A(t), the 13-month
+        smoothed F10.7 and Ap interpolated linearly in time between the months'
+        entries (each at 00:00 UTC on the 1st), the last 132 months repeating
+        past the last month. `percentile` as `msis_inputs`'s
+        `forecast_percentile`, broadcasting against the epochs the same way.
+        An epoch before the first month raises ValueError.
+        """
+        ticks, members = _members(to_ticks(epochs), percentile)
+        f107, ap, outside = self._timeline.forecast(
+            self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, members.paired
+        )
+        if outside >= 0:
+            self._raise_before_prediction(ticks.text(outside))
+        return members.shaped({"f107": f107, "ap": ap})
 
     def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
         """JB2008 inputs at `epochs`, from SOLFSMY.TXT and DTCFILE.TXT.
@@ -182,7 +257,9 @@ class SpaceWeather:
         value below 40 is missing (the file writes 0.0 for none). `dstdtc` is
         the hourly Dtc linearly interpolated to the epoch, the next day's
         first value serving after 23:00; NaN where a value it needs is absent.
-        Epochs as in `msis_inputs`; the UTC day must lie in both files.
+        Epochs as in `msis_inputs`; the UTC day must lie in both files. JB2008
+        has no long-term forecast of S10, M10 and Y10: these inputs stop at the
+        files' last day.
         """
         ticks = to_ticks(epochs)
         *columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
@@ -239,9 +316,22 @@ class SpaceWeather:
 
     def _check_inside(self, kind: str, ticks: Ticks, outside: int) -> None:
         if outside >= 0:
-            self._raise_outside(kind, ticks.text(outside))
+            self._raise_outside(kind, ticks.text(outside), self._past_end_hint(kind, ticks, outside))
 
-    def _raise_outside(self, kind: str, epoch: str) -> NoReturn:
+    def _past_end_hint(self, kind: str, ticks: Ticks, index: int) -> str:
+        """What an error adds for an epoch past the last day of `kind`'s coverage."""
+        span = self._coverage[kind]
+        past = span is not None and int(ticks.ticks[index]) // ticks.ticks_per_day > span[1]
+        return _PAST_END_HINTS.get(kind, "") if past else ""
+
+    def _raise_before_prediction(self, epoch: str) -> NoReturn:
+        source = self._sources["msfc"]
+        raise ValueError(
+            f"epoch {epoch} needs the solar-cycle prediction before its first month: {source.path} "
+            f"covers {source.first:%Y-%m} to {source.last:%Y-%m}"
+        )
+
+    def _raise_outside(self, kind: str, epoch: str, hint: str = "") -> NoReturn:
         span = self._coverage[kind]
         what = {
             "msis": "the daily rows of the CelesTrak CSV",
@@ -251,7 +341,81 @@ class SpaceWeather:
         if span is None:
             needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
             raise ValueError(f"epoch {epoch}: no daily rows to compute from; load {needs} with rows")
-        raise ValueError(f"epoch {epoch} is outside {what}: {_date(span[0])} to {_date(span[1])}")
+        raise ValueError(f"epoch {epoch} is outside {what}: {_date(span[0])} to {_date(span[1])}{hint}")
+
+
+#: What the error of an epoch past the daily rows adds, by kind.
+_PAST_END_HINTS = {
+    "msis": "; past them, forecast_percentile gives inputs from the solar-cycle prediction",
+    "jb2008": "; JB2008 has no long-term forecast of S10, M10 and Y10",
+}
+
+
+def _bundled_prediction() -> tuple[Path, bytes]:
+    resource = resources.files(__package__) / "data" / BUNDLED_PREDICTION
+    return Path(str(resource)), resource.read_bytes()
+
+
+def _read_prediction(path: Path, content: bytes) -> tuple[Any, Source]:
+    """The native prediction of a file's bytes, and its Source; ValueError names the file."""
+    try:
+        prediction = _native.load_prediction(content)
+    except ValueError as error:
+        raise ValueError(f"{path}: {error}") from None
+    return prediction, Source(path, *map(_date, prediction.span()))
+
+
+def prediction_source(msfc: PathLike | None = None) -> Source:
+    """The solar-cycle prediction `msfc` (default: the one shipped) as a Source:
+    its path and the 1st of its first and last months."""
+    if msfc is None:
+        return _read_prediction(*_bundled_prediction())[1]
+    path = Path(os.fspath(msfc))
+    return _read_prediction(path, path.read_bytes())[1]
+
+
+@dataclass(frozen=True)
+class _Members:
+    """The percentiles of a forecast call as the native code takes them."""
+
+    percentiles: np.ndarray  # float64, one per member, or one per epoch when paired
+    paired: bool
+    shape: tuple[int, ...]  # of the result, () for scalars
+
+    def shaped(self, columns: dict[str, np.ndarray]) -> dict[str, Any]:
+        """The native rows, (members, epochs) or paired, in the broadcast shape."""
+        rows_rank = 1 if self.paired else 2
+        shaped = {key: values.reshape(self.shape + values.shape[rows_rank:]) for key, values in columns.items()}
+        if self.shape == ():
+            return {key: _scalar(values[()]) for key, values in shaped.items()}
+        return shaped
+
+
+def _members(ticks: Ticks, percentile: ArrayLike) -> tuple[Ticks, _Members]:
+    """The epochs and percentiles broadcast together. When the percentiles vary
+    only along leading axes and the epochs only along the rest (percentiles of
+    shape (M, 1) against epochs (N,)), every member is computed from each
+    epoch's one lookup; otherwise the two are paired element by element."""
+    q = np.asarray(percentile, dtype=np.float64)
+    inside = (q > 0) & (q < 100)
+    if not np.all(inside):
+        raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
+    shape = np.broadcast_shapes(ticks.shape, q.shape)
+    rank = len(shape)
+    epoch_shape = (1,) * (rank - len(ticks.shape)) + ticks.shape
+    q_shape = (1,) * (rank - q.ndim) + q.shape
+    # The percentiles' axes lead: up to the last one along which they vary.
+    lead = max((axis + 1 for axis, extent in enumerate(q_shape) if extent != 1), default=0)
+    epochs = ticks.ticks.reshape(epoch_shape)
+    paired = any(extent != 1 for extent in epoch_shape[:lead])
+    if paired:
+        flat = np.broadcast_to(epochs, shape).reshape(-1)
+        percentiles = np.broadcast_to(q.reshape(q_shape), shape).reshape(-1)
+    else:
+        flat = np.broadcast_to(epochs.reshape(epoch_shape[lead:]), shape[lead:]).reshape(-1)
+        percentiles = np.broadcast_to(q.reshape(q_shape[:lead]), shape[:lead]).reshape(-1)
+    flat_ticks = replace(ticks, ticks=np.ascontiguousarray(flat), shape=flat.shape)
+    return flat_ticks, _Members(np.ascontiguousarray(percentiles), paired, shape)
 
 
 def _shaped(columns: dict[str, np.ndarray], ticks: Ticks) -> dict[str, Any]:

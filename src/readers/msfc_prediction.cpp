@@ -97,6 +97,7 @@ Result<std::vector<PredictionMonth>> parse_msfc_prediction(std::string_view cont
       return DataError::parse(row, "not a data line after the data began");
     }
     PredictionMonth month{};
+    month.row = row;
     if (auto problem = read_month(line, month)) return DataError::parse(row, std::move(*problem));
     if (!months.empty() && month_index(month) != month_index(months.back()) + 1) {
       return DataError::parse(row, month_text(month) + " does not follow " + month_text(months.back()));

@@ -19,6 +19,7 @@ struct PredictionMonth {
   std::uint8_t month;          // 1 to 12
   std::array<double, 3> f107;  // at the 95th, 50th and 5th percentiles, in that order
   std::array<double, 3> ap;    // likewise
+  std::uint64_t row;           // the line it was read from, counted from 1
 };
 
 /// Reads a prediction (its whole content). The header is every line before

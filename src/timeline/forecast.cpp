@@ -99,10 +99,9 @@ SolarCyclePrediction::SolarCyclePrediction(std::vector<PredictionMonth> months)
       first_index_(std::int64_t{months_.front().year} * 12 + months_.front().month - 1),
       first_day_(CivilDate{months_.front().year, months_.front().month, 1}.to_days()) {}
 
-Result<std::unique_ptr<const SolarCyclePrediction>> SolarCyclePrediction::make(std::vector<PredictionMonth> months,
-                                                                               std::uint64_t last_row) {
+Result<std::unique_ptr<const SolarCyclePrediction>> SolarCyclePrediction::make(std::vector<PredictionMonth> months) {
   if (months.size() < static_cast<std::size_t>(cycle_months)) {
-    return DataError::parse(last_row, "the prediction holds " + std::to_string(months.size()) +
+    return DataError::parse(months.back().row, "the prediction holds " + std::to_string(months.size()) +
                                           " months; repeating its last eleven-year cycle needs " +
                                           std::to_string(cycle_months));
   }

@@ -70,10 +70,9 @@ class SolarCyclePrediction {
   static constexpr std::int64_t mean_half_width = 40;  // days each side of the centred mean
 
   /// The prediction of `months` (consecutive, as the reader gives them), or an
-  /// error at `last_row` when there are fewer than cycle_months to repeat.
-  /// Made once and never moved: the day table refers to it.
-  static Result<std::unique_ptr<const SolarCyclePrediction>> make(std::vector<PredictionMonth> months,
-                                                                   std::uint64_t last_row);
+  /// error at the last one's row when there are fewer than cycle_months to
+  /// repeat. Made once and never moved: the day table refers to it.
+  static Result<std::unique_ptr<const SolarCyclePrediction>> make(std::vector<PredictionMonth> months);
 
   /// The 1st of the first and of the last month.
   CivilDate first_month() const noexcept { return {months_.front().year, months_.front().month, 1}; }

@@ -4,6 +4,7 @@
 #include "python_common/guard.hpp"
 #include "tools_binding/arrays.hpp"
 #include "tools_binding/epoch_ticks.hpp"
+#include "tools_binding/prediction_object.hpp"
 #include "tools_binding/timeline_object.hpp"
 
 namespace sunindex::tools_python {
@@ -13,14 +14,18 @@ int execute(PyObject* module) noexcept {
   return python::guarded<int>(-1, [&] {
     if (!load_numpy() || !load_datetime()) return -1;
     PyRef type = create_timeline_type(module);
-    if (!type) return -1;
-    return PyModule_AddObjectRef(module, "Timeline", type.get());
+    if (!type || PyModule_AddObjectRef(module, "Timeline", type.get()) != 0) return -1;
+    PyRef prediction = create_prediction_type(module);
+    if (!prediction) return -1;
+    return PyModule_AddObjectRef(module, "Prediction", prediction.get());
   });
 }
 
 PyMethodDef module_methods[] = {
     {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_timeline)), METH_FASTCALL,
      "load(csv, solfsmy, dtcfile) -> Timeline, from the files' contents as bytes or None"},
+    {"load_prediction", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_prediction)), METH_FASTCALL,
+     "load_prediction(content) -> Prediction, from a solar-cycle prediction's bytes"},
     {nullptr, nullptr, 0, nullptr},
 };
 
