@@ -23,7 +23,7 @@ import numpy as np
 
 from . import __version__
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch
-from .space_weather import SpaceWeather
+from .space_weather import SpaceWeather, prediction_source
 
 __all__ = ["main"]
 
@@ -76,6 +76,8 @@ def _parser() -> _Parser:
     common.add_argument("--data-dir", metavar="DIR",
                         help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR, else the user cache)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
+    common.add_argument("--msfc", metavar="PATH",
+                        help="solar-cycle prediction for inputs past the daily rows (default: the shipped MSFC release)")
     output = _Parser(add_help=False)
     style = output.add_mutually_exclusive_group()
     style.add_argument("--csv", dest="style", action="store_const", const="csv", help="print CSV")
@@ -95,7 +97,7 @@ def _parser() -> _Parser:
     fetch_command = command("fetch", _run_fetch, "download or revalidate the three files now")
     fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
                                help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
-    command("info", _run_info, "the cached files: ages, spans, last observed day, first predicted day")
+    command("info", _run_info, "the cached files: ages, spans, last observed day, first predicted day; the prediction")
     show = command("show", _run_show, "every daily value from DATE to END (default: DATE)", (common, output))
     show.add_argument("date", type=_date, metavar="DATE", help="first day, YYYY-MM-DD")
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day, YYYY-MM-DD (inclusive)")
@@ -103,6 +105,8 @@ def _parser() -> _Parser:
     msis.add_argument("epochs", nargs="+", metavar="EPOCH", help="ISO 8601 instant, UTC unless it has an offset")
     msis.add_argument("--burst-limit", type=float, metavar="SFU",
                       help="replace a previous-day F10.7 above SFU (or <= 0) by its 81-day average, as pymsis does")
+    msis.add_argument("--forecast-percentile", type=float, metavar="Q",
+                      help="past the daily rows, take inputs from the solar-cycle prediction at percentile Q (0-100)")
     jb2008 = command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, output))
     jb2008.add_argument("epochs", nargs="+", metavar="EPOCH", help="ISO 8601 instant, UTC unless it has an offset")
     return parser
@@ -127,7 +131,7 @@ def _date(text: str) -> datetime.date:
 
 
 def _latest(args: argparse.Namespace) -> SpaceWeather:
-    return SpaceWeather.latest(offline=args.offline, data_dir=args.data_dir)
+    return SpaceWeather.latest(offline=args.offline, data_dir=args.data_dir, msfc=args.msfc)
 
 
 def _run_fetch(args: argparse.Namespace) -> None:
@@ -144,6 +148,9 @@ def _run_info(args: argparse.Namespace) -> None:
         print(f"{key:<8} {name:<12} {_file_state(present.get(key), weather, key)}")
     print(f"last observed day   {weather and weather.last_observed or '-'}")
     print(f"first predicted day {weather and weather.first_predicted or '-'}")
+    prediction = prediction_source(args.msfc)
+    name = prediction.path if args.msfc else f"{prediction.path.name} (shipped)"
+    print(f"{'msfc':<8} {name} {prediction.first:%Y-%m} to {prediction.last:%Y-%m}")
 
 
 def _file_state(path: Path | None, weather: SpaceWeather | None, key: str) -> str:
@@ -163,7 +170,8 @@ def _run_show(args: argparse.Namespace) -> None:
 
 
 def _run_msis(args: argparse.Namespace) -> None:
-    inputs = _latest(args).msis_inputs(list(args.epochs), burst_limit=args.burst_limit)
+    inputs = _latest(args).msis_inputs(list(args.epochs), burst_limit=args.burst_limit,
+                                       forecast_percentile=args.forecast_percentile)
     _print(_records({"epoch": np.array(args.epochs), **inputs}), args.style)
 
 

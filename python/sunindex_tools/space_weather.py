@@ -229,7 +229,7 @@ class SpaceWeather:
             span = self._coverage["msis"]
             if span is None or int(ticks.ticks[outside]) // ticks.ticks_per_day <= span[1]:
                 self._check_inside("msis", ticks, outside)
-            self._raise_before_prediction(ticks.text(outside))
+            self._raise_outside_prediction(ticks, outside)
         return members.shaped(dict(zip(("f107", "f107a", "ap", "data_type"), columns)))
 
     def forecast(self, epochs: Any, percentile: ArrayLike = 50.0) -> dict[str, Any]:
@@ -246,7 +246,7 @@ class SpaceWeather:
             self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, members.paired
         )
         if outside >= 0:
-            self._raise_before_prediction(ticks.text(outside))
+            self._raise_outside_prediction(ticks, outside)
         return members.shaped({"f107": f107, "ap": ap})
 
     def jb2008_inputs(self, epochs: Any) -> dict[str, Any]:
@@ -324,8 +324,10 @@ class SpaceWeather:
         past = span is not None and int(ticks.ticks[index]) // ticks.ticks_per_day > span[1]
         return _PAST_END_HINTS.get(kind, "") if past else ""
 
-    def _raise_before_prediction(self, epoch: str) -> NoReturn:
-        source = self._sources["msfc"]
+    def _raise_outside_prediction(self, ticks: Ticks, index: int) -> NoReturn:
+        epoch, source = ticks.text(index), self._sources["msfc"]
+        if int(ticks.ticks[index]) // ticks.ticks_per_day > _native.LAST_FORECAST_DAY:
+            raise ValueError(f"epoch {epoch} is past 9999-12-31, the last day the solar-cycle prediction repeats to")
         raise ValueError(
             f"epoch {epoch} needs the solar-cycle prediction before its first month: {source.path} "
             f"covers {source.first:%Y-%m} to {source.last:%Y-%m}"

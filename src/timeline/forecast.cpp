@@ -262,6 +262,7 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Fore
       continue;
     }
     if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+    if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
 
     const ForecastSamples samples = days.samples(day, epochs.clock.fraction_of_part(ticks_in_day, 1, 0));
     // The last daily day still feeds the slots of the three days after it,
@@ -297,6 +298,7 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
     }
     const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
     if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+    if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
     Columns flux_columns, ap_columns;
     days.flux_and_ap(day, epochs.clock.fraction_of_part(ticks_in_day, 1, 0), flux_columns, ap_columns);
     for_each_member(members, n, e, [&](std::size_t row, const Percentile& percentile) {

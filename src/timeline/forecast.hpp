@@ -68,6 +68,9 @@ class SolarCyclePrediction {
  public:
   static constexpr std::int64_t cycle_months = 132;  // repeated past the last month
   static constexpr std::int64_t mean_half_width = 40;  // days each side of the centred mean
+  /// The last day the cycle is repeated to, 9999-12-31: the calendar's
+  /// arithmetic stays exact well past it, and no study reaches it.
+  static constexpr std::int64_t last_day = CivilDate{9999, 12, 31}.to_days();
 
   /// The prediction of `months` (consecutive, as the reader gives them), or an
   /// error at the last one's row when there are fewer than cycle_months to
@@ -131,6 +134,7 @@ class ForecastDays {
 enum class ForecastFailure : std::uint8_t {
   outside_daily_rows,  // before the CSV's daily rows, or no daily rows at all
   before_prediction,   // the epoch needs the prediction before its first month
+  past_last_day,       // the epoch lies after SolarCyclePrediction::last_day
 };
 
 /// The first epoch that got no values, and why.

@@ -16,8 +16,8 @@ int execute(PyObject* module) noexcept {
     PyRef type = create_timeline_type(module);
     if (!type || PyModule_AddObjectRef(module, "Timeline", type.get()) != 0) return -1;
     PyRef prediction = create_prediction_type(module);
-    if (!prediction) return -1;
-    return PyModule_AddObjectRef(module, "Prediction", prediction.get());
+    if (!prediction || PyModule_AddObjectRef(module, "Prediction", prediction.get()) != 0) return -1;
+    return PyModule_AddIntConstant(module, "LAST_FORECAST_DAY", timeline::SolarCyclePrediction::last_day);
   });
 }
 
