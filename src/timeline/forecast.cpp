@@ -131,15 +131,17 @@ void SolarCyclePrediction::months_at_midnight(std::int64_t day, Columns& flux, C
   }
 }
 
-Midnight SolarCyclePrediction::midnight(std::int64_t day) const noexcept {
-  Midnight out;
-  months_at_midnight(day, out.flux, out.ap);
-  out.flux_mean81 = {nan, nan, nan};
+ForecastSamples SolarCyclePrediction::midnight(std::int64_t day) const noexcept {
+  ForecastSamples out{{nan, nan, nan}, {nan, nan, nan}, {}};
+  Columns ap_before;
+  if (day > first_day_) months_at_midnight(day - 1, out.flux_day_before, ap_before);
+  Columns flux;
+  months_at_midnight(day, flux, out.ap);
   if (day >= first_full_day()) {
     out.flux_mean81 = centred_mean(day, [&](std::int64_t sample) {
-      Columns flux, ap;
-      months_at_midnight(sample, flux, ap);
-      return flux;
+      Columns sample_flux, sample_ap;
+      months_at_midnight(sample, sample_flux, sample_ap);
+      return sample_flux;
     });
   }
   return out;
@@ -160,33 +162,50 @@ ForecastDays::ForecastDays(const SolarCyclePrediction& prediction) : prediction_
   const std::int64_t end_day =
       CivilDate{static_cast<std::int32_t>(end_index / 12), static_cast<std::uint8_t>(end_index % 12 + 1), 1}.to_days();
   const auto count = static_cast<std::size_t>(end_day - prediction.first_day());
+  const auto day_of = [&](std::size_t i) { return prediction.first_day() + static_cast<std::int64_t>(i); };
+  std::vector<Columns> flux(count);
   table_.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    prediction.months_at_midnight(prediction.first_day() + static_cast<std::int64_t>(i), table_[i].flux, table_[i].ap);
-  }
+  for (std::size_t i = 0; i < count; ++i) prediction.months_at_midnight(day_of(i), flux[i], table_[i].ap);
   // The means from the fluxes above: the same samples summed in the same
   // order as midnight() sums them, so the table and the months agree to the bit.
   const std::int64_t half = SolarCyclePrediction::mean_half_width;
   for (std::size_t i = 0; i < count; ++i) {
     const auto offset = static_cast<std::int64_t>(i);
     if (offset < half || offset + half >= static_cast<std::int64_t>(count)) {
-      table_[i].flux_mean81 = prediction.midnight(prediction.first_day() + offset).flux_mean81;
+      table_[i] = prediction.midnight(day_of(i));
       continue;
     }
-    table_[i].flux_mean81 = centred_mean(offset, [&](std::int64_t j) { return table_[static_cast<std::size_t>(j)].flux; });
+    table_[i].flux_day_before = flux[i - 1];
+    table_[i].flux_mean81 = centred_mean(offset, [&](std::int64_t j) { return flux[static_cast<std::size_t>(j)]; });
   }
 }
 
+namespace {
+
+ForecastSamples lerp(const ForecastSamples& a, const ForecastSamples& b, double fraction) noexcept {
+  return {lerp(a.flux_day_before, b.flux_day_before, fraction), lerp(a.flux_mean81, b.flux_mean81, fraction),
+          lerp(a.ap, b.ap, fraction)};
+}
+
+}  // namespace
+
 ForecastSamples ForecastDays::samples(std::int64_t day, double fraction) const noexcept {
-  const Midnight before = at(day - 1), today = at(day), after = at(day + 1);
-  return {lerp(before.flux, today.flux, fraction), lerp(today.flux_mean81, after.flux_mean81, fraction),
-          lerp(today.ap, after.ap, fraction)};
+  if (const ForecastSamples* today = row(day, 1)) return lerp(today[0], today[1], fraction);
+  return lerp(prediction_.midnight(day), prediction_.midnight(day + 1), fraction);
 }
 
 void ForecastDays::flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept {
-  const Midnight today = at(day), after = at(day + 1);
-  flux = lerp(today.flux, after.flux, fraction);
-  ap = lerp(today.ap, after.ap, fraction);
+  // F at 00:00 of a day is the flux of the day before in the next day's row.
+  if (const ForecastSamples* today = row(day, 2)) {
+    flux = lerp(today[1].flux_day_before, today[2].flux_day_before, fraction);
+    ap = lerp(today[0].ap, today[1].ap, fraction);
+    return;
+  }
+  Columns flux_after, ap_after;
+  prediction_.months_at_midnight(day, flux, ap);
+  prediction_.months_at_midnight(day + 1, flux_after, ap_after);
+  flux = lerp(flux, flux_after, fraction);
+  ap = lerp(ap, ap_after, fraction);
 }
 
 // ---------------------------------------------------------------------------
@@ -264,7 +283,7 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Fore
     if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
     if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
 
-    const ForecastSamples samples = days.samples(day, epochs.clock.fraction_of_part(ticks_in_day, 1, 0));
+    const ForecastSamples samples = days.samples(day, epochs.clock.fraction_of_day(ticks_in_day));
     // The last daily day still feeds the slots of the three days after it,
     // and the previous-day flux of the first.
     const bool near_daily = day - 3 <= coverage->last;
@@ -300,7 +319,7 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
     if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
     if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
     Columns flux_columns, ap_columns;
-    days.flux_and_ap(day, epochs.clock.fraction_of_part(ticks_in_day, 1, 0), flux_columns, ap_columns);
+    days.flux_and_ap(day, epochs.clock.fraction_of_day(ticks_in_day), flux_columns, ap_columns);
     for_each_member(members, n, e, [&](std::size_t row, const Percentile& percentile) {
       f107[row] = percentile.of(flux_columns);
       ap[row] = percentile.of(ap_columns);

@@ -57,12 +57,6 @@ struct ForecastSamples {
   Columns ap;               // A(t)
 };
 
-/// The prediction's values at each 00:00 UTC.
-struct Midnight {
-  Columns flux, ap;
-  Columns flux_mean81;  // NaN before the first day with 40 days of prediction behind it
-};
-
 /// A prediction's months, and its values at any instant from its first month on.
 class SolarCyclePrediction {
  public:
@@ -86,9 +80,11 @@ class SolarCyclePrediction {
   /// days later.
   std::int64_t first_full_day() const noexcept { return first_day_ + mean_half_width; }
 
-  /// The values at 00:00 of `day` (from first_day()), from the months alone.
-  Midnight midnight(std::int64_t day) const noexcept;
-  /// F and A alone at 00:00 of `day` (from first_day()).
+  /// The samples at 00:00 of `day` (from first_day()), from the months
+  /// alone; NaN for the flux of the day before first_day() and for the mean
+  /// before first_full_day().
+  ForecastSamples midnight(std::int64_t day) const noexcept;
+  /// F and A at 00:00 of `day` (from first_day()).
   void months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept;
 
   /// The table of midnights, made on the first call (std::bad_alloc is the
@@ -106,9 +102,10 @@ class SolarCyclePrediction {
   mutable std::unique_ptr<const ForecastDays> days_;
 };
 
-/// The prediction's midnights from its first day to some 55 years past its
-/// last month, where nearly every epoch falls; later ones are computed from
-/// the months each time, slower but the same.
+/// The prediction's samples at each midnight from its first day to some 55
+/// years past its last month, where nearly every epoch falls; later ones are
+/// computed from the months each time, slower but the same. An epoch's
+/// samples lie between the rows of its day and the next, side by side.
 class ForecastDays {
  public:
   explicit ForecastDays(const SolarCyclePrediction& prediction);
@@ -119,15 +116,15 @@ class ForecastDays {
   void flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept;
 
  private:
-  /// The midnight of `day`: from the table inside it, else computed.
-  Midnight at(std::int64_t day) const noexcept {
+  /// The row of `day`, when it and the `later` days after it are in the table.
+  const ForecastSamples* row(std::int64_t day, std::int64_t later) const noexcept {
     const std::int64_t i = day - prediction_.first_day();
-    if (i >= 0 && i < static_cast<std::int64_t>(table_.size())) return table_[static_cast<std::size_t>(i)];
-    return prediction_.midnight(day);
+    if (i < 0 || i + later >= static_cast<std::int64_t>(table_.size())) return nullptr;
+    return &table_[static_cast<std::size_t>(i)];
   }
 
   const SolarCyclePrediction& prediction_;
-  LargeArray<Midnight> table_;  // from the prediction's first day
+  LargeArray<ForecastSamples> table_;  // from the prediction's first day
 };
 
 /// Why an epoch got no values.
