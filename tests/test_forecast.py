@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 from conftest import SAMPLE_DIR
+from test_robustness import memory_growth
 from sunindex_tools import SpaceWeather
 from sunindex_tools.cli import main
 from sunindex_tools.space_weather import BUNDLED_PREDICTION, _bundled_prediction
@@ -275,6 +276,21 @@ class TestEnsembles:
         assert np.isnan(nat["f107"][:, 1]).all() and list(nat["data_type"][:, 1]) == ["", ""]
         with pytest.raises(ValueError, match="broadcast"):
             sample.msis_inputs(self.EPOCHS[:3], forecast_percentile=[1, 2])
+
+
+class TestLeaks:
+    def test_thousands_of_calls_keep_nothing(self, sample):
+        epochs = np.array(["2026-09-18T10:00", "2030-01-01T00:00"], dtype="M8[m]")
+
+        def call():
+            sample.msis_inputs(epochs, forecast_percentile=[[5], [95.5]])
+            sample.forecast(epochs, [1.5, 2.5])
+            for bad_epoch, bad_q in (("2030-01-01", 100), ("2023-01-01", 50), ("2030-01-01", [50, 0])):
+                with pytest.raises(ValueError):
+                    sample.msis_inputs(bad_epoch, forecast_percentile=bad_q)
+
+        traced, rss = memory_growth(call, 1000)
+        assert traced < 10_000 and rss < 1_000_000
 
 
 class TestJb2008:

@@ -313,6 +313,7 @@ bool percentiles_argument(PyObject* object, std::vector<timeline::Percentile>& p
   if (!ok) PyErr_SetString(PyExc_TypeError, "percentiles must be a contiguous float64 array");
   const auto* values = static_cast<const double*>(view.buf);
   const std::size_t count = ok ? static_cast<std::size_t>(view.len / 8) : 0;
+  percentiles.reserve(count);
   for (std::size_t i = 0; ok && i < count; ++i) {
     if (!(values[i] > 0.0 && values[i] < 100.0)) {
       PyRef value = PyRef::steal(PyFloat_FromDouble(values[i]));
