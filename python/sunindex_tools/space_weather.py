@@ -77,8 +77,8 @@ class SpaceWeather:
         }
         self._last_observed = _date(summary["last_observed"])
         self._first_predicted = _date(summary["first_predicted"])
+        self._msfc = msfc
         self._prediction, self._sources["msfc"] = _read_prediction(*msfc)
-        self._contents = {**contents, "msfc": msfc}
 
     @classmethod
     def load(
@@ -161,7 +161,7 @@ class SpaceWeather:
         return f"SpaceWeather({', '.join(parts)})"
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return (SpaceWeather, (self._contents,))
+        return (SpaceWeather, ({**self._contents, "msfc": self._msfc},))
 
     # -- Model inputs
 
