@@ -32,13 +32,6 @@ double lower_quantile(double p) noexcept {
   return x;
 }
 
-/// a at fraction 0, b at 1: exactly a at the 00:00 the table holds.
-Columns lerp(const Columns& a, const Columns& b, double fraction) noexcept {
-  Columns out;
-  for (std::size_t c = 0; c < out.size(); ++c) out[c] = a[c] + fraction * (b[c] - a[c]);
-  return out;
-}
-
 /// The mean of F at 00:00 of day + k, k = -40 .. 40, summed in that order.
 template <class FluxOf>
 Columns centred_mean(std::int64_t day, const FluxOf& flux_of) noexcept {
@@ -58,16 +51,6 @@ std::int64_t day_of_slot(std::int64_t slot) noexcept { return slot >= 0 ? slot /
 /// The text of a forecast's data_type, four UCS-4 characters wide.
 void write_msfc(char32_t* out) noexcept {
   out[0] = 'M', out[1] = 'S', out[2] = 'F', out[3] = 'C';
-}
-
-/// Calls `write(row, percentile)` for each output row of epoch `e`.
-template <class Write>
-void for_each_member(const Members& members, std::size_t epochs, std::size_t e, const Write& write) noexcept {
-  if (members.paired) {
-    write(e, members.percentiles[e]);
-    return;
-  }
-  for (std::size_t m = 0; m < members.count; ++m) write(m * epochs + e, members.percentiles[m]);
 }
 
 }  // namespace
@@ -180,17 +163,7 @@ ForecastDays::ForecastDays(const SolarCyclePrediction& prediction) : prediction_
   }
 }
 
-namespace {
-
-ForecastSamples lerp(const ForecastSamples& a, const ForecastSamples& b, double fraction) noexcept {
-  return {lerp(a.flux_day_before, b.flux_day_before, fraction), lerp(a.flux_mean81, b.flux_mean81, fraction),
-          lerp(a.ap, b.ap, fraction)};
-}
-
-}  // namespace
-
-ForecastSamples ForecastDays::samples(std::int64_t day, double fraction) const noexcept {
-  if (const ForecastSamples* today = row(day, 1)) return lerp(today[0], today[1], fraction);
+ForecastSamples ForecastDays::computed_samples(std::int64_t day, double fraction) const noexcept {
   return lerp(prediction_.midnight(day), prediction_.midnight(day + 1), fraction);
 }
 
@@ -249,83 +222,168 @@ std::array<SlotMix, 6> slot_mixes(const MsisInputs& msis, std::int64_t g, std::i
 
 }  // namespace
 
+namespace {
+
+/// What an epoch gives every member: the CSV's inputs, or the prediction's
+/// samples (with the CSV's share near its last daily row).
+struct MsisEpoch {
+  enum class Kind : std::uint8_t {
+    not_a_time,  // a row of NaN
+    daily,       // the CSV's inputs, the same for every member
+    forecast,    // every input from the prediction
+    junction,    // within three days of the last daily row: some slots, maybe the flux, from the CSV
+  } kind;
+  double f107, f107a;
+  std::array<double, 7> ap;
+  std::array<char32_t, 3> type;
+  ForecastSamples samples;
+  std::optional<double> csv_f107;
+  std::array<SlotMix, 6> mixes;
+};
+
+/// Fills `epoch` for epoch `e`, or says why it gets no values. Inlined, as
+/// emit() is, so that the common epoch's samples stay in registers.
+[[gnu::always_inline]] inline std::optional<FailedEpoch> prepare(const MsisInputs& msis,
+                                                                 const std::optional<DaySpan>& coverage,
+                                                                 const ForecastDays& days, std::int64_t first_full_day,
+                                                                 const Epochs& epochs,
+                                                                 std::optional<double> burst_limit, std::size_t e,
+                                                                 MsisEpoch& epoch) noexcept {
+  if (epochs.ticks[e] == not_a_time) {
+    epoch.kind = MsisEpoch::Kind::not_a_time;
+    return std::nullopt;
+  }
+  const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+  if (!coverage || day < coverage->first) return FailedEpoch{e, ForecastFailure::outside_daily_rows};
+  if (day <= coverage->last) {
+    epoch.kind = MsisEpoch::Kind::daily;
+    msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit,
+                 {&epoch.f107, &epoch.f107a, epoch.ap.data(), epoch.type.data()});
+    return std::nullopt;
+  }
+  if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+  if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+  epoch.samples = days.samples(day, epochs.clock.fraction_of_day(ticks_in_day));
+  if (day - 3 > coverage->last) {
+    epoch.kind = MsisEpoch::Kind::forecast;
+    return std::nullopt;
+  }
+  // The last daily day still feeds the slots of the three days after it,
+  // and the previous-day flux of the first.
+  epoch.kind = MsisEpoch::Kind::junction;
+  epoch.csv_f107 = day - 1 <= coverage->last ? std::optional(msis.previous_day_f107(day, burst_limit)) : std::nullopt;
+  epoch.mixes = slot_mixes(msis, 8 * day + slot_of(epochs.clock, ticks_in_day), coverage->last);
+  return std::nullopt;
+}
+
+/// Writes one output row of `epoch` at `percentile`.
+[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastMsisOutput& out,
+          std::size_t row) noexcept {
+  double* const ap = out.ap + 7 * row;
+  char32_t* const type = out.data_type + 4 * row;
+  switch (epoch.kind) {
+    case MsisEpoch::Kind::not_a_time:
+      out.f107[row] = out.f107a[row] = nan;
+      std::fill_n(ap, 7, nan);
+      std::fill_n(type, 4, 0);
+      return;
+    case MsisEpoch::Kind::daily:
+      out.f107[row] = epoch.f107;
+      out.f107a[row] = epoch.f107a;
+      std::copy_n(epoch.ap.begin(), 7, ap);
+      std::copy_n(epoch.type.begin(), 3, type);
+      type[3] = 0;
+      return;
+    case MsisEpoch::Kind::forecast:
+      out.f107[row] = percentile.of(epoch.samples.flux_day_before);
+      out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
+      std::fill_n(ap, 7, percentile.of(epoch.samples.ap));
+      write_msfc(type);
+      return;
+    case MsisEpoch::Kind::junction:
+      const double forecast_ap = percentile.of(epoch.samples.ap);
+      out.f107[row] = epoch.csv_f107 ? *epoch.csv_f107 : percentile.of(epoch.samples.flux_day_before);
+      out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
+      ap[0] = forecast_ap;
+      for (std::size_t i = 0; i < epoch.mixes.size(); ++i) ap[i + 1] = epoch.mixes[i].value(forecast_ap);
+      write_msfc(type);
+      return;
+  }
+}
+
+/// Runs `prepare(e, prepared)` for each epoch and `emit(prepared, percentile,
+/// row)` for each of its output rows; stops at the first epoch that fails.
+/// With several members the epochs go in blocks, and every member is written
+/// over a block before the next, so that a member's rows are written in runs
+/// rather than one value per row per epoch.
+template <class Prepared, class Prepare, class Emit>
+std::optional<FailedEpoch> for_each_row(std::size_t n, const Members& members, const Prepare& prepare,
+                                        const Emit& emit) noexcept {
+  if (members.paired || members.count == 1) {
+    Prepared prepared;
+    for (std::size_t e = 0; e < n; ++e) {
+      if (auto failed = prepare(e, prepared)) return failed;
+      emit(prepared, members.percentiles[members.paired ? e : 0], e);
+    }
+    return std::nullopt;
+  }
+  constexpr std::size_t block = 32;
+  std::array<Prepared, block> prepared;
+  for (std::size_t first = 0; first < n; first += block) {
+    const std::size_t count = std::min(block, n - first);
+    for (std::size_t j = 0; j < count; ++j) {
+      if (auto failed = prepare(first + j, prepared[j])) return failed;
+    }
+    for (std::size_t m = 0; m < members.count; ++m) {
+      for (std::size_t j = 0; j < count; ++j) emit(prepared[j], members.percentiles[m], m * n + first + j);
+    }
+  }
+  return std::nullopt;
+}
+
+/// F(t) and A(t) of an epoch, or NaN for NaT.
+struct FluxAndAp {
+  Columns flux, ap;
+};
+
+}  // namespace
+
 std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
                                               std::int64_t first_full_day, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
                                               const ForecastMsisOutput& out) noexcept {
   const std::optional<DaySpan> coverage = msis.coverage();
-  const std::size_t n = epochs.count;
-  for (std::size_t e = 0; e < n; ++e) {
-    if (epochs.ticks[e] == not_a_time) {
-      for_each_member(members, n, e, [&](std::size_t row, const Percentile&) {
-        out.f107[row] = out.f107a[row] = nan;
-        std::fill_n(out.ap + 7 * row, 7, nan);
-        std::fill_n(out.data_type + 4 * row, 4, 0);
+  // Inlined by force: left to itself the compiler calls the lambdas, and an
+  // epoch's samples make a round trip through memory, a third of its time.
+  return for_each_row<MsisEpoch>(
+      epochs.count, members,
+      [&](std::size_t e, MsisEpoch& epoch) __attribute__((always_inline)) {
+        return prepare(msis, coverage, days, first_full_day, epochs, burst_limit, e, epoch);
+      },
+      [&](const MsisEpoch& epoch, const Percentile& percentile, std::size_t row) __attribute__((always_inline)) {
+        emit(epoch, percentile, out, row);
       });
-      continue;
-    }
-    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-    if (!coverage || day < coverage->first) return FailedEpoch{e, ForecastFailure::outside_daily_rows};
-
-    if (day <= coverage->last) {  // the CSV's own inputs, as without a prediction
-      double f107, f107a, ap[7];
-      char32_t type[3];
-      msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit, {&f107, &f107a, ap, type});
-      for_each_member(members, n, e, [&](std::size_t row, const Percentile&) {
-        out.f107[row] = f107;
-        out.f107a[row] = f107a;
-        std::copy_n(ap, 7, out.ap + 7 * row);
-        std::copy_n(type, 3, out.data_type + 4 * row);
-        out.data_type[4 * row + 3] = 0;
-      });
-      continue;
-    }
-    if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
-    if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
-
-    const ForecastSamples samples = days.samples(day, epochs.clock.fraction_of_day(ticks_in_day));
-    // The last daily day still feeds the slots of the three days after it,
-    // and the previous-day flux of the first.
-    const bool near_daily = day - 3 <= coverage->last;
-    const std::optional<double> csv_f107 =
-        day - 1 <= coverage->last ? std::optional(msis.previous_day_f107(day, burst_limit)) : std::nullopt;
-    std::array<SlotMix, 6> mixes;
-    if (near_daily) {
-      const std::int64_t g = 8 * day + slot_of(epochs.clock, ticks_in_day);
-      mixes = slot_mixes(msis, g, coverage->last);
-    }
-    for_each_member(members, n, e, [&](std::size_t row, const Percentile& percentile) {
-      const double forecast_ap = percentile.of(samples.ap);
-      out.f107[row] = csv_f107 ? *csv_f107 : percentile.of(samples.flux_day_before);
-      out.f107a[row] = percentile.of(samples.flux_mean81);
-      double* const ap = out.ap + 7 * row;
-      ap[0] = forecast_ap;
-      for (std::size_t i = 0; i < mixes.size(); ++i) ap[i + 1] = near_daily ? mixes[i].value(forecast_ap) : forecast_ap;
-      write_msfc(out.data_type + 4 * row);
-    });
-  }
-  return std::nullopt;
 }
 
 std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
                                            const Members& members, double* f107, double* ap) noexcept {
-  const std::size_t n = epochs.count;
-  for (std::size_t e = 0; e < n; ++e) {
-    if (epochs.ticks[e] == not_a_time) {
-      for_each_member(members, n, e, [&](std::size_t row, const Percentile&) { f107[row] = ap[row] = nan; });
-      continue;
-    }
-    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-    if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
-    if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
-    Columns flux_columns, ap_columns;
-    days.flux_and_ap(day, epochs.clock.fraction_of_day(ticks_in_day), flux_columns, ap_columns);
-    for_each_member(members, n, e, [&](std::size_t row, const Percentile& percentile) {
-      f107[row] = percentile.of(flux_columns);
-      ap[row] = percentile.of(ap_columns);
-    });
-  }
-  return std::nullopt;
+  return for_each_row<FluxAndAp>(
+      epochs.count, members,
+      [&](std::size_t e, FluxAndAp& values) -> std::optional<FailedEpoch> {
+        if (epochs.ticks[e] == not_a_time) {
+          values.flux = values.ap = {nan, nan, nan};
+          return std::nullopt;
+        }
+        const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+        if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+        if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+        days.flux_and_ap(day, epochs.clock.fraction_of_day(ticks_in_day), values.flux, values.ap);
+        return std::nullopt;
+      },
+      [&](const FluxAndAp& values, const Percentile& percentile, std::size_t row) {
+        f107[row] = percentile.of(values.flux);
+        ap[row] = percentile.of(values.ap);
+      });
 }
 
 }  // namespace sunindex::timeline

@@ -57,6 +57,17 @@ struct ForecastSamples {
   Columns ap;               // A(t)
 };
 
+/// a at fraction 0, b at 1: exactly a at the 00:00 a table holds.
+inline Columns lerp(const Columns& a, const Columns& b, double fraction) noexcept {
+  Columns out;
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = a[c] + fraction * (b[c] - a[c]);
+  return out;
+}
+inline ForecastSamples lerp(const ForecastSamples& a, const ForecastSamples& b, double fraction) noexcept {
+  return {lerp(a.flux_day_before, b.flux_day_before, fraction), lerp(a.flux_mean81, b.flux_mean81, fraction),
+          lerp(a.ap, b.ap, fraction)};
+}
+
 /// A prediction's months, and its values at any instant from its first month on.
 class SolarCyclePrediction {
  public:
@@ -111,11 +122,16 @@ class ForecastDays {
   explicit ForecastDays(const SolarCyclePrediction& prediction);
 
   /// The samples at `fraction` (in [0, 1)) of `day`, from first_full_day() on.
-  ForecastSamples samples(std::int64_t day, double fraction) const noexcept;
+  ForecastSamples samples(std::int64_t day, double fraction) const noexcept {
+    if (const ForecastSamples* today = row(day, 1)) return lerp(today[0], today[1], fraction);
+    return computed_samples(day, fraction);
+  }
   /// F(t) and A(t) at `fraction` of `day`, from first_day() on.
   void flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept;
 
  private:
+  /// samples() of a day past the table, from the months.
+  ForecastSamples computed_samples(std::int64_t day, double fraction) const noexcept;
   /// The row of `day`, when it and the `later` days after it are in the table.
   const ForecastSamples* row(std::int64_t day, std::int64_t later) const noexcept {
     const std::int64_t i = day - prediction_.first_day();
