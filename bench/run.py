@@ -26,7 +26,8 @@ import pandas as pd
 try:
     import sunindex
     from sunindex import Sunindex
-    from sunindex_tools import SpaceWeather
+    from sunindex_tools import SpaceWeather, _native
+    from sunindex_tools.space_weather import _bundled_prediction
 except ImportError as exc:
     sys.exit(f"sunindex is not importable ({exc}); build it first (make install)")
 try:
@@ -54,6 +55,8 @@ STEP = datetime.datetime(2003, 10, 29, 21, 7, 30)  # a storm-day epoch whose F10
 BULK = 10**6
 BULK_SPAN = ("1960-01-01", "2025-01-01")  # observed days both sides cover
 JB2008_SPAN = ("1997-01-06", "2025-05-10")  # the days SOLFSMY.TXT and DTCFILE.TXT both cover
+FORECAST_END = "2090-01-01"  # epochs past the daily rows run to here
+ENSEMBLE = (100, 10**4)  # members, epochs
 AGREEMENT_FROM = datetime.date(1958, 1, 1)  # pymsis fills the first days' ap history with NaN
 
 
@@ -445,6 +448,49 @@ def floor_table(S, paths, missing):
           f"| {spread_ratio(ours, floor):.2f} | — | |")
 
 
+def forecast_shapes(shape):
+    return [(shape, np.float64, 1.0), (shape, np.float64, 1.0), (shape + (7,), np.float64, 1.0),
+            (shape, "<U4", "MSFC")]
+
+
+def forecast_table(S, paths, missing):
+    """The inputs past the daily rows, from the solar-cycle prediction, against the same floor."""
+    print("\n### Years ahead: inputs from the solar-cycle prediction (per call)\n")
+    if "csv" in missing:
+        print(f"Skipped: {missing['csv']} not found.")
+        return
+    sw = SpaceWeather.load(csv=paths["csv"])
+    after = np.datetime64(sw.coverage["msis"][1], "D") + np.timedelta64(1, "D")
+    print(f"Epochs from {after} (the day after the CSV's last daily row) to {FORECAST_END}, "
+          "drawn uniformly to the microsecond, in random order.\n")
+    print("| call | time | per epoch × member | floor: fresh arrays of the returned shapes, filled | × floor | goal | |")
+    print("|---|---|---:|---|---:|---|---|")
+    sw.msis_inputs(after, forecast_percentile=50)  # the table of days is made on the first forecast call
+    epochs = random_epochs(after, FORECAST_END, BULK, seed=3)
+    floor = S(lambda: fresh_filled(forecast_shapes((BULK,))))
+    for q in (50, 84.13):
+        ours = S(lambda: sw.msis_inputs(epochs, forecast_percentile=q))
+        ratio = spread_ratio(ours, floor)
+        print(f"| `msis_inputs(10⁶ epochs, forecast_percentile={q})` | {fmt_time(ours)} "
+              f"| {med(ours) / BULK * 1e9:.1f} ns | {fmt_time(floor)} (2 × (N,) float64, (N, 7) float64, "
+              f"(N,) <U4) | {ratio:.2f} | ≤ 2× | {verdict(ratio <= 2)} |")
+    members, count = ENSEMBLE
+    epochs = random_epochs(after, FORECAST_END, count, seed=4)
+    percentiles = np.linspace(0.5, 99.5, members)[:, None]
+    floor = S(lambda: fresh_filled(forecast_shapes((members, count))))
+    ours = S(lambda: sw.msis_inputs(epochs, forecast_percentile=percentiles))
+    ratio = spread_ratio(ours, floor)
+    print(f"| ensemble: percentiles ({members}, 1) × epochs ({count},) | {fmt_time(ours)} "
+          f"| {med(ours) / (members * count) * 1e9:.1f} ns | {fmt_time(floor)} (the same, of shape (M, N)) "
+          f"| {ratio:.2f} | ≤ 2× | {verdict(ratio <= 2)} |")
+    content = _bundled_prediction()[1]
+    parse = S(lambda: _native.load_prediction(content))
+    load = S(lambda: SpaceWeather.load(csv=paths["csv"]))
+    print(f"| the prediction's parse ({len(content) / 1e3:.0f} KB), part of every `SpaceWeather.load` "
+          f"| {fmt_time(parse)} | | `SpaceWeather.load(csv=...)`: {fmt_time(load)} "
+          f"| {spread_ratio(parse, load):.4f} | | |")
+
+
 def agreement_and_pickle(S, paths, missing):
     sw = load_space_weather(paths) if not missing else SpaceWeather.load(csv=paths["csv"])
     count, diffs, nan_mismatches = largest_differences(sw)
@@ -497,6 +543,7 @@ def main():
     peaks = memory_table(paths, missing, 1 if args.quick else 3)
     reader_goals(loads, merge, peaks)
     model_inputs_section(S, paths, missing, args.quick)
+    forecast_table(S, paths, missing)
 
 
 if __name__ == "__main__":

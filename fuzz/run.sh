@@ -32,6 +32,8 @@ for target in "$@"; do
         celestrak_csv) chunks "$target" "$data/SW-sample.csv" 3 header; dict=celestrak_csv.dict ;;
         solfsmy) chunks "$target" "$data/SOLFSMY-sample.TXT" 4; dict=fixed_columns.dict ;;
         dtcfile) chunks "$target" "$data/DTCFILE-sample.TXT" 4; dict=fixed_columns.dict ;;
+        msfc_prediction) chunks "$target" "$here/../python/sunindex_tools/data/oct2026f10-prd.txt" 12
+            dict=msfc_prediction.dict ;;
         *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
     esac
     mkdir -p "$build/corpus/$target" "$build/artifacts/$target" "$here/regressions/$target"

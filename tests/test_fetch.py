@@ -141,7 +141,7 @@ class TestDownload:
     def test_space_weather_latest_loads_the_fetched_files(self, server, cache):
         weather = SpaceWeather.latest()
         assert weather.sources["dtcfile"].path == cache / "DTCFILE.TXT" and len(server.requests) == 3
-        assert SpaceWeather.latest(max_age=0, offline=True).sources.keys() == {"csv", "solfsmy", "dtcfile"}
+        assert SpaceWeather.latest(max_age=0, offline=True).sources.keys() == {"csv", "solfsmy", "dtcfile", "msfc"}
 
     def test_a_url_parameter_wins_over_the_environment(self, server, cache):
         server.replies["elsewhere.csv"] = Reply(CSV)

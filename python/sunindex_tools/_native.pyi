@@ -17,6 +17,32 @@ class Timeline:
     def jb2008(self, ticks: NDArray[np.int64], ticks_per_day: int, /) -> tuple[dict[str, Any], int]: ...
     def daily(self, ticks: NDArray[np.int64], ticks_per_day: int, /) -> tuple[dict[str, Any], int]: ...
     def summary(self) -> dict[str, Any]: ...
+    def msis_forecast(
+        self,
+        prediction: Prediction,
+        ticks: NDArray[np.int64],
+        ticks_per_day: int,
+        percentiles: NDArray[np.float64],
+        burst_limit: float | None,
+        paired: bool,
+        /,
+    ) -> tuple[dict[str, Any], int]: ...
+    def forecast(
+        self,
+        prediction: Prediction,
+        ticks: NDArray[np.int64],
+        ticks_per_day: int,
+        percentiles: NDArray[np.float64],
+        paired: bool,
+        /,
+    ) -> tuple[dict[str, Any], int]: ...
+
+@final
+class Prediction:
+    def span(self) -> tuple[int, int]: ...
+
+LAST_FORECAST_DAY: int
 
 def load(csv: bytes | None, solfsmy: bytes | None, dtcfile: bytes | None, /) -> Timeline: ...
 def utc_microseconds(moment: datetime.date, /) -> int: ...
+def load_prediction(content: bytes, /) -> Prediction: ...

@@ -38,7 +38,7 @@ from ._epochs import to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import EpochOutsideError, SpaceWeather
+from .space_weather import EpochOutsideError, SpaceWeather, prediction_source
 
 __all__ = ["main"]
 
@@ -131,11 +131,13 @@ def _stdout() -> IO[str]:
 def _parser() -> _Parser:
     common = _Parser(add_help=False)
     common.add_argument("--data-dir", metavar="DIR",
-                        help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR, else the user cache)")
+                        help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
+    common.add_argument("--msfc", metavar="PATH",
+                        help="solar-cycle prediction (default: the shipped one)")
     own = _Parser(add_help=False)
     own.add_argument("--file", dest="files", action="append", metavar="PATH",
-                     help="your own file, of any kind (repeatable); the cache is not read")
+                     help="your own file of any kind (repeatable), not the cache")
     output = _Parser(add_help=False)
     style = output.add_mutually_exclusive_group()
     style.add_argument("--format", dest="style", choices=["table", "csv", "json"], default="table", metavar="FORMAT",
@@ -144,9 +146,9 @@ def _parser() -> _Parser:
     style.add_argument("--json", dest="style", action="store_const", const="json", help=argparse.SUPPRESS)
     epochs = _Parser(add_help=False)
     epochs.add_argument("epochs", nargs="+", metavar="EPOCH",
-                        help="ISO 8601 (UTC unless it has an offset), now or today; - reads stdin")
+                        help="ISO 8601 (UTC unless offset), now, today; - is stdin")
     epochs.add_argument("--step", type=_step, metavar="STEP",
-                        help="EPOCH is START END: each epoch STEP apart (Nd, Nh, Nm, Ns)")
+                        help="epochs START END, STEP apart (Nd, Nh, Nm, Ns)")
 
     parser = _Parser(prog=_PROG, description="Daily solar and geomagnetic indices, and model inputs from them.",
                      epilog="Run 'sunindex COMMAND --help' for a command's options.")
@@ -162,15 +164,17 @@ def _parser() -> _Parser:
     fetch_command = command("fetch", _run_fetch, "download or revalidate the three files now")
     fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
                                help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
-    command("info", _run_info, "the cached files: ages, spans, last observed day, first predicted day")
+    command("info", _run_info, "the cached files: ages, spans, last observed day, first predicted day; the prediction")
     show = command("show", _run_show, "every daily value from DATE to END (default: DATE)", (common, own, output))
     show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
     msis = command("msis", _run_msis, "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch",
                    (common, own, output, epochs))
     msis.add_argument("--burst-limit", type=float, metavar="SFU",
-                      help="an F10.7 above SFU gives way to its 81-day mean, as in pymsis")
+                      help="F10.7 above SFU gives way to its 81-day mean")
     msis.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
+    msis.add_argument("--forecast-percentile", type=float, metavar="Q",
+                      help="past the daily rows, the prediction at percentile Q")
     command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
     plot = command("plot", _run_plot, "draw F10.7, Ap and Dtc from START to END into a PNG", (common, own))
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
@@ -271,7 +275,7 @@ def _weather(args: argparse.Namespace) -> SpaceWeather:
         return _own_files(args, keys)
     if keys is None:
         return _present_weather(args)
-    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=keys))
+    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=keys), args.msfc)
 
 
 def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather:
@@ -293,7 +297,10 @@ def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather
     if missing:
         raise _UsageError(f"{_PROG} {args.command}: error: {args.command} needs {' and '.join(missing)}; "
                           f"give {'it' if len(missing) == 1 else 'them'} with --file")
-    return SpaceWeather({key: contents[key] for key in needed})
+    chosen = {key: contents[key] for key in needed}
+    if args.msfc:
+        chosen["msfc"] = (Path(args.msfc), read_regular_file(Path(args.msfc)))
+    return SpaceWeather(chosen)
 
 
 def _present_weather(args: argparse.Namespace) -> SpaceWeather:
@@ -309,13 +316,15 @@ def _present_weather(args: argparse.Namespace) -> SpaceWeather:
         raise failures[0]
     for failure in failures:
         warnings.warn(f"shown without it: {failure}", UserWarning, stacklevel=1)
-    return _load(paths)
+    return _load(paths, args.msfc)
 
 
-def _load(paths: dict[str, Path]) -> SpaceWeather:
+def _load(paths: dict[str, Path], msfc: str | None) -> SpaceWeather:
     try:
-        return SpaceWeather.load(**paths)
+        return SpaceWeather.load(**paths, msfc=msfc)
     except (ValueError, OSError) as error:
+        if msfc and str(error).startswith(f"{msfc}:"):
+            raise
         raise ValueError(f"{error}; {_FETCH_AGAIN}") from None
 
 
@@ -347,6 +356,9 @@ def _run_info(args: argparse.Namespace) -> int:
         print(f"{key:<8} {name:<12} {state}", file=out)
     print(f"last observed day   {csv_weather and csv_weather.last_observed or '-'}", file=out)
     print(f"first predicted day {csv_weather and csv_weather.first_predicted or '-'}", file=out)
+    prediction = prediction_source(args.msfc)
+    name = prediction.path if args.msfc else f"{prediction.path.name} (shipped)"
+    print(f"{'msfc':<8} {name} {prediction.first:%Y-%m} to {prediction.last:%Y-%m}", file=out)
     return status
 
 
@@ -373,7 +385,8 @@ def _run_msis(args: argparse.Namespace) -> None:
     epochs, texts = _epochs(args)
     weather = _weather(args)
     with _naming(texts):
-        inputs = weather.msis_inputs(epochs, burst_limit=args.burst_limit, interpolate=args.interpolate)
+        inputs = weather.msis_inputs(epochs, burst_limit=args.burst_limit, interpolate=args.interpolate,
+                                     forecast_percentile=args.forecast_percentile)
     _print(_records({"epoch": np.array(texts), **inputs}), args.style, _LABELS["msis"])
 
 

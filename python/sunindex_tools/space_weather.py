@@ -5,11 +5,13 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
+from importlib import resources
 from pathlib import Path
 from typing import Any, NoReturn, Union, cast, overload
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
@@ -40,6 +42,9 @@ del _table
 _EPOCH = _dt.date(1970, 1, 1)
 #: The F10.7 above which pymsis takes a flux for a radio burst and uses its 81-day mean.
 PYMSIS_BURST_LIMIT = 400.0
+#: The solar-cycle prediction shipped with the package: NASA Marshall Space Flight
+#: Center's release of October 2026 (a work of the US government, in the public domain).
+BUNDLED_PREDICTION = "oct2026f10-prd.txt"
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -86,17 +91,23 @@ class SpaceWeather:
     once, and it pickles as the files' own bytes.
     """
 
-    __slots__ = ("_contents", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted")
+    __slots__ = (
+        "_contents", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc", "_prediction"
+    )
     _contents: dict[str, tuple[Path, bytes]]
     _timeline: _native.Timeline
     _coverage: dict[str, tuple[int, int] | None]
     _sources: dict[str, Source]
     _last_observed: _dt.date | None
     _first_predicted: _dt.date | None
+    _msfc: tuple[Path, bytes]
+    _prediction: _native.Prediction
 
     def __init__(self, contents: dict[str, tuple[Path, bytes]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
         _check_contents(contents)
+        contents = dict(contents)
+        msfc = contents.pop("msfc", None) or _bundled_prediction()
         try:
             timeline = _native.load(*(contents[key][1] if key in contents else None for key in _native.SOURCE_KEYS))
         except ValueError as error:
@@ -116,6 +127,9 @@ class SpaceWeather:
         }
         for name, value in fields.items():
             object.__setattr__(self, name, value)
+        object.__setattr__(self, "_msfc", msfc)
+        prediction, self._sources["msfc"] = _read_prediction(*msfc)
+        object.__setattr__(self, "_prediction", prediction)
 
     def __setattr__(self, name: str, value: Any) -> NoReturn:
         raise AttributeError(f"SpaceWeather is immutable: cannot set {name!r}")
@@ -125,18 +139,25 @@ class SpaceWeather:
 
     @classmethod
     def load(
-        cls, csv: PathLike | None = None, solfsmy: PathLike | None = None, dtcfile: PathLike | None = None
+        cls,
+        csv: PathLike | None = None,
+        solfsmy: PathLike | None = None,
+        dtcfile: PathLike | None = None,
+        msfc: PathLike | None = None,
     ) -> SpaceWeather:
         """Reads any subset of the three files.
 
         `csv` is a CelesTrak daily-index CSV (SW-All.csv), `solfsmy` a
         SOLFSMY.TXT and `dtcfile` a DTCFILE.TXT; each a `str` or path-like.
+        `msfc` is a solar-cycle prediction of NASA Marshall Space Flight
+        Center ("Table 3", as ``oct2026f10-prd.txt``) for inputs past the
+        daily rows; by default the release shipped with the package.
         Raises FileNotFoundError (or another OSError) naming a file that
         cannot be read or is not a regular file (a FIFO, a device), and
         ValueError naming the file and the row of bad content, or a file
         larger than 64 MiB.
         """
-        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile}
+        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile, "msfc": msfc}
         contents = {}
         for key, path in given.items():
             if path is not None:
@@ -146,17 +167,24 @@ class SpaceWeather:
 
     @classmethod
     def latest(
-        cls, max_age: _dt.timedelta | float = DEFAULT_MAX_AGE, offline: bool = False, data_dir: PathLike | None = None
+        cls,
+        max_age: _dt.timedelta | float = DEFAULT_MAX_AGE,
+        offline: bool = False,
+        data_dir: PathLike | None = None,
+        msfc: PathLike | None = None,
     ) -> SpaceWeather:
         """The three files from the download cache, refreshing those older than `max_age`
-        first (`sunindex_tools.fetch.fetch` says how, and what happens offline)."""
-        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir))
+        first (`sunindex_tools.fetch.fetch` says how, and what happens offline), with
+        the solar-cycle prediction `msfc` (default: the one shipped with the package)."""
+        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir), msfc=msfc)
 
     # -- What was loaded
 
     @property
     def sources(self) -> dict[str, Source]:
-        """The loaded files by keyword ("csv", "solfsmy", "dtcfile")."""
+        """The loaded files by keyword ("csv", "solfsmy", "dtcfile"), and "msfc": the
+        solar-cycle prediction in use, `first` and `last` the 1st of its first and
+        last months."""
         return dict(self._sources)
 
     @property
@@ -191,20 +219,35 @@ class SpaceWeather:
         return f"SpaceWeather({', '.join(parts)})"
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return (SpaceWeather, (self._contents,))
+        return (SpaceWeather, ({**self._contents, "msfc": self._msfc},))
 
     # -- Model inputs
 
     @overload
     def msis_inputs(  # type: ignore[overload-overlap]  # one epoch: scalars
-        self, epochs: EpochLike, *, burst_limit: float | None = None, interpolate: bool = False
+        self,
+        epochs: EpochLike,
+        *,
+        burst_limit: float | None = None,
+        interpolate: bool = False,
+        forecast_percentile: ArrayLike | None = None,
     ) -> MsisInputsAt: ...
     @overload
     def msis_inputs(
-        self, epochs: EpochsLike, *, burst_limit: float | None = None, interpolate: bool = False
+        self,
+        epochs: EpochsLike,
+        *,
+        burst_limit: float | None = None,
+        interpolate: bool = False,
+        forecast_percentile: ArrayLike | None = None,
     ) -> MsisInputsArrays: ...
     def msis_inputs(
-        self, epochs: EpochsLike, *, burst_limit: float | None = None, interpolate: bool = False
+        self,
+        epochs: EpochsLike,
+        *,
+        burst_limit: float | None = None,
+        interpolate: bool = False,
+        forecast_percentile: ArrayLike | None = None,
     ) -> MsisInputsAt | MsisInputsArrays:
         """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
 
@@ -239,8 +282,32 @@ class SpaceWeather:
         UTC day lies outside the CSV's daily rows raises ValueError; inside
         them, the history of the first days reaches before the first row and
         gives NaN (`f107` of the first day, the older ap slots).
+
+        `forecast_percentile` (0 < q < 100) also gives inputs past the daily
+        rows, from the solar-cycle prediction (`sources["msfc"]`) at that
+        percentile: 95, 50 and 5 are its published columns, others a split
+        normal through them. Each input takes the best source for the time it
+        refers to: the CSV up to its last daily row L, exactly as without a
+        percentile, the prediction after it (`f107` = F(t - 1 day) once the day
+        before lies after L, `f107a` the mean of F(t + k days) for k = -40..40,
+        `ap[0]` = A(t), and each 3-hour slot after L takes A(t)); `data_type`
+        is then "MSFC". A day missing inside the daily rows stays NaN. Past the
+        prediction's last month its last 132 months repeat; an epoch that
+        needs it before its first month raises ValueError.
+
+        An array of percentiles broadcasts against the epochs: epochs of shape
+        (N,) with percentiles of shape (M, 1) give `f107` of shape (M, N) and
+        `ap` of shape (M, N, 7), an ensemble of M members in one call. One
+        percentile per member for the whole run is what an uncertain
+        solar-cycle amplitude means; percentiles drawn uniformly in (0, 100)
+        sample the split normal. It cannot be combined with `interpolate`:
+        the prediction is already linear in time.
         """
         limit = None if burst_limit is None else float(burst_limit)
+        if forecast_percentile is not None:
+            if interpolate:
+                raise ValueError("interpolate and forecast_percentile cannot be combined: the prediction is already linear in time")
+            return cast(MsisInputsArrays, self._msis_forecast(epochs, limit, forecast_percentile))
         if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
             if result is not None:
@@ -270,6 +337,35 @@ class SpaceWeather:
             "aps": np.reshape(inputs["ap"], (-1, 7)) if inputs["ap"].ndim == 1 else inputs["ap"],
         }
 
+    def _msis_forecast(self, epochs: Any, limit: float | None, percentile: ArrayLike) -> dict[str, Any]:
+        ticks, members = _members(to_ticks(epochs), percentile)
+        columns, outside = self._timeline.msis_forecast(
+            self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, limit, members.paired
+        )
+        if outside >= 0:
+            span = self._coverage["msis"]
+            if span is None or int(ticks.ticks[outside]) // ticks.ticks_per_day <= span[1]:
+                self._check_inside("msis", ticks, outside)
+            self._raise_outside_prediction(ticks, outside)
+        return members.shaped(columns)
+
+    def forecast(self, epochs: Any, percentile: ArrayLike = 50.0) -> dict[str, Any]:
+        """The solar-cycle prediction alone (`sources["msfc"]`) at `epochs`, for
+        plotting and checking: `f107` = F(t) and `ap` = A(t), the 13-month
+        smoothed F10.7 and Ap interpolated linearly in time between the months'
+        entries (each at 00:00 UTC on the 1st), the last 132 months repeating
+        past the last month. `percentile` as `msis_inputs`'s
+        `forecast_percentile`, broadcasting against the epochs the same way.
+        An epoch before the first month raises ValueError.
+        """
+        ticks, members = _members(to_ticks(epochs), percentile)
+        columns, outside = self._timeline.forecast(
+            self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, members.paired
+        )
+        if outside >= 0:
+            self._raise_outside_prediction(ticks, outside)
+        return members.shaped(columns)
+
     @overload
     def jb2008_inputs(self, epochs: EpochLike) -> Jb2008InputsAt: ...  # type: ignore[overload-overlap]  # one epoch: scalars
     @overload
@@ -284,6 +380,8 @@ class SpaceWeather:
         first value serving after 23:00; NaN where a value it needs is absent.
         Epochs as in `msis_inputs`; the UTC day must lie in both files (the
         lagged values of the first days are NaN, lying before the first row).
+        JB2008 has no long-term forecast of S10, M10 and Y10: these inputs stop
+        at the files' last day.
         """
         ticks = to_ticks(epochs)
         columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
@@ -344,9 +442,26 @@ class SpaceWeather:
 
     def _check_inside(self, kind: str, ticks: Ticks, outside: int) -> None:
         if outside >= 0:
-            self._raise_outside(kind, ticks.text(outside), outside)
+            self._raise_outside(kind, ticks.text(outside), outside, self._past_end_hint(kind, ticks, outside))
 
-    def _raise_outside(self, kind: str, epoch: str, index: int) -> NoReturn:
+    def _past_end_hint(self, kind: str, ticks: Ticks, index: int) -> str:
+        """What an error adds for an epoch past the last day of `kind`'s coverage."""
+        span = self._coverage[kind]
+        past = span is not None and int(ticks.ticks[index]) // ticks.ticks_per_day > span[1]
+        return _PAST_END_HINTS.get(kind, "") if past else ""
+
+    def _raise_outside_prediction(self, ticks: Ticks, index: int) -> NoReturn:
+        epoch, source = ticks.text(index), self._sources["msfc"]
+        if int(ticks.ticks[index]) // ticks.ticks_per_day > _native.LAST_FORECAST_DAY:
+            raise EpochOutsideError(epoch, "is past 9999-12-31, the last day the solar-cycle prediction repeats to", index)
+        raise EpochOutsideError(
+            epoch,
+            f"needs the solar-cycle prediction before its first month: {source.path} "
+            f"covers {source.first:%Y-%m} to {source.last:%Y-%m}",
+            index,
+        )
+
+    def _raise_outside(self, kind: str, epoch: str, index: int, hint: str = "") -> NoReturn:
         span = self._coverage[kind]
         what = {
             "msis": "the daily rows of the CelesTrak CSV",
@@ -356,23 +471,98 @@ class SpaceWeather:
         if span is None:
             needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
             raise EpochOutsideError(epoch, f"has no daily rows to compute from; load {needs} with rows", index)
-        raise EpochOutsideError(epoch, f"is outside {what}: {_date(span[0])} to {_date(span[1])}", index)
+        raise EpochOutsideError(epoch, f"is outside {what}: {_date(span[0])} to {_date(span[1])}{hint}", index)
 
 
 def _check_contents(contents: Any) -> None:
-    """TypeError or ValueError unless `contents` maps some of the source keys to (path, bytes)."""
+    """TypeError or ValueError unless `contents` maps some of the source keys
+    (and maybe "msfc") to (path, bytes)."""
     if not isinstance(contents, dict):
         raise TypeError(
             f"SpaceWeather() takes the files' contents, not {type(contents).__name__}; "
             "read files with SpaceWeather.load(csv=..., solfsmy=..., dtcfile=...)"
         )
-    if not contents:
-        raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
+    keys = (*_native.SOURCE_KEYS, "msfc")
     for key, value in contents.items():
-        if key not in _native.SOURCE_KEYS:
-            raise TypeError(f"SpaceWeather(): unknown file key {key!r}; the keys are {', '.join(_native.SOURCE_KEYS)}")
+        if key not in keys:
+            raise TypeError(f"SpaceWeather(): unknown file key {key!r}; the keys are {', '.join(keys)}")
         if not (isinstance(value, tuple) and len(value) == 2 and isinstance(value[1], bytes)):
             raise TypeError(f"SpaceWeather(): {key} must be a (path, bytes) pair; read files with SpaceWeather.load")
+    if not set(contents) & set(_native.SOURCE_KEYS):
+        raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
+
+#: What the error of an epoch past the daily rows adds, by kind.
+_PAST_END_HINTS = {
+    "msis": "; past them, forecast_percentile gives inputs from the solar-cycle prediction",
+    "jb2008": "; JB2008 has no long-term forecast of S10, M10 and Y10",
+}
+
+
+def _bundled_prediction() -> tuple[Path, bytes]:
+    resource = resources.files(__package__) / "data" / BUNDLED_PREDICTION
+    return Path(str(resource)), resource.read_bytes()
+
+
+def _read_prediction(path: Path, content: bytes) -> tuple[Any, Source]:
+    """The native prediction of a file's bytes, and its Source; ValueError names the file."""
+    try:
+        prediction = _native.load_prediction(content)
+    except ValueError as error:
+        raise ValueError(f"{path}: {error}") from None
+    return prediction, Source(path, *map(_date, prediction.span()))
+
+
+def prediction_source(msfc: PathLike | None = None) -> Source:
+    """The solar-cycle prediction `msfc` (default: the one shipped) as a Source:
+    its path and the 1st of its first and last months."""
+    if msfc is None:
+        return _read_prediction(*_bundled_prediction())[1]
+    path = Path(os.fspath(msfc))
+    return _read_prediction(path, read_regular_file(path))[1]
+
+
+@dataclass(frozen=True)
+class _Members:
+    """The percentiles of a forecast call as the native code takes them."""
+
+    percentiles: np.ndarray  # float64, one per member, or one per epoch when paired
+    paired: bool
+    shape: tuple[int, ...]  # of the result, () for scalars
+
+    def shaped(self, columns: dict[str, np.ndarray]) -> dict[str, Any]:
+        """The native rows, (members, epochs) or paired, in the broadcast shape."""
+        rows_rank = 1 if self.paired else 2
+        shaped = {key: values.reshape(self.shape + values.shape[rows_rank:]) for key, values in columns.items()}
+        if self.shape == ():
+            return {key: _scalar(values[()]) for key, values in shaped.items()}
+        return shaped
+
+
+def _members(ticks: Ticks, percentile: ArrayLike) -> tuple[Ticks, _Members]:
+    """The epochs and percentiles broadcast together. When the percentiles vary
+    only along leading axes and the epochs only along the rest (percentiles of
+    shape (M, 1) against epochs (N,)), every member is computed from each
+    epoch's one lookup; otherwise the two are paired element by element."""
+    q = np.asarray(percentile, dtype=np.float64)
+    inside = (q > 0) & (q < 100)
+    if not np.all(inside):
+        raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
+    shape = np.broadcast_shapes(ticks.shape, q.shape)
+    rank = len(shape)
+    epoch_shape = (1,) * (rank - len(ticks.shape)) + ticks.shape
+    q_shape = (1,) * (rank - q.ndim) + q.shape
+    # The percentiles' axes lead: up to the last one along which they vary.
+    lead = max((axis + 1 for axis, extent in enumerate(q_shape) if extent != 1), default=0)
+    epochs = ticks.ticks.reshape(epoch_shape)
+    paired = any(extent != 1 for extent in epoch_shape[:lead])
+    if paired:
+        flat = np.broadcast_to(epochs, shape).reshape(-1)
+        percentiles = np.broadcast_to(q.reshape(q_shape), shape).reshape(-1)
+    else:
+        flat = np.broadcast_to(epochs.reshape(epoch_shape[lead:]), shape[lead:]).reshape(-1)
+        percentiles = np.broadcast_to(q.reshape(q_shape[:lead]), shape[:lead]).reshape(-1)
+    flat_ticks = replace(ticks, ticks=np.ascontiguousarray(flat), shape=flat.shape)
+    return flat_ticks, _Members(np.ascontiguousarray(percentiles), paired, shape)
 
 
 def _shaped(columns: dict[str, np.ndarray], ticks: Ticks) -> dict[str, Any]:

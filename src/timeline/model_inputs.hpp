@@ -64,6 +64,18 @@ class MsisInputs {
   std::size_t compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
                                    const MsisOutput& out) const noexcept;
 
+  /// The f107 of an epoch on `day`, the day after coverage's last included:
+  /// the previous day's flux, the burst rule applied as in compute().
+  double previous_day_f107(std::int64_t day, std::optional<double> burst_limit) const noexcept {
+    std::uint8_t type = 0;  // unused: an epoch past the daily rows is flagged MSFC whatever its flux
+    return f107_before(static_cast<std::size_t>(day - origin_), burst_limit, type);
+  }
+  /// The ap of 3-hour slot `slot` (0-7) of `day`, from 3 days before
+  /// coverage's first day to its last: NaN where absent, as compute() sees it.
+  double ap_of_slot(std::int64_t day, int slot) const noexcept {
+    return ap_[8 * static_cast<std::size_t>(day - origin_) + static_cast<std::size_t>(slot)];
+  }
+
  private:
   static constexpr std::int64_t history_days = 3;  // the oldest slot used lies 3 days back
 

@@ -10,7 +10,7 @@ namespace sunindex::tools_python {
 bool load_numpy() { return PyArray_ImportNumPyAPI() == 0; }
 
 PyRef new_array(Element element, std::initializer_list<std::size_t> shape) {
-  std::array<npy_intp, 2> dimensions{};
+  std::array<npy_intp, 3> dimensions{};
   int rank = 0;
   for (const std::size_t extent : shape) dimensions[rank++] = static_cast<npy_intp>(extent);
   int type = NPY_DOUBLE;

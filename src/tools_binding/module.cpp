@@ -4,6 +4,7 @@
 #include "python_common/guard.hpp"
 #include "tools_binding/arrays.hpp"
 #include "tools_binding/epoch_ticks.hpp"
+#include "tools_binding/prediction_object.hpp"
 #include "tools_binding/timeline_object.hpp"
 
 namespace sunindex::tools_python {
@@ -16,7 +17,10 @@ int execute(PyObject* module) noexcept {
     PyRef source_keys = source_keys_tuple();
     if (!type || !source_keys) return -1;
     if (PyModule_AddObjectRef(module, "SOURCE_KEYS", source_keys.get()) != 0) return -1;
-    return PyModule_AddObjectRef(module, "Timeline", type.get());
+    if (PyModule_AddObjectRef(module, "Timeline", type.get()) != 0) return -1;
+    PyRef prediction = create_prediction_type(module);
+    if (!prediction || PyModule_AddObjectRef(module, "Prediction", prediction.get()) != 0) return -1;
+    return PyModule_AddIntConstant(module, "LAST_FORECAST_DAY", timeline::SolarCyclePrediction::last_day);
   });
 }
 
@@ -26,6 +30,8 @@ PyMethodDef module_methods[] = {
     {"utc_microseconds", utc_microseconds, METH_O,
      "utc_microseconds(moment) -> int: a datetime (aware converted to UTC, naive taken as UTC) or a date's "
      "midnight, as microseconds since 1970-01-01"},
+    {"load_prediction", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_prediction)), METH_FASTCALL,
+     "load_prediction(content) -> Prediction, from a solar-cycle prediction's bytes"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -12,12 +12,15 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "python_common/guard.hpp"
 #include "readers/concurrently.hpp"
+#include "timeline/forecast.hpp"
 #include "timeline/model_inputs.hpp"
 #include "tools_binding/arrays.hpp"
 #include "tools_binding/epoch_ticks.hpp"
+#include "tools_binding/prediction_object.hpp"
 
 namespace sunindex::tools_python {
 namespace {
@@ -51,6 +54,7 @@ struct TimelineObject {
 
 /// The keys of msis()'s and msis_at()'s results, in MsisOutput's order.
 constexpr std::array<std::string_view, 4> msis_keys{"f107", "f107a", "ap", "data_type"};
+constexpr std::array<std::string_view, 2> forecast_keys{"f107", "ap"};
 
 /// The keys of daily()'s results beside the columns, in the order daily() makes them.
 constexpr std::array<std::string_view, 7> daily_keys{"day", "ap", "kp", "dtc", "f107_data_type", "ssrc", "monthly"};
@@ -317,6 +321,122 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
   });
 }
 
+// ---------------------------------------------------------------------------
+// Forecast methods: the same epochs, with a prediction and percentiles
+
+/// The percentiles argument: a contiguous float64 buffer, each value in
+/// (0, 100); one Percentile each, the quantile computed once per run of
+/// equal values.
+bool percentiles_argument(PyObject* object, std::vector<timeline::Percentile>& percentiles) {
+  Py_buffer view{};
+  if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
+  const std::string_view format = view.format ? view.format : "B";
+  bool ok = view.itemsize == 8 && (format == "d" || format == "<d" || format == "=d");
+  if (!ok) PyErr_SetString(PyExc_TypeError, "percentiles must be a contiguous float64 array");
+  const auto* values = static_cast<const double*>(view.buf);
+  const std::size_t count = ok ? static_cast<std::size_t>(view.len / 8) : 0;
+  percentiles.reserve(count);
+  for (std::size_t i = 0; ok && i < count; ++i) {
+    if (!(values[i] > 0.0 && values[i] < 100.0)) {
+      PyRef value = PyRef::steal(PyFloat_FromDouble(values[i]));
+      if (value) PyErr_Format(PyExc_ValueError, "forecast percentile must lie strictly between 0 and 100, not %R", value.get());
+      ok = false;
+    } else if (i > 0 && values[i] == values[i - 1]) {
+      percentiles.push_back(percentiles.back());
+    } else {
+      percentiles.emplace_back(values[i]);
+    }
+  }
+  PyBuffer_Release(&view);
+  return ok;
+}
+
+/// The members of a call: paired with the epochs one to one, or every
+/// percentile with every epoch; false with ValueError when pairs do not match.
+bool members_argument(PyObject* paired, const std::vector<timeline::Percentile>& percentiles, std::size_t epochs,
+                      timeline::Members& members) {
+  const int is_paired = PyObject_IsTrue(paired);
+  if (is_paired < 0) return false;
+  members = {percentiles.data(), percentiles.size(), is_paired == 1};
+  if (members.paired && percentiles.size() != epochs) {
+    PyErr_SetString(PyExc_ValueError, "paired percentiles and epochs must be as many");
+    return false;
+  }
+  return true;
+}
+
+/// The index of the first epoch that got no values, or all_inside.
+std::size_t failed_index(const std::optional<timeline::FailedEpoch>& failed) noexcept {
+  return failed ? failed->index : timeline::all_inside;
+}
+
+/// msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired)
+///   -> ({f107, f107a, ap, data_type}, outside)
+/// Rows are (members, epochs), or one per epoch when paired; data_type is "<U4".
+PyObject* msis_forecast(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("msis_forecast", nargs, 6)) return nullptr;
+    const timeline::SolarCyclePrediction* prediction = prediction_of(args[0]);
+    TickView view;
+    std::optional<double> limit;
+    std::vector<timeline::Percentile> percentiles;
+    timeline::Members members{};
+    if (!prediction || !view.open(args[1], args[2]) || !percentiles_argument(args[3], percentiles) ||
+        !burst_limit_argument(args[4], limit) || !members_argument(args[5], percentiles, view.count(), members)) {
+      return nullptr;
+    }
+    const std::size_t n = view.count(), m = percentiles.size();
+    std::array<PyRef, 4> arrays;
+    if (members.paired) {
+      arrays = {new_array(Element::float64, {n}), new_array(Element::float64, {n}),
+                new_array(Element::float64, {n, 7}), new_array(Element::text4, {n})};
+    } else {
+      arrays = {new_array(Element::float64, {m, n}), new_array(Element::float64, {m, n}),
+                new_array(Element::float64, {m, n, 7}), new_array(Element::text4, {m, n})};
+    }
+    if (!all_made(arrays)) return nullptr;
+    const timeline::ForecastMsisOutput out{
+        static_cast<double*>(array_data(arrays[0])), static_cast<double*>(array_data(arrays[1])),
+        static_cast<double*>(array_data(arrays[2])), static_cast<char32_t*>(array_data(arrays[3]))};
+    const timeline::ForecastDays& days = prediction->days();  // made here, where running out of memory can be told
+    const std::int64_t first_full_day = prediction->first_full_day();
+    const Epochs epochs = view.epochs();
+    const Loaded& loaded = loaded_of(self);
+    const std::size_t outside = without_lock([&] {
+      return failed_index(timeline::msis_with_forecast(loaded.msis, days, first_full_day, epochs, limit, members, out));
+    });
+    return keyed_results(msis_keys, arrays, outside);
+  });
+}
+
+/// forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> ({f107, ap}, outside):
+/// F(t) and A(t) from the prediction alone, rows as msis_forecast's.
+PyObject* forecast(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("forecast", nargs, 5)) return nullptr;
+    const timeline::SolarCyclePrediction* prediction = prediction_of(args[0]);
+    TickView view;
+    std::vector<timeline::Percentile> percentiles;
+    timeline::Members members{};
+    if (!prediction || !view.open(args[1], args[2]) || !percentiles_argument(args[3], percentiles) ||
+        !members_argument(args[4], percentiles, view.count(), members)) {
+      return nullptr;
+    }
+    const std::size_t n = view.count(), m = percentiles.size();
+    std::array<PyRef, 2> arrays;
+    for (auto& array : arrays) array = members.paired ? new_array(Element::float64, {n}) : new_array(Element::float64, {m, n});
+    if (!all_made(arrays)) return nullptr;
+    const timeline::ForecastDays& days = prediction->days();
+    const std::int64_t first_day = prediction->first_day();
+    const Epochs epochs = view.epochs();
+    auto* f107 = static_cast<double*>(array_data(arrays[0]));
+    auto* ap = static_cast<double*>(array_data(arrays[1]));
+    const std::size_t outside = without_lock(
+        [&] { return failed_index(timeline::forecast_values(days, first_day, epochs, members, f107, ap)); });
+    return keyed_results(forecast_keys, arrays, outside);
+  });
+}
+
 /// A day span as (first, last) day numbers, or None.
 PyRef span_object(const std::optional<timeline::DaySpan>& span) {
   if (!span) return PyRef::borrow(Py_None);
@@ -366,6 +486,10 @@ PyMethodDef methods[] = {
      "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; outside)"},
     {"daily", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(daily)), METH_FASTCALL,
      "daily(ticks, ticks_per_day) -> (dict of columns, outside)"},
+    {"msis_forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_forecast)), METH_FASTCALL,
+     "msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired) -> (f107, f107a, ap, data_type, outside)"},
+    {"forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(forecast)), METH_FASTCALL,
+     "forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> (f107, ap, outside)"},
     {"summary", summary, METH_NOARGS, "summary() -> dict of spans and landmark days, as day numbers"},
     {nullptr, nullptr, 0, nullptr},
 };

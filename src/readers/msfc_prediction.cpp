@@ -1,0 +1,111 @@
+#include "readers/msfc_prediction.hpp"
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "readers/text.hpp"
+
+namespace sunindex {
+namespace {
+
+constexpr std::array<std::string_view, 12> month_names{"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                       "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+constexpr std::array<std::string_view, 6> value_labels{"F10.7 95%", "F10.7 50%", "F10.7 5%",
+                                                       "Ap 95%",    "Ap 50%",    "Ap 5%"};
+constexpr std::size_t field_count = 2 + value_labels.size();
+
+/// Whether a trimmed, non-empty line is a data line: headers begin with a
+/// word or a percentage ("95.0%"), data lines with the decimal year.
+bool is_data_line(std::string_view line) noexcept {
+  const unsigned digit = static_cast<unsigned char>(line.front()) - unsigned{'0'};
+  const std::size_t token_end = line.find_first_of(" \t");
+  const std::string_view first = line.substr(0, token_end);
+  return digit < 10 && first.back() != '%';
+}
+
+/// Splits a trimmed line at runs of spaces and tabs into at most `fields.size()`
+/// fields; returns how many there are (one more than fits means too many).
+std::size_t split_fields(std::string_view line, std::array<std::string_view, field_count + 1>& fields) noexcept {
+  std::size_t count = 0;
+  while (!line.empty() && count < fields.size()) {
+    const std::size_t end = std::min(line.find_first_of(" \t"), line.size());
+    fields[count++] = line.substr(0, end);
+    line.remove_prefix(end);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  }
+  return count;
+}
+
+/// 1 to 12 for a month's name, or none.
+std::optional<std::uint8_t> month_number(std::string_view name) noexcept {
+  for (std::size_t m = 0; m < month_names.size(); ++m) {
+    if (name == month_names[m]) return static_cast<std::uint8_t>(m + 1);
+  }
+  return std::nullopt;
+}
+
+/// Reads one data line into `month`, or returns what is wrong with it.
+std::optional<std::string> read_month(std::string_view line, PredictionMonth& month) {
+  std::array<std::string_view, field_count + 1> fields;
+  const std::size_t count = split_fields(line, fields);
+  if (count != field_count) {
+    return "expected " + std::to_string(field_count) + " fields (decimal year, month, F10.7 and Ap at 95, 50 and 5 %)";
+  }
+  const auto decimal_year = text::parse_number(fields[0]);
+  // The year's bound keeps the integer conversion defined.
+  if (!decimal_year || !(std::abs(*decimal_year) < 1e6)) return "bad decimal year";
+  const auto number = month_number(fields[1]);
+  if (!number) return "bad month name";
+  month.year = static_cast<std::int32_t>(std::floor(*decimal_year));
+  month.month = *number;
+  // The decimal year marks an instant inside the month it names (2026.2503 is in April).
+  const double months_into_year = (*decimal_year - month.year) * 12.0;
+  if (!(months_into_year >= month.month - 1 && months_into_year < month.month)) {
+    return "decimal year " + std::string(fields[0]) + " is not in " + std::string(fields[1]);
+  }
+  for (std::size_t v = 0; v < value_labels.size(); ++v) {
+    const auto value = text::parse_number(fields[2 + v]);
+    if (!value || !std::isfinite(*value) || *value < 0.0) return "bad number in " + std::string(value_labels[v]);
+    (v < 3 ? month.f107[v] : month.ap[v - 3]) = *value;
+  }
+  return std::nullopt;
+}
+
+/// Months since the start of year 0, so that consecutive months differ by one.
+std::int64_t month_index(const PredictionMonth& month) noexcept {
+  return std::int64_t{month.year} * 12 + month.month - 1;
+}
+
+std::string month_text(const PredictionMonth& month) {
+  return std::to_string(month.year) + " " + std::string(month_names[month.month - 1]);
+}
+
+}  // namespace
+
+Result<std::vector<PredictionMonth>> parse_msfc_prediction(std::string_view content) {
+  if (!text::is_valid_utf8(content)) return DataError::parse(0, "invalid utf-8");
+  std::vector<PredictionMonth> months;
+  text::LineCursor lines(content);
+  std::string_view raw;
+  while (lines.next(raw)) {
+    const std::string_view line = text::trim(raw);
+    if (line.empty()) continue;
+    const std::uint64_t row = lines.line_number();
+    if (!is_data_line(line)) {
+      if (months.empty()) continue;  // still the header
+      return DataError::parse(row, "not a data line after the data began");
+    }
+    PredictionMonth month{};
+    month.row = row;
+    if (auto problem = read_month(line, month)) return DataError::parse(row, std::move(*problem));
+    if (!months.empty() && month_index(month) != month_index(months.back()) + 1) {
+      return DataError::parse(row, month_text(month) + " does not follow " + month_text(months.back()));
+    }
+    months.push_back(month);
+  }
+  if (months.empty()) return DataError::parse(lines.line_number(), "no data line");
+  return months;
+}
+
+}  // namespace sunindex

@@ -1,0 +1,389 @@
+#include "timeline/forecast.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace sunindex::timeline {
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+/// The standard normal distribution's lower tail P(Z <= x).
+double normal_cdf(double x) noexcept { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
+
+/// z(p) for 0 < p <= 0.5 (so z <= 0).
+double lower_quantile(double p) noexcept {
+  // Abramowitz and Stegun 26.2.23 (error below 4.5e-4) to start, then
+  // Halley's method on the distribution itself: the error cubes with each
+  // step, so two or three reach the last place.
+  const double t = std::sqrt(-2.0 * std::log(p));
+  double x = -(t - (2.515517 + t * (0.802853 + t * 0.010328)) / (1.0 + t * (1.432788 + t * (0.189269 + t * 0.001308))));
+  constexpr double sqrt_two_pi = 2.5066282746310002;
+  for (int step = 0; step < 8; ++step) {
+    const double u = (normal_cdf(x) - p) * sqrt_two_pi * std::exp(0.5 * x * x);
+    const double change = u / (1.0 + 0.5 * x * u);
+    // Far out in the tail the density underflows: the start is then as good as it gets.
+    if (!std::isfinite(change)) break;
+    x -= change;
+    if (std::abs(change) <= 1e-17 * std::abs(x)) break;
+  }
+  return x;
+}
+
+/// The mean of F at 00:00 of day + k, k = -40 .. 40, summed in that order.
+template <class FluxOf>
+Columns centred_mean(std::int64_t day, const FluxOf& flux_of) noexcept {
+  Columns sum{0.0, 0.0, 0.0};
+  const std::int64_t half = SolarCyclePrediction::mean_half_width;
+  for (std::int64_t k = -half; k <= half; ++k) {
+    const Columns flux = flux_of(day + k);
+    for (std::size_t c = 0; c < sum.size(); ++c) sum[c] += flux[c];
+  }
+  for (double& value : sum) value /= static_cast<double>(2 * half + 1);
+  return sum;
+}
+
+/// floor(a / 8) for any sign: the day of a slot number.
+std::int64_t day_of_slot(std::int64_t slot) noexcept { return slot >= 0 ? slot / 8 : (slot - 7) / 8; }
+
+/// The text of a forecast's data_type, four UCS-4 characters wide.
+void write_msfc(char32_t* out) noexcept {
+  out[0] = 'M', out[1] = 'S', out[2] = 'F', out[3] = 'C';
+}
+
+}  // namespace
+
+double standard_normal_quantile(double p) noexcept {
+  // 1 - p is exact for p >= 0.5, so the upper half loses nothing by symmetry.
+  return p <= 0.5 ? lower_quantile(p) : -lower_quantile(1.0 - p);
+}
+
+Percentile::Percentile(double q) noexcept {
+  constexpr std::array<double, 3> published{95.0, 50.0, 5.0};
+  for (std::size_t c = 0; c < published.size(); ++c) {
+    if (q == published[c]) {
+      side_ = c;
+      return;
+    }
+  }
+  static const double z95 = standard_normal_quantile(0.95), z05 = standard_normal_quantile(0.05);
+  exact_ = false;
+  side_ = q > 50.0 ? 0 : 2;
+  ratio_ = standard_normal_quantile(q / 100.0) / (q > 50.0 ? z95 : z05);
+}
+
+// ---------------------------------------------------------------------------
+// The prediction
+
+SolarCyclePrediction::SolarCyclePrediction(std::vector<PredictionMonth> months)
+    : months_(std::move(months)),
+      first_index_(std::int64_t{months_.front().year} * 12 + months_.front().month - 1),
+      first_day_(CivilDate{months_.front().year, months_.front().month, 1}.to_days()) {}
+
+Result<std::unique_ptr<const SolarCyclePrediction>> SolarCyclePrediction::make(std::vector<PredictionMonth> months) {
+  if (months.size() < static_cast<std::size_t>(cycle_months)) {
+    return DataError::parse(months.back().row, "the prediction holds " + std::to_string(months.size()) +
+                                          " months; repeating its last eleven-year cycle needs " +
+                                          std::to_string(cycle_months));
+  }
+  return std::unique_ptr<const SolarCyclePrediction>(new SolarCyclePrediction(std::move(months)));
+}
+
+const PredictionMonth& SolarCyclePrediction::entry(std::int64_t month_index) const noexcept {
+  const std::int64_t last = first_index_ + static_cast<std::int64_t>(months_.size()) - 1;
+  // Past the end, the month that many whole cycles back.
+  if (month_index > last) month_index -= cycle_months * ((month_index - last + cycle_months - 1) / cycle_months);
+  return months_[static_cast<std::size_t>(month_index - first_index_)];
+}
+
+void SolarCyclePrediction::months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept {
+  const CivilDate date = CivilDate::from_days(day);
+  const std::int64_t month_index = std::int64_t{date.year} * 12 + date.month - 1;
+  const std::int64_t start = CivilDate{date.year, date.month, 1}.to_days();
+  const CivilDate next = date.month == 12 ? CivilDate{date.year + 1, 1, 1} : CivilDate{date.year, static_cast<std::uint8_t>(date.month + 1), 1};
+  // v0 (t1 - t) / (t1 - t0) + v1 (t - t0) / (t1 - t0), in days rather than seconds: the same ratios.
+  const auto length = static_cast<double>(next.to_days() - start);
+  const auto into = static_cast<double>(day - start);
+  const PredictionMonth& before = entry(month_index);
+  const PredictionMonth& after = entry(month_index + 1);
+  for (std::size_t c = 0; c < flux.size(); ++c) {
+    flux[c] = before.f107[c] * (length - into) / length + after.f107[c] * into / length;
+    ap[c] = before.ap[c] * (length - into) / length + after.ap[c] * into / length;
+  }
+}
+
+ForecastSamples SolarCyclePrediction::midnight(std::int64_t day) const noexcept {
+  ForecastSamples out{{nan, nan, nan}, {nan, nan, nan}, {}};
+  Columns ap_before;
+  if (day > first_day_) months_at_midnight(day - 1, out.flux_day_before, ap_before);
+  Columns flux;
+  months_at_midnight(day, flux, out.ap);
+  if (day >= first_full_day()) {
+    out.flux_mean81 = centred_mean(day, [&](std::int64_t sample) {
+      Columns sample_flux, sample_ap;
+      months_at_midnight(sample, sample_flux, sample_ap);
+      return sample_flux;
+    });
+  }
+  return out;
+}
+
+const ForecastDays& SolarCyclePrediction::days() const {
+  std::call_once(days_made_, [&] { days_ = std::make_unique<const ForecastDays>(*this); });
+  return *days_;
+}
+
+// ---------------------------------------------------------------------------
+// The table of midnights
+
+ForecastDays::ForecastDays(const SolarCyclePrediction& prediction) : prediction_(prediction) {
+  constexpr std::int64_t cycles_ahead = 5;
+  const CivilDate last = prediction.last_month();
+  const std::int64_t end_index = std::int64_t{last.year} * 12 + last.month - 1 + cycles_ahead * SolarCyclePrediction::cycle_months;
+  const std::int64_t end_day =
+      CivilDate{static_cast<std::int32_t>(end_index / 12), static_cast<std::uint8_t>(end_index % 12 + 1), 1}.to_days();
+  const auto count = static_cast<std::size_t>(end_day - prediction.first_day());
+  const auto day_of = [&](std::size_t i) { return prediction.first_day() + static_cast<std::int64_t>(i); };
+  std::vector<Columns> flux(count);
+  table_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) prediction.months_at_midnight(day_of(i), flux[i], table_[i].ap);
+  // The means from the fluxes above: the same samples summed in the same
+  // order as midnight() sums them, so the table and the months agree to the bit.
+  const std::int64_t half = SolarCyclePrediction::mean_half_width;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto offset = static_cast<std::int64_t>(i);
+    if (offset < half || offset + half >= static_cast<std::int64_t>(count)) {
+      table_[i] = prediction.midnight(day_of(i));
+      continue;
+    }
+    table_[i].flux_day_before = flux[i - 1];
+    table_[i].flux_mean81 = centred_mean(offset, [&](std::int64_t j) { return flux[static_cast<std::size_t>(j)]; });
+  }
+}
+
+ForecastSamples ForecastDays::computed_samples(std::int64_t day, double fraction) const noexcept {
+  return lerp(prediction_.midnight(day), prediction_.midnight(day + 1), fraction);
+}
+
+void ForecastDays::flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept {
+  // F at 00:00 of a day is the flux of the day before in the next day's row.
+  if (const ForecastSamples* today = row(day, 2)) {
+    flux = lerp(today[1].flux_day_before, today[2].flux_day_before, fraction);
+    ap = lerp(today[0].ap, today[1].ap, fraction);
+    return;
+  }
+  Columns flux_after, ap_after;
+  prediction_.months_at_midnight(day, flux, ap);
+  prediction_.months_at_midnight(day + 1, flux_after, ap_after);
+  flux = lerp(flux, flux_after, fraction);
+  ap = lerp(ap, ap_after, fraction);
+}
+
+// ---------------------------------------------------------------------------
+// MSIS inputs
+
+namespace {
+
+/// An ap element as a mean of `slots` 3-hour slots (1 for a single slot):
+/// the sum of those from the CSV, and how many take A(t) instead.
+struct SlotMix {
+  double csv_sum = 0.0;
+  int forecast = 0;
+  int slots = 1;
+
+  double value(double forecast_ap) const noexcept {
+    if (forecast == slots) return forecast_ap;
+    return (csv_sum + forecast * forecast_ap) / slots;
+  }
+};
+
+/// The sources of ap[1..6] at slot number `g` (8 per day since 1970) when
+/// the CSV's daily rows end on `last_daily`: the means add their slots
+/// oldest first, as MsisInputs does, so that a mean from the CSV alone is
+/// its value to the bit.
+std::array<SlotMix, 6> slot_mixes(const MsisInputs& msis, std::int64_t g, std::int64_t last_daily) noexcept {
+  const auto add = [&](SlotMix& mix, std::int64_t slot) {
+    const std::int64_t day = day_of_slot(slot);
+    if (day > last_daily) {
+      ++mix.forecast;
+    } else {
+      mix.csv_sum += msis.ap_of_slot(day, static_cast<int>(slot - 8 * day));
+    }
+  };
+  std::array<SlotMix, 6> mixes;
+  for (std::int64_t k = 0; k < 4; ++k) add(mixes[k], g - k);
+  mixes[4].slots = mixes[5].slots = 8;
+  for (std::int64_t k = 11; k >= 4; --k) add(mixes[4], g - k);
+  for (std::int64_t k = 19; k >= 12; --k) add(mixes[5], g - k);
+  return mixes;
+}
+
+}  // namespace
+
+namespace {
+
+/// What an epoch gives every member: the CSV's inputs, or the prediction's
+/// samples (with the CSV's share near its last daily row).
+struct MsisEpoch {
+  enum class Kind : std::uint8_t {
+    not_a_time,  // a row of NaN
+    daily,       // the CSV's inputs, the same for every member
+    forecast,    // every input from the prediction
+    junction,    // within three days of the last daily row: some slots, maybe the flux, from the CSV
+  } kind;
+  double f107, f107a;
+  std::array<double, 7> ap;
+  std::array<char32_t, 3> type;
+  ForecastSamples samples;
+  std::optional<double> csv_f107;
+  std::array<SlotMix, 6> mixes;
+};
+
+/// Fills `epoch` for epoch `e`, or says why it gets no values. Inlined, as
+/// emit() is, so that the common epoch's samples stay in registers.
+[[gnu::always_inline]] inline std::optional<FailedEpoch> prepare(const MsisInputs& msis,
+                                                                 const std::optional<DaySpan>& coverage,
+                                                                 const ForecastDays& days, std::int64_t first_full_day,
+                                                                 const Epochs& epochs,
+                                                                 std::optional<double> burst_limit, std::size_t e,
+                                                                 MsisEpoch& epoch) noexcept {
+  if (epochs.ticks[e] == not_a_time) {
+    epoch.kind = MsisEpoch::Kind::not_a_time;
+    return std::nullopt;
+  }
+  const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+  if (!coverage || day < coverage->first) return FailedEpoch{e, ForecastFailure::outside_daily_rows};
+  if (day <= coverage->last) {
+    epoch.kind = MsisEpoch::Kind::daily;
+    msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit,
+                 {&epoch.f107, &epoch.f107a, epoch.ap.data(), epoch.type.data()});
+    return std::nullopt;
+  }
+  if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+  if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+  epoch.samples = days.samples(day, epochs.clock.fraction_of_day(ticks_in_day));
+  if (day - 3 > coverage->last) {
+    epoch.kind = MsisEpoch::Kind::forecast;
+    return std::nullopt;
+  }
+  // The last daily day still feeds the slots of the three days after it,
+  // and the previous-day flux of the first.
+  epoch.kind = MsisEpoch::Kind::junction;
+  epoch.csv_f107 = day - 1 <= coverage->last ? std::optional(msis.previous_day_f107(day, burst_limit)) : std::nullopt;
+  epoch.mixes = slot_mixes(msis, 8 * day + slot_of(epochs.clock, ticks_in_day), coverage->last);
+  return std::nullopt;
+}
+
+/// Writes one output row of `epoch` at `percentile`.
+[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastMsisOutput& out,
+          std::size_t row) noexcept {
+  double* const ap = out.ap + 7 * row;
+  char32_t* const type = out.data_type + 4 * row;
+  switch (epoch.kind) {
+    case MsisEpoch::Kind::not_a_time:
+      out.f107[row] = out.f107a[row] = nan;
+      std::fill_n(ap, 7, nan);
+      std::fill_n(type, 4, 0);
+      return;
+    case MsisEpoch::Kind::daily:
+      out.f107[row] = epoch.f107;
+      out.f107a[row] = epoch.f107a;
+      std::copy_n(epoch.ap.begin(), 7, ap);
+      std::copy_n(epoch.type.begin(), 3, type);
+      type[3] = 0;
+      return;
+    case MsisEpoch::Kind::forecast:
+      out.f107[row] = percentile.of(epoch.samples.flux_day_before);
+      out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
+      std::fill_n(ap, 7, percentile.of(epoch.samples.ap));
+      write_msfc(type);
+      return;
+    case MsisEpoch::Kind::junction:
+      const double forecast_ap = percentile.of(epoch.samples.ap);
+      out.f107[row] = epoch.csv_f107 ? *epoch.csv_f107 : percentile.of(epoch.samples.flux_day_before);
+      out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
+      ap[0] = forecast_ap;
+      for (std::size_t i = 0; i < epoch.mixes.size(); ++i) ap[i + 1] = epoch.mixes[i].value(forecast_ap);
+      write_msfc(type);
+      return;
+  }
+}
+
+/// Runs `prepare(e, prepared)` for each epoch and `emit(prepared, percentile,
+/// row)` for each of its output rows; stops at the first epoch that fails.
+/// With several members the epochs go in blocks, and every member is written
+/// over a block before the next, so that a member's rows are written in runs
+/// rather than one value per row per epoch.
+template <class Prepared, class Prepare, class Emit>
+std::optional<FailedEpoch> for_each_row(std::size_t n, const Members& members, const Prepare& prepare,
+                                        const Emit& emit) noexcept {
+  if (members.paired || members.count == 1) {
+    Prepared prepared;
+    for (std::size_t e = 0; e < n; ++e) {
+      if (auto failed = prepare(e, prepared)) return failed;
+      emit(prepared, members.percentiles[members.paired ? e : 0], e);
+    }
+    return std::nullopt;
+  }
+  constexpr std::size_t block = 32;
+  std::array<Prepared, block> prepared;
+  for (std::size_t first = 0; first < n; first += block) {
+    const std::size_t count = std::min(block, n - first);
+    for (std::size_t j = 0; j < count; ++j) {
+      if (auto failed = prepare(first + j, prepared[j])) return failed;
+    }
+    for (std::size_t m = 0; m < members.count; ++m) {
+      for (std::size_t j = 0; j < count; ++j) emit(prepared[j], members.percentiles[m], m * n + first + j);
+    }
+  }
+  return std::nullopt;
+}
+
+/// F(t) and A(t) of an epoch, or NaN for NaT.
+struct FluxAndAp {
+  Columns flux, ap;
+};
+
+}  // namespace
+
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
+                                              std::int64_t first_full_day, const Epochs& epochs,
+                                              std::optional<double> burst_limit, const Members& members,
+                                              const ForecastMsisOutput& out) noexcept {
+  const std::optional<DaySpan> coverage = msis.coverage();
+  // Inlined by force: left to itself the compiler calls the lambdas, and an
+  // epoch's samples make a round trip through memory, a third of its time.
+  return for_each_row<MsisEpoch>(
+      epochs.count, members,
+      [&](std::size_t e, MsisEpoch& epoch) __attribute__((always_inline)) {
+        return prepare(msis, coverage, days, first_full_day, epochs, burst_limit, e, epoch);
+      },
+      [&](const MsisEpoch& epoch, const Percentile& percentile, std::size_t row) __attribute__((always_inline)) {
+        emit(epoch, percentile, out, row);
+      });
+}
+
+std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
+                                           const Members& members, double* f107, double* ap) noexcept {
+  return for_each_row<FluxAndAp>(
+      epochs.count, members,
+      [&](std::size_t e, FluxAndAp& values) -> std::optional<FailedEpoch> {
+        if (epochs.ticks[e] == not_a_time) {
+          values.flux = values.ap = {nan, nan, nan};
+          return std::nullopt;
+        }
+        const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+        if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
+        if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+        days.flux_and_ap(day, epochs.clock.fraction_of_day(ticks_in_day), values.flux, values.ap);
+        return std::nullopt;
+      },
+      [&](const FluxAndAp& values, const Percentile& percentile, std::size_t row) {
+        f107[row] = percentile.of(values.flux);
+        ap[row] = percentile.of(values.ap);
+      });
+}
+
+}  // namespace sunindex::timeline

@@ -1,0 +1,193 @@
+#pragma once
+
+// Values past the CSV's daily rows from a solar-cycle prediction. Each month's
+// entry holds at 00:00 UTC on its 1st, and values are linear in time between
+// entries; past the last month the last 132 months (the last eleven-year
+// cycle) repeat. Every sample an input takes (F one day back, A now, the 81
+// daily samples of the centred mean) crosses a month boundary at the same
+// 00:00 instant, so each is linear within a UTC day: a table of its value at
+// each 00:00 gives it at any instant, with no 81-term sum per epoch.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "readers/msfc_prediction.hpp"
+#include "store/civil_date.hpp"
+#include "store/data_error.hpp"
+#include "timeline/large_array.hpp"
+#include "timeline/model_inputs.hpp"
+
+namespace sunindex::timeline {
+
+/// A quantity at the 95th, 50th and 5th percentiles, in that order.
+using Columns = std::array<double, 3>;
+
+/// The standard normal quantile: z with P(Z <= z) = p, for 0 < p < 1, within
+/// a few units in the last place. z(0.95) = 1.6448536269514722.
+double standard_normal_quantile(double p) noexcept;
+
+/// One percentile of the prediction: the published column at 95, 50 and 5;
+/// elsewhere the split normal through the three columns, P50 + (z(q) / z(0.95))
+/// (P95 - P50) above 50 and P50 + (z(q) / z(0.05)) (P5 - P50) below.
+class Percentile {
+ public:
+  /// `q` in (0, 100), which the caller checks.
+  explicit Percentile(double q) noexcept;
+
+  double of(const Columns& columns) const noexcept {
+    if (exact_) return columns[side_];
+    return columns[1] + ratio_ * (columns[side_] - columns[1]);
+  }
+
+ private:
+  bool exact_ = true;
+  std::size_t side_ = 1;  // the published column used, or the far one of the split normal
+  double ratio_ = 0.0;
+};
+
+/// Every sample of an instant, at all three percentiles.
+struct ForecastSamples {
+  Columns flux_day_before;  // F(t - 1 day)
+  Columns flux_mean81;      // the mean of F(t + k days), k = -40 .. 40
+  Columns ap;               // A(t)
+};
+
+/// a at fraction 0, b at 1: exactly a at the 00:00 a table holds.
+inline Columns lerp(const Columns& a, const Columns& b, double fraction) noexcept {
+  Columns out;
+  for (std::size_t c = 0; c < out.size(); ++c) out[c] = a[c] + fraction * (b[c] - a[c]);
+  return out;
+}
+inline ForecastSamples lerp(const ForecastSamples& a, const ForecastSamples& b, double fraction) noexcept {
+  return {lerp(a.flux_day_before, b.flux_day_before, fraction), lerp(a.flux_mean81, b.flux_mean81, fraction),
+          lerp(a.ap, b.ap, fraction)};
+}
+
+/// A prediction's months, and its values at any instant from its first month on.
+class SolarCyclePrediction {
+ public:
+  static constexpr std::int64_t cycle_months = 132;  // repeated past the last month
+  static constexpr std::int64_t mean_half_width = 40;  // days each side of the centred mean
+  /// The last day the cycle is repeated to, 9999-12-31: the calendar's
+  /// arithmetic stays exact well past it, and no study reaches it.
+  static constexpr std::int64_t last_day = CivilDate{9999, 12, 31}.to_days();
+
+  /// The prediction of `months` (consecutive, as the reader gives them), or an
+  /// error at the last one's row when there are fewer than cycle_months to
+  /// repeat. Made once and never moved: the day table refers to it.
+  static Result<std::unique_ptr<const SolarCyclePrediction>> make(std::vector<PredictionMonth> months);
+
+  /// The 1st of the first and of the last month.
+  CivilDate first_month() const noexcept { return {months_.front().year, months_.front().month, 1}; }
+  CivilDate last_month() const noexcept { return {months_.back().year, months_.back().month, 1}; }
+  /// The first day the prediction gives a value on: the first month's 1st.
+  std::int64_t first_day() const noexcept { return first_day_; }
+  /// The first day whose every instant has the centred mean's samples: 40
+  /// days later.
+  std::int64_t first_full_day() const noexcept { return first_day_ + mean_half_width; }
+
+  /// The samples at 00:00 of `day` (from first_day()), from the months
+  /// alone; NaN for the flux of the day before first_day() and for the mean
+  /// before first_full_day().
+  ForecastSamples midnight(std::int64_t day) const noexcept;
+  /// F and A at 00:00 of `day` (from first_day()).
+  void months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept;
+
+  /// The table of midnights, made on the first call (std::bad_alloc is the
+  /// only failure; a later call tries again); thread-safe.
+  const class ForecastDays& days() const;
+
+ private:
+  explicit SolarCyclePrediction(std::vector<PredictionMonth> months);
+  const PredictionMonth& entry(std::int64_t month_index) const noexcept;
+
+  std::vector<PredictionMonth> months_;
+  std::int64_t first_index_;  // months since year 0 of the first entry
+  std::int64_t first_day_;
+  mutable std::once_flag days_made_;
+  mutable std::unique_ptr<const ForecastDays> days_;
+};
+
+/// The prediction's samples at each midnight from its first day to some 55
+/// years past its last month, where nearly every epoch falls; later ones are
+/// computed from the months each time, slower but the same. An epoch's
+/// samples lie between the rows of its day and the next, side by side.
+class ForecastDays {
+ public:
+  explicit ForecastDays(const SolarCyclePrediction& prediction);
+
+  /// The samples at `fraction` (in [0, 1)) of `day`, from first_full_day() on.
+  ForecastSamples samples(std::int64_t day, double fraction) const noexcept {
+    if (const ForecastSamples* today = row(day, 1)) return lerp(today[0], today[1], fraction);
+    return computed_samples(day, fraction);
+  }
+  /// F(t) and A(t) at `fraction` of `day`, from first_day() on.
+  void flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept;
+
+ private:
+  /// samples() of a day past the table, from the months.
+  ForecastSamples computed_samples(std::int64_t day, double fraction) const noexcept;
+  /// The row of `day`, when it and the `later` days after it are in the table.
+  const ForecastSamples* row(std::int64_t day, std::int64_t later) const noexcept {
+    const std::int64_t i = day - prediction_.first_day();
+    if (i < 0 || i + later >= static_cast<std::int64_t>(table_.size())) return nullptr;
+    return &table_[static_cast<std::size_t>(i)];
+  }
+
+  const SolarCyclePrediction& prediction_;
+  LargeArray<ForecastSamples> table_;  // from the prediction's first day
+};
+
+/// Why an epoch got no values.
+enum class ForecastFailure : std::uint8_t {
+  outside_daily_rows,  // before the CSV's daily rows, or no daily rows at all
+  before_prediction,   // the epoch needs the prediction before its first month
+  past_last_day,       // the epoch lies after SolarCyclePrediction::last_day
+};
+
+/// The first epoch that got no values, and why.
+struct FailedEpoch {
+  std::size_t index;
+  ForecastFailure why;
+};
+
+/// The percentiles of a call: one per member, or one per epoch (`paired`).
+struct Members {
+  const Percentile* percentiles;
+  std::size_t count;
+  bool paired;  // percentiles[e] goes with epoch e; else every member with every epoch
+};
+
+/// As MsisOutput, with rows member-major ((members, epochs), or one per
+/// epoch when paired) and data_type four characters wide, "MSFC" included.
+struct ForecastMsisOutput {
+  double* f107;
+  double* f107a;
+  double* ap;
+  char32_t* data_type;
+};
+
+/// MSIS inputs past the CSV's daily rows. Each input takes its best source
+/// for the time it refers to: up to the last daily day L, the CSV exactly as
+/// MsisInputs gives it; after, the prediction: f107 = F(t - 1 day) once the
+/// day before lies after L, f107a the mean of F(t + k days), k = -40 .. 40,
+/// ap[0] = A(t), and each 3-hour slot after L takes A(t), the means of eight
+/// slots mixing sources slot by slot. data_type is "MSFC" wherever the
+/// prediction was used. Returns the first epoch that got no values, where it
+/// stops, or none.
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
+                                              std::int64_t first_full_day, const Epochs& epochs,
+                                              std::optional<double> burst_limit, const Members& members,
+                                              const ForecastMsisOutput& out) noexcept;
+
+/// F(t) and A(t) from the prediction alone, rows as in msis_with_forecast.
+/// Fails at the first epoch before `first_day`.
+std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
+                                           const Members& members, double* f107, double* ap) noexcept;
+
+}  // namespace sunindex::timeline
