@@ -356,7 +356,7 @@ class TestCommandLine:
         row = json.loads(capsys.readouterr().out)[0]
         assert row["data_type"] == "MSFC" and row["f107"] == pytest.approx(76.63610632726505, rel=1e-12)
         assert main(["msis", "2030-01-15T06:00", *common]) == 1
-        assert "forecast_percentile" in capsys.readouterr().err
+        assert "--forecast-percentile gives inputs" in capsys.readouterr().err
         assert main(["info", "--msfc", str(prediction), *common]) == 0
         assert f"msfc     {prediction} 2026-04 to 2041-10" in capsys.readouterr().out
         assert main(["info", *common]) == 0

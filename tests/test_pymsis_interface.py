@@ -6,6 +6,7 @@ import warnings
 
 import numpy as np
 import pytest
+from conftest import SAMPLE_DIR
 from test_model_inputs import at, csv, csv_row  # noqa: F401 (csv is a fixture)
 
 from sunindex_tools import SpaceWeather
@@ -108,6 +109,20 @@ class TestPymsisKwargs:
         assert sw.pymsis_kwargs(at(4, 12), interpolate=True)["f107s"].tolist() == [103 + 0.5 * (204 - 103)]
         with pytest.raises(TypeError, match="interpolation"):
             sw.pymsis_kwargs(at(5), interpolation=True)
+
+    @pytest.mark.parametrize("epochs, percentile, shape", [
+        ("2030-01-15T06:00", 84.13, (1,)),
+        (np.array(["2026-09-19T13:30", "2031-05-05", "2045-12-31T23:59"], "M8[s]"), 5.0, (3,)),
+        (np.array(["2026-09-19T13:30", "2031-05-05"], "M8[s]"), [[5.0], [50.0], [95.0]], (3, 2)),  # an ensemble
+    ])
+    def test_past_the_daily_rows_with_a_percentile(self, epochs, percentile, shape):
+        sw = SpaceWeather.load(csv=SAMPLE_DIR / "SW-sample.csv")  # daily rows to 2026-09-18
+        got = sw.pymsis_kwargs(epochs, forecast_percentile=percentile)
+        inputs = sw.msis_inputs(epochs, burst_limit=400.0, forecast_percentile=percentile)
+        assert np.all(np.asarray(inputs["data_type"]) == "MSFC")
+        assert (got["f107s"].shape, got["f107as"].shape, got["aps"].shape) == (shape, shape, shape + (7,))
+        for key, name in self.KEYS.items():
+            assert np.array_equal(got[key].reshape(-1), np.reshape(inputs[name], -1))
 
 
 @pytest.fixture(scope="module")

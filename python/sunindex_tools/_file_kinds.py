@@ -28,9 +28,22 @@ def _timeline_reader(key: str) -> Callable[[bytes], str | None]:
     return refusal
 
 
-#: Each kind's reader by the key SpaceWeather takes it under. The MSFC solar-cycle
-#: prediction joins this table with its own reader where SpaceWeather reads it (msfc=).
-_READERS: dict[str, Callable[[bytes], str | None]] = {key: _timeline_reader(key) for key in _native.SOURCE_KEYS}
+def _prediction_refusal(content: bytes) -> str | None:
+    """Why the solar-cycle prediction's reader refuses `content`, or None when it takes it
+    (it takes none without a data line)."""
+    try:
+        _native.load_prediction(content)
+    except ValueError as error:
+        return str(error)
+    return None
+
+
+#: Each kind's reader by the key SpaceWeather takes it under: the timeline's files, and
+#: the MSFC solar-cycle prediction (SpaceWeather's msfc=).
+_READERS: dict[str, Callable[[bytes], str | None]] = {
+    **{key: _timeline_reader(key) for key in _native.SOURCE_KEYS},
+    "msfc": _prediction_refusal,
+}
 #: What each kind is called in messages.
 KIND_NAMES = {**SOURCE_NAMES, "msfc": "MSFC solar-cycle prediction"}
 
