@@ -17,6 +17,7 @@ import pytest
 from conftest import SAMPLE_DIR
 from sunindex_tools import SpaceWeather
 from sunindex_tools.cli import main
+from sunindex_tools.space_weather import _bundled_prediction
 
 CACHED_NAMES = {"SW-sample.csv": "SW-All.csv", "SOLFSMY-sample.TXT": "SOLFSMY.TXT", "DTCFILE-sample.TXT": "DTCFILE.TXT"}
 URL_VARIABLES = {"SW-sample.csv": "SUNINDEX_URL_CSV", "SOLFSMY-sample.TXT": "SUNINDEX_URL_SOLFSMY",
@@ -163,11 +164,24 @@ class TestErrors:
         (["jb2008", "2024-05-11", "2024-05-32"], 2, "argument EPOCH: "),
         (["msis", "1990-01-01T00:00"], 1, "1990-01-01"),  # well formed, but not in the files: a failure
         (["jb2008", "2030-01-01"], 1, "2030-01-01"),
+        (["msis", "2030-01-01", "--forecast-percentile", "100"], 2,
+         "argument --forecast-percentile: not a percentile: '100' (must lie strictly between 0 and 100)"),
+        (["msis", "2030-01-01", "--forecast-percentile", "nan"], 2, "not a percentile: 'nan'"),
+        (["msis", "2030-01-01", "--forecast-percentile", "half"], 2, "not a percentile: 'half'"),
+        (["msis", "2030-01-01", "--forecast-percentile", "50", "--interpolate"], 2,
+         "argument --interpolate: not allowed with argument --forecast-percentile"),
     ])
     def test_one_line_on_stderr_and_a_status(self, run, data_dir, argv, status, message):
         code, out, err = run(*argv, *(["--offline", "--data-dir", data_dir] if argv[:1] in (["msis"], ["jb2008"]) else []))
         assert (code, out) == (status, "")
         assert message in err and err.count("\n") == 1 and "Traceback" not in err
+
+    def test_past_the_daily_rows_the_option_is_named_as_typed(self, run, data_dir):
+        status, _, err = run("msis", "2026-09-18T12:00", "2030-01-01", "--offline", "--data-dir", data_dir)
+        assert status == 1 and err.startswith("sunindex: error: epoch 2030-01-01 is outside the daily rows")
+        assert err.endswith("; past them, --forecast-percentile gives inputs from the solar-cycle prediction\n")
+        with pytest.raises(ValueError, match="; past them, forecast_percentile gives inputs"):  # the API's own words
+            SpaceWeather.load(csv=data_dir / "SW-All.csv").msis_inputs("2030-01-01")
 
     def test_no_copy_offline_is_status_1_naming_the_url(self, run, tmp_path):
         status, _, err = run("msis", "2024-05-11", "--offline", "--data-dir", tmp_path)
@@ -337,6 +351,18 @@ def files(*keys):
     return [argument for key in keys for argument in ("--file", SAMPLES[key])]
 
 
+def doubled_prediction(write_file):
+    """A prediction file like the shipped one with every value doubled, so that results
+    from it differ from the shipped one's; its path."""
+    lines = []
+    for line in _bundled_prediction()[1].decode().splitlines():
+        fields = line.split()
+        if len(fields) == 8 and fields[0][:1].isdigit():
+            line = " ".join(fields[:2] + [f"{2 * float(value):.1f}" for value in fields[2:]])
+        lines.append(line)
+    return write_file("\n".join(lines) + "\n", "prediction.txt")
+
+
 class TestOwnFiles:
     @pytest.mark.parametrize("argv, keys", [
         (["msis", "2024-05-11T12:00"], ["csv"]),
@@ -377,6 +403,41 @@ class TestOwnFiles:
     def test_a_missing_or_doubled_kind_is_a_bad_argument(self, run, no_cache, argv, keys, message):
         status, _, err = run(*argv, *files(*keys), *no_cache)
         assert status == 2 and message in err and err.count("\n") == 1
+
+    def test_a_damaged_prediction_says_what_its_reader_found(self, run, write_file, no_cache):
+        lines = _bundled_prediction()[1].decode().splitlines(keepends=True)
+        lines[9] = lines[9].replace(" JUN ", " JUIN ")
+        status, _, err = run("msis", "2024-05-11", *files("csv"), "--file", write_file("".join(lines)), *no_cache)
+        assert status == 2 and "as a MSFC solar-cycle prediction, parse error at row 10: bad month name" in err
+        assert "as a CelesTrak CSV, " in err  # and what the others found
+
+    def test_a_prediction_is_told_by_its_content_and_used_as_msfc_is(self, run, write_file, no_cache):
+        prediction = doubled_prediction(write_file)
+        argv = ["msis", "2026-09-18T12:00", "2030-01-15T06:00", "--forecast-percentile", "50", "--json",
+                *files("csv"), *no_cache]
+        by_file, by_option, shipped = (run(*argv, *extra) for extra in (["--file", prediction],
+                                                                         ["--msfc", prediction], []))
+        assert by_file == by_option and by_file[0] == 0 and by_file[1] != shipped[1]
+        rows, shipped_rows = json.loads(by_file[1]), json.loads(shipped[1])
+        assert rows[0] == shipped_rows[0]  # on the daily rows, no prediction
+        assert rows[1]["data_type"] == "MSFC" and rows[1]["f107"] == pytest.approx(2 * shipped_rows[1]["f107"])
+
+    @pytest.mark.parametrize("command", [["show", "2024-05-11"], ["plot", "2024-05-01", "2024-05-31"]])
+    def test_a_prediction_alone_is_not_enough_to_show(self, run, write_file, no_cache, command):
+        status, _, err = run(*command, "--file", doubled_prediction(write_file), *no_cache)
+        assert status == 2 and err.count("\n") == 1
+        assert f"{command[0]} needs a CelesTrak CSV or a SOLFSMY.TXT or a DTCFILE.TXT; give it with --file" in err
+
+    @pytest.mark.parametrize("twice", [["--msfc", "{0}", "--file", "{0}"], ["--file", "{0}", "--msfc", "{0}"],
+                                       ["--file", "{0}", "--file", "{0}"]])
+    def test_two_predictions_are_a_bad_argument(self, run, write_file, no_cache, twice):
+        prediction = doubled_prediction(write_file)
+        status, out, err = run("msis", "2030-01-15", "--forecast-percentile", "50", *files("csv"),
+                               *[part.format(prediction) for part in twice], *no_cache)
+        first = "--msfc" if "--msfc" in twice else "--file"
+        assert (status, out) == (2, "") and err == (
+            f"sunindex msis: error: argument --file: {prediction} is a second MSFC solar-cycle prediction, "
+            f"after {first} {prediction}\n")
 
     def test_a_file_that_is_not_there_is_a_failure_naming_it(self, run, tmp_path, no_cache):
         status, _, err = run("msis", "2024-05-11", "--file", tmp_path / "absent.csv", *no_cache)
@@ -504,6 +565,46 @@ class TestPlot:
         status, out, _ = run("plot", "2024-05-01", "2024-05-31", "--output", tmp_path / "may.png", *no_cache,
                              *files("solfsmy"))
         assert status == 0 and (tmp_path / "may.png").read_bytes()[:4] == b"\x89PNG"
+
+    def test_the_forecast_is_drawn_past_the_daily_rows_with_its_band(self, run, no_cache, tmp_path, monkeypatch):
+        pytest.importorskip("matplotlib")
+        from matplotlib.axes import Axes
+        forecasts, bands = [], []
+        forecast, fill_between = SpaceWeather.forecast, Axes.fill_between
+
+        def recorded_forecast(self, epochs, percentile=50.0):
+            forecasts.append((np.asarray(epochs), np.asarray(percentile)))
+            return forecast(self, epochs, percentile)
+
+        def recorded_fill_between(self, x, low, high, **options):
+            bands.append((np.asarray(low), np.asarray(high)))
+            return fill_between(self, x, low, high, **options)
+
+        monkeypatch.setattr(SpaceWeather, "forecast", recorded_forecast)
+        monkeypatch.setattr(Axes, "fill_between", recorded_fill_between)
+        output = tmp_path / "ahead.png"
+        status, out, err = run("plot", "2026-01-01", "2030-12-31", "--output", output, *files("csv"), *no_cache,
+                               *[part for q in ("95", "5", "50") for part in ("--forecast-percentile", q)])
+        assert (status, err, out) == (0, "", f"{output}\n") and output.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        (epochs, percentiles), = forecasts
+        assert (epochs[0], epochs[-1]) == (np.datetime64("2026-09-19"), np.datetime64("2030-12-31"))  # L + 1 on
+        assert np.all(np.diff(epochs) == np.timedelta64(1, "D")) and percentiles.tolist() == [[5.0], [50.0], [95.0]]
+        ahead = SpaceWeather.load(csv=SAMPLES["csv"]).forecast(epochs, [[5], [95]])
+        assert [band[0].tolist() for band in bands] == [ahead["f107"][0].tolist(), ahead["ap"][0].tolist()]
+        assert [band[1].tolist() for band in bands] == [ahead["f107"][1].tolist(), ahead["ap"][1].tolist()]
+
+    @pytest.mark.parametrize("percentiles, bands", [([], None), (["50"], 0)])
+    def test_past_the_files_only_the_forecast_is_drawn(self, run, no_cache, tmp_path, monkeypatch, percentiles, bands):
+        pytest.importorskip("matplotlib")
+        from matplotlib.axes import Axes
+        drawn = []
+        monkeypatch.setattr(Axes, "fill_between", lambda *args, **options: drawn.append(args))
+        argv = ["plot", "2050-01-01", "2050-12-31", "--output", tmp_path / "later.png", *files("csv"), *no_cache]
+        status, _, err = run(*argv, *[part for q in percentiles for part in ("--forecast-percentile", q)])
+        if bands is None:  # the files end in 2041
+            assert status == 1 and "nothing to draw from 2050-01-01 to 2050-12-31" in err
+        else:  # one percentile: its line, no band
+            assert (status, err, len(drawn)) == (0, "", bands) and (tmp_path / "later.png").stat().st_size > 0
 
     def test_outside_the_files_is_a_failure(self, run, no_cache, tmp_path, monkeypatch):
         pytest.importorskip("matplotlib")

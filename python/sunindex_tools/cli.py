@@ -9,8 +9,9 @@ With ``--json`` a missing value (NaN) is ``null``, and an infinite one the strin
 or ``"-inf"``, as ``--csv`` prints it: JSON has no number for it, and ``null`` would say
 that the file gives no value where it gives one.
 
-``--file PATH`` (repeatable) reads the user's own files, each recognised by its content,
-and nothing from the cache or the network. Epochs are ISO 8601 instants, ``now`` or
+``--file PATH`` (repeatable) reads the user's own files, each recognised by its content
+(a solar-cycle prediction among them, used as ``--msfc`` is), and nothing from the cache
+or the network. Epochs are ISO 8601 instants, ``now`` or
 ``today``; ``START END --step 3h`` is every epoch from START to END inclusive, and ``-``
 reads epochs from stdin, one per line.
 """
@@ -38,7 +39,7 @@ from ._epochs import to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import EpochOutsideError, SpaceWeather, prediction_source
+from .space_weather import _PAST_END_HINTS, EpochOutsideError, SpaceWeather, prediction_source
 
 __all__ = ["main"]
 
@@ -61,6 +62,10 @@ _LABELS = {
         "dtc": [f"dtc_{hour:02d}" for hour in range(24)],
     },
 }
+#: The API's hints for an epoch past a computation's days, each as the command line words
+#: it: naming the option the user types in place of the keyword.
+_HINTS_AS_TYPED = {hint: hint.replace("forecast_percentile", "--forecast-percentile")
+                   for hint in _PAST_END_HINTS.values()}
 
 
 class _UsageError(Exception):
@@ -172,15 +177,20 @@ def _parser() -> _Parser:
                    (common, own, output, epochs))
     msis.add_argument("--burst-limit", type=float, metavar="SFU",
                       help="F10.7 above SFU gives way to its 81-day mean")
-    msis.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
-    msis.add_argument("--forecast-percentile", type=float, metavar="Q",
-                      help="past the daily rows, the prediction at percentile Q")
+    # The prediction is already linear in time: the two options exclude each other.
+    timing = msis.add_mutually_exclusive_group()
+    timing.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
+    timing.add_argument("--forecast-percentile", type=_percentile, metavar="Q",
+                        help="past the daily rows, the prediction at percentile Q")
     command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
     plot = command("plot", _run_plot, "draw F10.7, Ap and Dtc from START to END into a PNG", (common, own))
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
     plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
     plot.add_argument("--output", type=Path, metavar="FILE.png",
                       help="where to write the picture (default: sunindex-START-END.png here)")
+    plot.add_argument("--forecast-percentile", dest="forecast_percentiles", action="append", default=[],
+                      type=_percentile, metavar="Q",
+                      help="past the daily rows, the prediction at Q (repeatable: a band)")
     return parser
 
 
@@ -192,6 +202,16 @@ def _seconds(text: str) -> float:
         raise argparse.ArgumentTypeError(f"not a duration: {text!r} (try 90s, 30m, 6h or 2d)") from None
     if not value >= 0:
         raise argparse.ArgumentTypeError(f"not a duration: {text!r} (must be 0 or more)")
+    return value
+
+
+def _percentile(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a percentile: {text!r}") from None
+    if not 0 < value < 100:
+        raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)")
     return value
 
 
@@ -279,28 +299,36 @@ def _weather(args: argparse.Namespace) -> SpaceWeather:
 
 
 def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather:
-    """The --file files, each of the kind its content shows; those of `keys` (None: all)."""
-    contents: dict[str, tuple[Path, bytes]] = {}
-    for text in args.files:
+    """The --file files, each of the kind its content shows, and the --msfc prediction
+    (a kind it names): of the files of days, those of `keys` (None: all given); the
+    prediction whichever way it came."""
+    given: dict[str, tuple[str, Path, bytes]] = {}  # by kind: the option that named it, its path and bytes
+    named = [("--msfc", args.msfc)] if args.msfc else []  # first: a second prediction is then a --file
+    for option, text in named + [("--file", text) for text in args.files]:
         path = Path(text)
         content = read_regular_file(path)
-        try:
-            kind = file_kind(path, content)
-        except UnknownFileKind as error:
-            raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {error}") from None
-        if kind in contents:
+        kind = "msfc" if option == "--msfc" else _kind_of_file(args, path, content)
+        if kind in given:
             raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {path} is a second "
-                              f"{KIND_NAMES[kind]}, after {contents[kind][0]}")
-        contents[kind] = (path, content)
-    needed = list(contents) if keys is None else keys
-    missing = [f"a {KIND_NAMES[key]}" for key in needed if key not in contents]
+                              f"{KIND_NAMES[kind]}, after {given[kind][0]} {given[kind][1]}")
+        given[kind] = (option, path, content)
+    if keys is None and not given.keys() - {"msfc"}:
+        kinds = " or a ".join(KIND_NAMES[key] for key in FILE_NAMES)
+        raise _UsageError(f"{_PROG} {args.command}: error: {args.command} needs a {kinds}; give it with --file")
+    needed = [key for key in given if key != "msfc"] if keys is None else keys
+    missing = [f"a {KIND_NAMES[key]}" for key in needed if key not in given]
     if missing:
         raise _UsageError(f"{_PROG} {args.command}: error: {args.command} needs {' and '.join(missing)}; "
                           f"give {'it' if len(missing) == 1 else 'them'} with --file")
-    chosen = {key: contents[key] for key in needed}
-    if args.msfc:
-        chosen["msfc"] = (Path(args.msfc), read_regular_file(Path(args.msfc)))
-    return SpaceWeather(chosen)
+    return SpaceWeather({key: given[key][1:] for key in [*needed, "msfc"] if key in given})
+
+
+def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> str:
+    """The kind of a --file's content; a bad argument when it is of none."""
+    try:
+        return file_kind(path, content)
+    except UnknownFileKind as error:
+        raise _UsageError(f"{_PROG} {args.command}: error: argument --file: {error}") from None
 
 
 def _present_weather(args: argparse.Namespace) -> SpaceWeather:
@@ -400,11 +428,16 @@ def _run_jb2008(args: argparse.Namespace) -> None:
 
 @contextlib.contextmanager
 def _naming(texts: list[str]) -> Iterator[None]:
-    """An epoch outside the files named as its user wrote it."""
+    """An epoch outside the files named as its user wrote it, and the option that reaches
+    past them as it is typed."""
     try:
         yield
     except EpochOutsideError as error:
-        raise ValueError(f"epoch {texts[error.index]} {error.reason}") from None
+        reason = error.reason
+        for hint, typed in _HINTS_AS_TYPED.items():
+            if reason.endswith(hint):
+                reason = reason.removesuffix(hint) + typed
+        raise ValueError(f"epoch {texts[error.index]} {reason}") from None
 
 
 def _run_plot(args: argparse.Namespace) -> None:
@@ -415,7 +448,7 @@ def _run_plot(args: argparse.Namespace) -> None:
                          "in a checkout") from None
     days = _days(args, args.start, args.end)
     output = args.output or Path(f"sunindex-{args.start}-{args.end}.png")
-    draw(_weather(args), days, output)
+    draw(_weather(args), days, output, args.forecast_percentiles)
     print(output, file=_stdout())
 
 
