@@ -385,7 +385,7 @@ def _run_info(args: argparse.Namespace) -> int:
     print(f"last observed day   {csv_weather and csv_weather.last_observed or '-'}", file=out)
     print(f"first predicted day {csv_weather and csv_weather.first_predicted or '-'}", file=out)
     prediction = prediction_source(args.msfc)
-    name = prediction.path if args.msfc else f"{prediction.path.name} (shipped)"
+    name = str(prediction.path) if args.msfc else f"{prediction.path.name} (shipped)"
     print(f"{'msfc':<8} {name} {prediction.first:%Y-%m} to {prediction.last:%Y-%m}", file=out)
     return status
 
