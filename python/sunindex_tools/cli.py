@@ -11,9 +11,10 @@ that the file gives no value where it gives one.
 
 ``--file PATH`` (repeatable) reads the user's own files, each recognised by its content
 (a solar-cycle prediction among them, used as ``--msfc`` is), and nothing from the cache
-or the network. Epochs are ISO 8601 instants, ``now`` or
-``today``; ``START END --step 3h`` is every epoch from START to END inclusive, and ``-``
-reads epochs from stdin, one per line.
+or the network. Epochs are ISO 8601 instants, ``now`` or ``today``; ``START END --step
+3h`` is every epoch from START to END inclusive, and ``-`` reads epochs from stdin, one
+per line. An option is named in errors as it is typed (``--forecast-percentile``), not by
+the Python keyword behind it.
 """
 
 from __future__ import annotations
