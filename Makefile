@@ -96,12 +96,15 @@ $(ASAN_PY):
 	$(ASAN_PY) -m pip install --quiet --upgrade pip
 
 # CPython itself leaks at exit, hence detect_leaks=0; PYTHONMALLOC=malloc lets
-# ASan see the interpreter's allocations too.
+# ASan see the interpreter's allocations too. libstdc++ is preloaded beside ASan
+# so that its __cxa_throw interceptor finds the real one: without it, the first
+# C++ exception of an extension that links libstdc++ late (matplotlib's) aborts.
 test-asan: $(ASAN_PY)
 	$(ASAN_PY) -m pip install --quiet ".[test]" --config-settings=build-dir=$(ASAN_BUILD)/{wheel_tag} \
 		--config-settings=cmake.build-type=RelWithDebInfo \
 		"--config-settings=cmake.define.CMAKE_CXX_FLAGS=$(ASAN_CXXFLAGS)"
-	LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+		ASAN_OPTIONS=detect_leaks=0 PYTHONMALLOC=malloc \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 $(ASAN_PY) -m pytest -q -p no:cacheprovider
 
 # --- The example plot of the shipped samples (matplotlib from the `examples` extra). It goes
