@@ -398,20 +398,20 @@ def speed_table(S, paths, missing, quick):
     ours, theirs = S(lambda: sw.msis_inputs(STEP)), S(lambda: pymsis_utils.get_f107_ap(STEP))
     ratio = spread_ratio(theirs, ours)
     print(f"| one epoch: `msis_inputs(datetime)` / `get_f107_ap(datetime)` | {fmt_time(ours)} | {fmt_time(theirs)} "
-          f"| {ratio:.3g} | ≥ 20× | {verdict(ratio >= 20)} |")
+          f"| {ratio:.3g} | in the goals below | |")
     shuffled = random_epochs(*BULK_SPAN, BULK, seed=1)
     for order, epochs in (("sorted", np.sort(shuffled)), ("random order", shuffled)):
         ours, theirs = S(lambda: sw.msis_inputs(epochs)), S(lambda: pymsis_utils.get_f107_ap(epochs))
         ratio = spread_ratio(theirs, ours)
         print(f"| 10⁶ epochs in one call, {order}, {BULK_SPAN[0][:4]}–{BULK_SPAN[1][:4]} | {fmt_time(ours)} "
-              f"| {fmt_time(theirs)} | {ratio:.3g} | ≥ 4× | {verdict(ratio >= 4)} |")
+              f"| {fmt_time(theirs)} | {ratio:.3g} | — (dropped: pymsis runs at 3.4× the floor) | |")
     if missing:
         print(f"| load | skipped: {', '.join(str(p) for p in missing.values())} not found | | | | |")
         return
     ours, theirs = S(lambda: load_space_weather(paths)), S(lambda: pymsis_first_call(paths["csv"]))
     ratio = spread_ratio(theirs, ours)
     print(f"| load: `SpaceWeather.load` of the three files / pymsis's first call (its load of SW-All.csv) "
-          f"| {fmt_time(ours)} | {fmt_time(theirs)} | {ratio:.3g} | ≥ 3× | {verdict(ratio >= 3)} |")
+          f"| {fmt_time(ours)} | {fmt_time(theirs)} | {ratio:.3g} | in the goals below | |")
     csv_only = S(lambda: SpaceWeather.load(csv=paths["csv"]))
     print(f"| of which: `SpaceWeather.load(csv=...)` alone, the file pymsis reads | {fmt_time(csv_only)} "
           f"| {fmt_time(theirs)} | {spread_ratio(theirs, csv_only):.3g} | — | |")
@@ -432,9 +432,9 @@ def floor_table(S, paths, missing):
         ours = S(lambda: sw.msis_inputs(epochs))
         ratio = spread_ratio(ours, msis_floor)
         print(f"| `msis_inputs`, {order} | {fmt_time(ours)} | {med(ours) / BULK * 1e9:.1f} ns "
-              f"| {fmt_time(msis_floor)} (2 × (N,) float64, (N, 7) float64, (N,) <U3) | {ratio:.2f} | ≤ 2× "
-              f"| {verdict(ratio <= 2)} |")
-        # pymsis against the same floor shows how much room "4× faster than pymsis" leaves.
+              f"| {fmt_time(msis_floor)} (2 × (N,) float64, (N, 7) float64, (N,) <U3) | {ratio:.2f} "
+              "| in the goals below | |")
+        # pymsis against the same floor: the floor it runs at itself.
         theirs = S(lambda: pymsis_utils.get_f107_ap(epochs))
         print(f"| pymsis `get_f107_ap`, {order} (reference) | {fmt_time(theirs)} | {med(theirs) / BULK * 1e9:.1f} ns "
               f"| the same floor (pymsis returns no data_type) | {spread_ratio(theirs, msis_floor):.2f} | — | |")
@@ -491,6 +491,51 @@ def forecast_table(S, paths, missing):
           f"| {spread_ratio(parse, load):.4f} | | |")
 
 
+def goal_row(label, ours, ours_label, theirs, theirs_label, figure, bound, faster):
+    """One goal: the figure from the medians and from the minima, judged on the
+    minima, which a busy shared machine disturbs least."""
+    by_median, by_min = figure(med(ours), med(theirs)), figure(min(ours), min(theirs))
+    ok = by_min >= bound if faster else by_min <= bound
+    unit = "× faster" if faster else "×"
+    print(f"| {label} | {ours_label}: {fmt_time(ours)} | {theirs_label}: {fmt_time(theirs)} | {by_median:.3g} {unit} "
+          f"| {by_min:.3g} {unit} | {'≥' if faster else '≤'} {bound:g} {unit} | {verdict(ok)} |")
+
+
+def model_input_goals(S, paths, missing):
+    """The goals of the model inputs, each pair measured one right after the other."""
+    print("\n### Goals of the model inputs (each pair measured back to back)\n")
+    if missing or pymsis_utils is None:
+        print("Skipped: needs the three files and pymsis.")
+        return
+    print("| goal | sunindex_tools | against | ratio of medians | ratio of minima | goal | judged on minima |")
+    print("|---|---|---|---:|---:|---|---|")
+    sw = load_space_weather(paths)
+    times = lambda ours, theirs: ours / theirs
+    faster = lambda ours, theirs: theirs / ours
+    shuffled = random_epochs(*BULK_SPAN, BULK, seed=1)
+    for order, epochs, bound in (("random order", shuffled, 1.5), ("sorted", np.sort(shuffled), 1.2)):
+        floor, ours = S(lambda: fresh_filled(msis_shapes(BULK))), S(lambda: sw.msis_inputs(epochs))
+        goal_row(f"`msis_inputs`, 10⁶ epochs, {order}, against the output floor", ours, "msis_inputs", floor,
+                 "floor", times, bound, faster=False)
+    epochs = random_epochs(*JB2008_SPAN, BULK, seed=2)
+    floor, ours = S(lambda: fresh_filled(jb2008_shapes(BULK))), S(lambda: sw.jb2008_inputs(epochs))
+    goal_row("`jb2008_inputs`, 10⁶ epochs, random order, against the output floor", ours, "jb2008_inputs", floor,
+             "floor", times, 1.5, faster=False)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", UserWarning)
+        pymsis_utils.use_space_weather_file(paths["csv"])
+        pymsis_utils.get_f107_ap(np.datetime64(STEP))  # its cache filled, as a propagator's later steps find it
+        ours, theirs = S(lambda: sw.msis_inputs(STEP)), S(lambda: pymsis_utils.get_f107_ap(STEP))
+        goal_row("one epoch, `msis_inputs(datetime)` against pymsis's `get_f107_ap(datetime)`", ours, "msis_inputs",
+                 theirs, "get_f107_ap", faster, 30, faster=True)
+        ours, theirs = S(lambda: load_space_weather(paths)), S(lambda: pymsis_first_call(paths["csv"]))
+        goal_row("`SpaceWeather.load` of the three files against pymsis's load of SW-All.csv alone", ours, "load",
+                 theirs, "pymsis", faster, 3, faster=True)
+    ours, theirs = S(lambda: load_space_weather(paths)), S(lambda: load_three(paths))
+    goal_row("`SpaceWeather.load` of the three files against the three `sunindex` loads of them", ours, "load",
+             theirs, "three Sunindex loads", times, 1.3, faster=False)
+
+
 def agreement_and_pickle(S, paths, missing):
     sw = load_space_weather(paths) if not missing else SpaceWeather.load(csv=paths["csv"])
     count, diffs, nan_mismatches = largest_differences(sw)
@@ -528,6 +573,7 @@ def environment(paths):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--quick", action="store_true", help="few repeats, for a smoke run")
+    ap.add_argument("--goals", action="store_true", help="only the goals of the model inputs")
     ap.add_argument("--mem-child", choices=("sunindex", "pandas"), help=argparse.SUPPRESS)
     ap.add_argument("--first-call-child", choices=("sunindex_tools", "pymsis"), help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -538,12 +584,15 @@ def main():
     paths, missing = data_paths()
     S = Sampler(args.quick)
     environment(paths)
+    if args.goals:
+        return model_input_goals(S, paths, missing)
     loads = load_table(S, paths, missing)
     merge = query_table(S, paths, missing)
     peaks = memory_table(paths, missing, 1 if args.quick else 3)
     reader_goals(loads, merge, peaks)
     model_inputs_section(S, paths, missing, args.quick)
     forecast_table(S, paths, missing)
+    model_input_goals(S, paths, missing)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """Hostile files: SpaceWeather.load reads only regular files, and only up to 64 MiB."""
 
 import os
+import stat
 import shutil
 
 import pytest
@@ -44,3 +45,31 @@ class TestSizeCap:
                 SpaceWeather.load(csv=path)
         else:
             assert SpaceWeather.load(csv=path).sources["csv"].first is not None
+
+
+class TestGrowingFile:
+    """A file read to the size fstat gave is read on when it has grown since."""
+
+    @staticmethod
+    def fstat_shrunk_by(monkeypatch, shrink):
+        real = os.fstat
+
+        def fstat(descriptor):
+            fields = list(real(descriptor))
+            fields[stat.ST_SIZE] -= shrink
+            return os.stat_result(fields)
+
+        monkeypatch.setattr(_files.os, "fstat", fstat)
+
+    def test_is_read_whole(self, monkeypatch):
+        path = SAMPLE_DIR / "SW-sample.csv"
+        self.fstat_shrunk_by(monkeypatch, 1000)
+        assert _files.read_regular_file(path) == path.read_bytes()
+
+    def test_past_the_cap_is_refused(self, monkeypatch):
+        path = SAMPLE_DIR / "SW-sample.csv"
+        size = path.stat().st_size
+        monkeypatch.setattr(_files, "MAX_FILE_BYTES", size - 1)
+        self.fstat_shrunk_by(monkeypatch, 1000)
+        with pytest.raises(ValueError, match="larger than the"):
+            _files.read_regular_file(path)

@@ -310,8 +310,8 @@ class SpaceWeather:
             return cast(MsisInputsArrays, self._msis_forecast(epochs, limit, forecast_percentile))
         if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit)
-            if result is not None:
-                return cast(MsisInputsAt, result)  # outside the coverage, the general path below says so
+            if result is not None:  # outside the coverage, the general path below says so
+                return result
         ticks = to_ticks(epochs)
         columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
         self._check_inside("msis", ticks, outside)

@@ -32,7 +32,7 @@ struct LargeArrayAllocator {
   T* allocate(std::size_t n) {
     if (n > std::size_t(-1) / sizeof(T)) throw std::bad_alloc();
     const std::size_t bytes = n * sizeof(T);
-    if (bytes < huge_page) return static_cast<T*>(::operator new(bytes));
+    if (bytes < huge_page) return static_cast<T*>(::operator new(bytes, std::align_val_t{alignof(T)}));
     const std::size_t whole_pages = (bytes + huge_page - 1) / huge_page * huge_page;
     void* block = std::aligned_alloc(huge_page, whole_pages);
     if (block == nullptr) throw std::bad_alloc();
@@ -44,7 +44,7 @@ struct LargeArrayAllocator {
 
   void deallocate(T* block, std::size_t n) noexcept {
     if (n * sizeof(T) < huge_page) {
-      ::operator delete(block);
+      ::operator delete(block, std::align_val_t{alignof(T)});
     } else {
       std::free(block);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace sunindex::timeline {
 namespace {
@@ -80,9 +81,9 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
   if (!coverage_) return;
   origin_ = coverage_->first - history_days;
   const auto days = static_cast<std::size_t>(coverage_->last - origin_ + 1);
-  f107_obs_ = days_of(timeline, timeline.column(Column::f107_obs), origin_, days);
-  f107_center81_ = days_of(timeline, timeline.column(Column::f107_obs_center81), origin_, days);
-  ap_avg_ = days_of(timeline, timeline.column(Column::ap_avg), origin_, days);
+  LargeArray<double> f107_obs = days_of(timeline, timeline.column(Column::f107_obs), origin_, days);
+  LargeArray<double> f107_center81 = days_of(timeline, timeline.column(Column::f107_obs_center81), origin_, days);
+  LargeArray<double> ap_avg = days_of(timeline, timeline.column(Column::ap_avg), origin_, days);
   ap_ = days_of(timeline, timeline.ap_3hr(), origin_, days, 8);
 
   // A monthly prediction inside the daily span feeds nothing: clear its day.
@@ -92,24 +93,30 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
     if (!at) continue;
     type[i] = uncertainty(timeline.data_type()[*at]);
     if (timeline.data_type()[*at] == F107DataType::predicted_monthly) {
-      f107_obs_[i] = f107_center81_[i] = ap_avg_[i] = nan;
+      f107_obs[i] = f107_center81[i] = ap_avg[i] = nan;
       std::fill_n(ap_.begin() + 8 * i, 8, nan);
     }
   }
   ap_mean8_ = trailing_means_of_eight(ap_);
-  type_3days_.assign(days, 0);
-  type_4days_.assign(days, 0);
+
+  // The record past the last day holds only its flux before, for the forecast's first day.
+  days_.assign(days + 1, Day{nan, nan, nan, 0, 0});
+  for (std::size_t i = 0; i < days; ++i) {
+    days_[i + 1].f107_before = f107_obs[i];
+    days_[i].f107a = f107_center81[i];
+    days_[i].ap_avg = ap_avg[i];
+  }
   for (std::size_t i = history_days; i < days; ++i) {
-    type_3days_[i] = std::max({type[i], type[i - 1], type[i - 2]});
-    type_4days_[i] = std::max(type_3days_[i], type[i - 3]);
+    days_[i].type_3days = std::max({type[i], type[i - 1], type[i - 2]});
+    days_[i].type_4days = std::max(days_[i].type_3days, type[i - 3]);
   }
 }
 
 double MsisInputs::f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type) const noexcept {
-  const double f107 = f107_obs_[d - 1];
+  const double f107 = days_[d].f107_before;
   if (!burst_limit || !(f107 <= 0.0 || f107 > *burst_limit)) return f107;  // a missing flux stays missing
   type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
-  return f107_center81_[d - 1];
+  return days_[d - 1].f107a;
 }
 
 void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
@@ -136,10 +143,11 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
 
     // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
-    std::uint8_t type = slot < 3 ? type_4days_[d] : type_3days_[d];
+    const Day& today = days_[d];
+    std::uint8_t type = slot < 3 ? today.type_4days : today.type_3days;
     out.f107[e] = f107_before(d, burst_limit, type);
-    out.f107a[e] = f107_center81_[d];
-    ap[0] = ap_avg_[d];
+    out.f107a[e] = today.f107a;
+    ap[0] = today.ap_avg;
     slot_ap(g, ap);
     write_type(out.data_type + 3 * e, type);
   }
@@ -166,12 +174,14 @@ std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional
     const double day_fraction = epochs.clock.fraction_of_part(ticks_in_day, 1, 0);
     const double slot_fraction = epochs.clock.fraction_of_part(ticks_in_day, 8, slot);
 
-    std::uint8_t type = slot < 3 ? type_4days_[d] : type_3days_[d];
-    if (day_fraction > 0.0) type = std::max(type, type_3days_[next_d]);  // the next day's values count too
+    const Day& today = days_[d];
+    const Day& next_day = days_[next_d];
+    std::uint8_t type = slot < 3 ? today.type_4days : today.type_3days;
+    if (day_fraction > 0.0) type = std::max(type, next_day.type_3days);  // the next day's values count too
     const double f107 = f107_before(d, burst_limit, type);
     out.f107[e] = day_fraction == 0.0 ? f107 : toward(f107, f107_before(next_d, burst_limit, type), day_fraction);
-    out.f107a[e] = toward(f107_center81_[d], f107_center81_[next_d], day_fraction);
-    ap[0] = toward(ap_avg_[d], ap_avg_[next_d], day_fraction);
+    out.f107a[e] = toward(today.f107a, next_day.f107a, day_fraction);
+    ap[0] = toward(today.ap_avg, next_day.ap_avg, day_fraction);
     double next_ap[7];
     slot_ap(g, ap);
     slot_ap(next_g, next_ap);
@@ -206,20 +216,28 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
   if (both.first > both.last) return;
   coverage_ = both;
 
-  origin_ = both.first - lag_days;
-  const auto days = static_cast<std::size_t>(both.last - origin_ + 1);
-  f10_ = solar_index(timeline, Column::f10, origin_, days);
-  f81c_ = solar_index(timeline, Column::f81c, origin_, days);
-  s10_ = solar_index(timeline, Column::s10, origin_, days);
-  s81c_ = solar_index(timeline, Column::s81c, origin_, days);
-  m10_ = solar_index(timeline, Column::m10, origin_, days);
-  m81c_ = solar_index(timeline, Column::m81c, origin_, days);
-  y10_ = solar_index(timeline, Column::y10, origin_, days);
-  y81c_ = solar_index(timeline, Column::y81c, origin_, days);
+  const std::int64_t origin = both.first - lag_days;
+  const auto days = static_cast<std::size_t>(both.last - origin + 1);
+  // Each input by the SOLFSMY column it comes from and how many days back.
+  struct Lagged {
+    Column column;
+    std::size_t lag;
+  };
+  using enum Jb2008Input;
+  constexpr std::array<std::pair<Jb2008Input, Lagged>, solar_input_count> sources{{
+      {f10, {Column::f10, 1}},  {f10b, {Column::f81c, 1}},  {s10, {Column::s10, 1}},  {s10b, {Column::s81c, 1}},
+      {xm10, {Column::m10, 2}}, {xm10b, {Column::m81c, 2}}, {y10, {Column::y10, 5}}, {y10b, {Column::y81c, 5}},
+  }};
+  days_.resize(days - lag_days);
+  for (const auto& [input, source] : sources) {
+    const LargeArray<double> values = solar_index(timeline, source.column, origin, days);
+    for (std::size_t d = 0; d < days_.size(); ++d) {
+      days_[d].inputs[static_cast<std::size_t>(input)] = values[d + lag_days - source.lag];
+    }
+  }
 
   // One day past the coverage, for the hour between 23:00 and midnight.
-  dtc_origin_ = both.first;
-  dtc_ = days_of(timeline, timeline.dtc_hourly(), dtc_origin_, static_cast<std::size_t>(both.last - both.first + 2), 24);
+  dtc_ = days_of(timeline, timeline.dtc_hourly(), both.first, static_cast<std::size_t>(both.last - both.first + 2), 24);
 }
 
 std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
@@ -230,23 +248,15 @@ std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out)
     }
     const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
     if (outside(coverage_, day)) return e;
-    const auto d = static_cast<std::size_t>(day - origin_);
-    using enum Jb2008Input;
-    out[f10][e] = f10_[d - 1];
-    out[f10b][e] = f81c_[d - 1];
-    out[s10][e] = s10_[d - 1];
-    out[s10b][e] = s81c_[d - 1];
-    out[xm10][e] = m10_[d - 2];
-    out[xm10b][e] = m81c_[d - 2];
-    out[y10][e] = y10_[d - 5];
-    out[y10b][e] = y81c_[d - 5];
+    const auto d = static_cast<std::size_t>(day - coverage_->first);
+    for (std::size_t i = 0; i < solar_input_count; ++i) out.inputs[i][e] = days_[d].inputs[i];
 
     // Hour k's value holds at k:00 exactly; between hours it is interpolated
     // towards the next one, which after 23:00 is the next day's first.
     const int hour = epochs.clock.part_of_day(ticks_in_day, 24);
-    const std::size_t h = 24 * static_cast<std::size_t>(day - dtc_origin_) + static_cast<std::size_t>(hour);
+    const std::size_t h = 24 * d + static_cast<std::size_t>(hour);
     const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
-    out[dstdtc][e] = fraction == 0.0 ? dtc_[h] : dtc_[h] + fraction * (dtc_[h + 1] - dtc_[h]);
+    out[Jb2008Input::dstdtc][e] = fraction == 0.0 ? dtc_[h] : dtc_[h] + fraction * (dtc_[h + 1] - dtc_[h]);
   }
   return all_inside;
 }

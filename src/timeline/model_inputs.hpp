@@ -79,6 +79,17 @@ class MsisInputs {
  private:
   static constexpr std::int64_t history_days = 3;  // the oldest slot used lies 3 days back
 
+  /// What an epoch needs of its day beside the slots, in one record that
+  /// never straddles a cache line: in random order each table an epoch
+  /// reads costs a miss, and these were five tables.
+  struct alignas(32) Day {
+    double f107_before;       // F10.7_OBS of the day before
+    double f107a;             // F10.7_OBS_CENTER81 of the day
+    double ap_avg;            // daily Ap
+    std::uint8_t type_3days;  // the least certain type of this day and the two before
+    std::uint8_t type_4days;  // the same, the third day before included
+  };
+
   /// The flux of the day before day index `d`; with a burst limit, one <= 0
   /// or above it is replaced by that day's centred 81-day mean, and `type`
   /// raised to at least interpolated, as pymsis flags the stand-in.
@@ -88,9 +99,9 @@ class MsisInputs {
 
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;
-  LargeArray<double> f107_obs_, f107_center81_, ap_avg_;  // per day
+  static_assert(sizeof(Day) == 32);
+  LargeArray<Day> days_;  // to the day after coverage's last, whose flux before is the last day's
   LargeArray<double> ap_, ap_mean8_;  // per slot; ap_mean8_[g] is the mean of ap_[g-7 .. g]
-  std::vector<std::uint8_t> type_3days_, type_4days_;  // least certain type of days d-2..d and d-3..d
 };
 
 /// The JB2008 inputs, in the model's argument order: X(key), the key of the
@@ -136,11 +147,18 @@ class Jb2008Inputs {
 
  private:
   static constexpr std::int64_t lag_days = 5;  // Y10's lag, the longest
+  static constexpr std::size_t solar_input_count = jb2008_input_count - 1;  // all but dstdtc
 
-  std::int64_t origin_ = 0;  // the day of index 0 of the SOLFSMY tables
-  std::int64_t dtc_origin_ = 0;  // the day of the first hourly value
-  std::optional<DaySpan> coverage_;
-  LargeArray<double> f10_, f81c_, s10_, s81c_, m10_, m81c_, y10_, y81c_;
+  /// The SOLFSMY inputs of an epoch's day, each already taken from the day
+  /// its lag names, in Jb2008Input's order: one cache line per epoch where
+  /// eight tables cost eight misses in random order.
+  struct alignas(64) Day {
+    std::array<double, solar_input_count> inputs;
+  };
+  static_assert(sizeof(Day) == 64);
+
+  std::optional<DaySpan> coverage_;  // days_[0] and the first hourly value are of its first day
+  LargeArray<Day> days_;
   LargeArray<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
 };
 

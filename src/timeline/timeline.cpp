@@ -123,7 +123,10 @@ class TimelineBuilder {
  public:
   explicit TimelineBuilder(Timeline& timeline) noexcept : t_(timeline) {}
 
-  void allocate(std::int64_t first_day, std::size_t days) {
+  /// Sizes the timeline for `spans`, each file's first and last day.
+  void allocate(const std::array<std::optional<DaySpan>, source_count>& spans, std::int64_t first_day,
+                std::size_t days) {
+    t_.spans_ = spans;
     first_row_.resize(days);
     t_.first_day_ = first_day;
     t_.days_ = days;
@@ -136,7 +139,6 @@ class TimelineBuilder {
   }
 
   void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
-    t_.spans_[static_cast<std::size_t>(Source::csv)] = span_of(records);
     forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::int64_t day = records[r].date.to_days();
@@ -158,7 +160,6 @@ class TimelineBuilder {
   }
 
   void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
-    t_.spans_[static_cast<std::size_t>(Source::solfsmy)] = span_of(records);
     forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::size_t i = index(records[r].date.to_days());
@@ -180,7 +181,6 @@ class TimelineBuilder {
   /// A DTCFILE row has all 24 values or fails the read: the first row of a
   /// date gives them all, and a later one has nothing left to give.
   void add_dtcfile(const std::vector<DailyIndices>& records, const std::vector<HourlyDtc>& hourly) {
-    t_.spans_[static_cast<std::size_t>(Source::dtcfile)] = span_of(records);
     forget_first_rows();
     for (std::size_t r = 0; r < records.size(); ++r) {
       const std::size_t i = index(records[r].date.to_days());
@@ -266,18 +266,27 @@ LoadError span_error(const ParsedFiles& files, const SourceTexts& texts, DaySpan
   return LoadError{Source::csv, message};  // not reached: some row has the stray day
 }
 
-/// The days every file's rows cover together, or an error when they span
-/// more than a timeline holds; none when no file has a row.
-Result<std::optional<DaySpan>, LoadError> joint_span(const ParsedFiles& files, const SourceTexts& texts) {
-  std::optional<DaySpan> joint;
+/// Each file's first and last day, and the days they cover together.
+struct Spans {
+  std::array<std::optional<DaySpan>, source_count> of_source;
+  std::optional<DaySpan> joint;  // none when no file has a row
+};
+
+/// The spans of the files' rows, or an error when together they span more
+/// than a timeline holds.
+Result<Spans, LoadError> spans_of(const ParsedFiles& files, const SourceTexts& texts) {
+  Spans spans;
   for (const auto& [source, records] : records_by_source(files)) {
-    if (const auto span = span_of(*records)) {
-      widen(joint, span->first);
-      widen(joint, span->last);
+    const auto span = span_of(*records);
+    spans.of_source[static_cast<std::size_t>(source)] = span;
+    if (span) {
+      widen(spans.joint, span->first);
+      widen(spans.joint, span->last);
     }
   }
+  const auto& joint = spans.joint;
   if (joint && joint->last - joint->first >= Timeline::max_days) return span_error(files, texts, *joint);
-  return joint;
+  return spans;
 }
 
 }  // namespace
@@ -285,13 +294,14 @@ Result<std::optional<DaySpan>, LoadError> joint_span(const ParsedFiles& files, c
 Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
   ParsedFiles files;
   if (auto error = read_all(texts, files)) return std::move(*error);
-  auto span = joint_span(files, texts);
-  if (!span.ok()) return std::move(span.error());
+  auto spans = spans_of(files, texts);
+  if (!spans.ok()) return std::move(spans.error());
 
   Timeline timeline;
   TimelineBuilder builder(timeline);
-  const std::optional<DaySpan> days = span.value();
-  builder.allocate(days ? days->first : 0, days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
+  const std::optional<DaySpan> days = spans.value().joint;
+  builder.allocate(spans.value().of_source, days ? days->first : 0,
+                   days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
   if (texts.csv) builder.add_csv(files.csv, files.csv_extras);
   if (texts.solfsmy) builder.add_solfsmy(files.solfsmy, files.solfsmy_extras);
   if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);

@@ -31,12 +31,18 @@ using timeline::Source;
 using timeline::TickClock;
 using timeline::Timeline;
 
+/// The keys of msis()'s and msis_at()'s results, in MsisOutput's order.
+constexpr std::array<std::string_view, 4> msis_keys{"f107", "f107a", "ap", "data_type"};
+
 /// What one object owns: immutable once made, so any number of threads may
 /// compute from it at once without the interpreter lock.
 struct Loaded {
   Timeline timeline;
   timeline::MsisInputs msis;
   timeline::Jb2008Inputs jb2008;
+  // msis_keys as str, made once with the lock held: a propagator calls
+  // msis_at() at every step, and new keys were a quarter of its time.
+  std::array<PyRef, msis_keys.size()> msis_key_texts{};
 
   /// The timeline with both models' tables, made side by side.
   static std::unique_ptr<Loaded> make(Timeline laid_out) {
@@ -52,8 +58,6 @@ struct TimelineObject {
   Loaded* loaded;  // owned; never null once the object is handed out
 };
 
-/// The keys of msis()'s and msis_at()'s results, in MsisOutput's order.
-constexpr std::array<std::string_view, 4> msis_keys{"f107", "f107a", "ap", "data_type"};
 constexpr std::array<std::string_view, 2> forecast_keys{"f107", "ap"};
 
 /// The keys of daily()'s results beside the columns, in the order daily() makes them.
@@ -163,6 +167,25 @@ bool set_items(PyObject* dict, const std::array<std::string_view, N>& keys, cons
   return true;
 }
 
+/// The same with keys already made.
+template <std::size_t N>
+bool set_items(PyObject* dict, const std::array<PyRef, N>& keys, const std::array<PyRef, N>& values) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (PyDict_SetItem(dict, keys[i].get(), values[i].get()) != 0) return false;
+  }
+  return true;
+}
+
+/// The texts of `keys` as str; false with the exception set.
+template <std::size_t N>
+bool make_texts(const std::array<std::string_view, N>& keys, std::array<PyRef, N>& texts) {
+  for (std::size_t i = 0; i < N; ++i) {
+    texts[i] = text_object(keys[i]);
+    if (!texts[i]) return false;
+  }
+  return true;
+}
+
 /// (results, outside index).
 PyObject* with_outside(PyRef results, std::size_t outside) {
   PyRef index = outside_index(outside);
@@ -252,14 +275,15 @@ PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexc
     char32_t type[3];
     const timeline::MsisOutput out{&f107, &f107a, static_cast<double*>(array_data(ap)), type};
     const Epochs epochs{&*ticks, 1, TickClock(microseconds_per_day)};
-    if (loaded_of(self).msis.compute(epochs, limit, out) != timeline::all_inside) Py_RETURN_NONE;
+    const Loaded& loaded = loaded_of(self);
+    if (loaded.msis.compute(epochs, limit, out) != timeline::all_inside) Py_RETURN_NONE;
 
     const Py_ssize_t length = type[0] == 0 ? 0 : 3;
     const std::array<PyRef, msis_keys.size()> values{
         PyRef::steal(PyFloat_FromDouble(f107)), PyRef::steal(PyFloat_FromDouble(f107a)), std::move(ap),
         PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, type, length))};
     PyRef result = PyRef::steal(PyDict_New());
-    if (!all_made(values) || !result || !set_items(result.get(), msis_keys, values)) return nullptr;
+    if (!all_made(values) || !result || !set_items(result.get(), loaded.msis_key_texts, values)) return nullptr;
     return result.release();
   });
 }
@@ -576,6 +600,7 @@ PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t narg
       raise_load_error(*outcome.error);
       return nullptr;
     }
+    if (!make_texts(msis_keys, outcome.loaded->msis_key_texts)) return nullptr;
     auto* heap_type = reinterpret_cast<PyTypeObject*>(type.get());
     PyObject* object = heap_type->tp_alloc(heap_type, 0);
     if (!object) return nullptr;
