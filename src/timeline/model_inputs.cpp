@@ -128,10 +128,9 @@ void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
   ap[6] = ap_mean8_[g - 12];
 }
 
-std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
-                                const MsisOutput& out) const noexcept {
+template <class Fill>
+std::size_t MsisInputs::for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept {
   for (std::size_t e = 0; e < epochs.count; ++e) {
-    double* const ap = out.ap + 7 * e;
     if (epochs.ticks[e] == not_a_time) {
       write_nan_row(out, e);
       continue;
@@ -140,55 +139,51 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     if (outside(coverage_, day)) return e;
     const auto d = static_cast<std::size_t>(day - origin_);
     const int slot = slot_of(epochs.clock, ticks_in_day);
-    const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
-
-    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
-    const Day& today = days_[d];
-    std::uint8_t type = slot < 3 ? today.type_4days : today.type_3days;
-    out.f107[e] = f107_before(d, burst_limit, type);
-    out.f107a[e] = today.f107a;
-    ap[0] = today.ap_avg;
-    slot_ap(g, ap);
-    write_type(out.data_type + 3 * e, type);
+    fill(e, Place{day, ticks_in_day, d, slot, 8 * d + static_cast<std::size_t>(slot)});
   }
   return all_inside;
 }
 
+std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
+                                const MsisOutput& out) const noexcept {
+  return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
+    double* const ap = out.ap + 7 * e;
+    // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
+    const Day& today = days_[at.d];
+    std::uint8_t type = at.slot < 3 ? today.type_4days : today.type_3days;
+    out.f107[e] = f107_before(at.d, burst_limit, type);
+    out.f107a[e] = today.f107a;
+    ap[0] = today.ap_avg;
+    slot_ap(at.g, ap);
+    write_type(out.data_type + 3 * e, type);
+  });
+}
+
 std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
                                              const MsisOutput& out) const noexcept {
-  for (std::size_t e = 0; e < epochs.count; ++e) {
+  return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
-    if (epochs.ticks[e] == not_a_time) {
-      write_nan_row(out, e);
-      continue;
-    }
-    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-    if (outside(coverage_, day)) return e;
-    const auto d = static_cast<std::size_t>(day - origin_);
-    const int slot = slot_of(epochs.clock, ticks_in_day);
-    const std::size_t g = 8 * d + static_cast<std::size_t>(slot);
     // The step after the last one of the daily rows is the last one again: the value is held.
-    const bool last_day = day == coverage_->last;
-    const std::size_t next_d = last_day ? d : d + 1;
-    const std::size_t next_g = last_day && slot == 7 ? g : g + 1;
-    const double day_fraction = epochs.clock.fraction_of_part(ticks_in_day, 1, 0);
-    const double slot_fraction = epochs.clock.fraction_of_part(ticks_in_day, 8, slot);
+    const bool last_day = at.day == coverage_->last;
+    const std::size_t next_d = last_day ? at.d : at.d + 1;
+    const std::size_t next_g = last_day && at.slot == 7 ? at.g : at.g + 1;
+    const double day_fraction = epochs.clock.fraction_of_part(at.ticks_in_day, 1, 0);
+    const double slot_fraction = epochs.clock.fraction_of_part(at.ticks_in_day, 8, at.slot);
 
-    const Day& today = days_[d];
+    const Day& today = days_[at.d];
     const Day& next_day = days_[next_d];
-    std::uint8_t type = slot < 3 ? today.type_4days : today.type_3days;
+    std::uint8_t type = at.slot < 3 ? today.type_4days : today.type_3days;
     if (day_fraction > 0.0) type = std::max(type, next_day.type_3days);  // the next day's values count too
-    const double f107 = f107_before(d, burst_limit, type);
+    const double f107 = f107_before(at.d, burst_limit, type);
     out.f107[e] = day_fraction == 0.0 ? f107 : toward(f107, f107_before(next_d, burst_limit, type), day_fraction);
     out.f107a[e] = toward(today.f107a, next_day.f107a, day_fraction);
     ap[0] = toward(today.ap_avg, next_day.ap_avg, day_fraction);
     double next_ap[7];
-    slot_ap(g, ap);
+    slot_ap(at.g, ap);
     slot_ap(next_g, next_ap);
     for (std::size_t i = 1; i < 7; ++i) ap[i] = toward(ap[i], next_ap[i], slot_fraction);
     write_type(out.data_type + 3 * e, type);
-  }
-  return all_inside;
+  });
 }
 
 // ---------------------------------------------------------------------------

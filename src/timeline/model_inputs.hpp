@@ -97,6 +97,20 @@ class MsisInputs {
   /// ap[1..6] of slot index `g`.
   void slot_ap(std::size_t g, double* ap) const noexcept;
 
+  /// Where an epoch inside coverage falls: its day and the time into it, the
+  /// day's index in the tables, its 3-hour slot and that slot's index.
+  struct Place {
+    std::int64_t day;
+    std::int64_t ticks_in_day;
+    std::size_t d;
+    int slot;
+    std::size_t g;
+  };
+  /// Runs `fill(e, place)` for each epoch inside coverage and writes a row of
+  /// NaN for NaT; returns the index of the first epoch outside, or all_inside.
+  template <class Fill>
+  std::size_t for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept;
+
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;
   static_assert(sizeof(Day) == 32);
