@@ -97,16 +97,44 @@ std::optional<TickClock> clock_argument(PyObject* object) {
   return TickClock(ticks_per_day);
 }
 
-/// Whether a buffer's struct format is an int64 in this machine's byte order:
-/// another order would be read as other instants.
-bool native_int64(std::string_view format) noexcept {
-  constexpr bool little = std::endian::native == std::endian::little;
-  if (format.starts_with('@')) format.remove_prefix(1);
-  if (format == "q" || format == "l") return true;  // native order and sizes; the item size is checked apart
-  const bool native_order =
-      format.starts_with('=') || format.starts_with(little ? '<' : '>') || (!little && format.starts_with('!'));
-  return native_order && format.substr(1) == "q";  // standard sizes, in which only 'q' is eight bytes
+/// Whether a buffer's struct format is one element of type `code` in this
+/// machine's byte order (no prefix, '@', '=', or the native one of '<', '>'
+/// and '!'): another order would be read as other values. The item size is
+/// checked apart.
+bool native_element(std::string_view format, char code) noexcept {
+  constexpr char native_prefix = std::endian::native == std::endian::little ? '<' : '>';
+  if (format.starts_with('@') || format.starts_with('=') || format.starts_with(native_prefix) ||
+      (native_prefix == '>' && format.starts_with('!'))) {
+    format.remove_prefix(1);
+  }
+  return format.size() == 1 && format[0] == code;
 }
+
+/// A buffer held for as long as the handle lives.
+class HeldBuffer {
+ public:
+  HeldBuffer() = default;
+  HeldBuffer(const HeldBuffer&) = delete;
+  HeldBuffer& operator=(const HeldBuffer&) = delete;
+  ~HeldBuffer() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+
+  /// False with the exception set unless `object` exports a C-contiguous
+  /// buffer of 8-byte items whose format is accepted by `is_element`.
+  template <class IsElement>
+  bool open(PyObject* object, const IsElement& is_element) {
+    if (PyObject_GetBuffer(object, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
+    held_ = true;
+    return view_.itemsize == 8 && is_element(std::string_view(view_.format ? view_.format : "B"));
+  }
+  std::size_t count() const noexcept { return static_cast<std::size_t>(view_.len / 8); }
+  const void* data() const noexcept { return view_.buf; }
+
+ private:
+  Py_buffer view_{};
+  bool held_ = false;
+};
 
 /// The epochs of a method's first two arguments: an int64 buffer of ticks,
 /// held for as long as the view lives, and the ticks per day.
@@ -117,24 +145,22 @@ class TickView {
   bool open(PyObject* ticks, PyObject* ticks_per_day) {
     clock_ = clock_argument(ticks_per_day);
     if (!clock_) return false;
-    if (PyObject_GetBuffer(ticks, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
-    held_ = true;
-    if (view_.itemsize != 8 || !native_int64(view_.format ? view_.format : "B")) {
-      PyErr_SetString(PyExc_TypeError, "epoch ticks must be a contiguous int64 array in native byte order");
+    // 'l' is eight bytes only in native sizes, which the item size confirms.
+    const auto int64 = [](std::string_view format) { return native_element(format, 'q') || native_element(format, 'l'); };
+    if (!buffer_.open(ticks, int64)) {
+      if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_TypeError, "epoch ticks must be a contiguous int64 array in native byte order");
+      }
       return false;
     }
     return true;
   }
-  ~TickView() {
-    if (held_) PyBuffer_Release(&view_);
-  }
-  std::size_t count() const noexcept { return static_cast<std::size_t>(view_.len / 8); }
-  Epochs epochs() const noexcept { return {static_cast<const std::int64_t*>(view_.buf), count(), *clock_}; }
+  std::size_t count() const noexcept { return buffer_.count(); }
+  Epochs epochs() const noexcept { return {static_cast<const std::int64_t*>(buffer_.data()), count(), *clock_}; }
 
  private:
   std::optional<TickClock> clock_;
-  Py_buffer view_{};
-  bool held_ = false;
+  HeldBuffer buffer_;
 };
 
 /// Runs `compute` with the interpreter lock released.
@@ -352,27 +378,26 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
 /// (0, 100); one Percentile each, the quantile computed once per run of
 /// equal values.
 bool percentiles_argument(PyObject* object, std::vector<timeline::Percentile>& percentiles) {
-  Py_buffer view{};
-  if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return false;
-  const std::string_view format = view.format ? view.format : "B";
-  bool ok = view.itemsize == 8 && (format == "d" || format == "<d" || format == "=d");
-  if (!ok) PyErr_SetString(PyExc_TypeError, "percentiles must be a contiguous float64 array");
-  const auto* values = static_cast<const double*>(view.buf);
-  const std::size_t count = ok ? static_cast<std::size_t>(view.len / 8) : 0;
-  percentiles.reserve(count);
-  for (std::size_t i = 0; ok && i < count; ++i) {
+  HeldBuffer buffer;
+  if (!buffer.open(object, [](std::string_view format) { return native_element(format, 'd'); })) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "percentiles must be a contiguous float64 array");
+    return false;
+  }
+  const auto* values = static_cast<const double*>(buffer.data());
+  percentiles.reserve(buffer.count());
+  for (std::size_t i = 0; i < buffer.count(); ++i) {
     if (!(values[i] > 0.0 && values[i] < 100.0)) {
       PyRef value = PyRef::steal(PyFloat_FromDouble(values[i]));
       if (value) PyErr_Format(PyExc_ValueError, "forecast percentile must lie strictly between 0 and 100, not %R", value.get());
-      ok = false;
-    } else if (i > 0 && values[i] == values[i - 1]) {
+      return false;
+    }
+    if (i > 0 && values[i] == values[i - 1]) {
       percentiles.push_back(percentiles.back());
     } else {
       percentiles.emplace_back(values[i]);
     }
   }
-  PyBuffer_Release(&view);
-  return ok;
+  return true;
 }
 
 /// The members of a call: paired with the epochs one to one, or every
