@@ -251,7 +251,7 @@ std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out)
     const int hour = epochs.clock.part_of_day(ticks_in_day, 24);
     const std::size_t h = 24 * d + static_cast<std::size_t>(hour);
     const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
-    out[Jb2008Input::dstdtc][e] = fraction == 0.0 ? dtc_[h] : dtc_[h] + fraction * (dtc_[h + 1] - dtc_[h]);
+    out[Jb2008Input::dstdtc][e] = toward(dtc_[h], dtc_[h + 1], fraction);
   }
   return all_inside;
 }
