@@ -220,10 +220,6 @@ std::array<SlotMix, 6> slot_mixes(const MsisInputs& msis, std::int64_t g, std::i
   return mixes;
 }
 
-}  // namespace
-
-namespace {
-
 /// What an epoch gives every member: the CSV's inputs, or the prediction's
 /// samples (with the CSV's share near its last daily row).
 struct MsisEpoch {
