@@ -1,9 +1,10 @@
 // The fuzz targets' checks without libFuzzer, for the test suite:
 // replay TARGET PATH... checks every input under each PATH (a file, or a
 // folder's files in name order) as fuzz_TARGET would, TARGET being
-// celestrak_csv, solfsmy or dtcfile. Each input's path is printed before it
-// is checked, so that a broken property, which aborts, follows the name of
-// its input; when every check holds the last line is "N inputs checked".
+// celestrak_csv, solfsmy, dtcfile or msfc_prediction. Each input's path is
+// printed before it is checked, so that a broken property, which aborts,
+// follows the name of its input; when every check holds the last line is
+// "N inputs checked".
 // Exit status 2 for a usage error, 1 for an input that cannot be read.
 
 #include <algorithm>
@@ -27,6 +28,7 @@ Check check_of(std::string_view target) noexcept {
   if (target == "celestrak_csv") return fuzz::check_celestrak_csv;
   if (target == "solfsmy") return fuzz::check_solfsmy;
   if (target == "dtcfile") return fuzz::check_dtcfile;
+  if (target == "msfc_prediction") return fuzz::check_msfc_prediction;
   return nullptr;
 }
 
@@ -58,7 +60,7 @@ std::optional<std::vector<char>> read_exactly(const fs::path& path) {
 int main(int argc, char** argv) {
   const Check check = argc >= 2 ? check_of(argv[1]) : nullptr;
   if (check == nullptr) {
-    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile PATH...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction PATH...\n", argv[0]);
     return 2;
   }
   std::size_t checked = 0;

@@ -15,6 +15,7 @@
 #include "model.hpp"
 #include "readers/celestrak_csv.hpp"
 #include "readers/dtcfile.hpp"
+#include "readers/msfc_prediction.hpp"
 #include "readers/solfsmy.hpp"
 
 namespace fuzz {
@@ -78,6 +79,28 @@ inline void check_dtcfile(std::string_view data) {
       [](const auto& a, const auto& b) { return std::memcmp(a.data(), b.data(), sizeof a) == 0; });
   check_numbers_in(data);
   check_word_readers(data);
+}
+
+inline void check_msfc_prediction(std::string_view data) {
+  auto result = sunindex::parse_msfc_prediction(data);
+  if (!result.ok()) {
+    require(!result.error().message().empty(), "an error without a message");
+    return;
+  }
+  const auto& months = result.value();
+  require(!months.empty(), "success without a month");
+  for (std::size_t i = 0; i < months.size(); ++i) {
+    const auto& month = months[i];
+    require(month.month >= 1 && month.month <= 12, "month out of range");
+    for (const double value : month.f107) require(std::isfinite(value) && value >= 0.0, "bad F10.7 accepted");
+    for (const double value : month.ap) require(std::isfinite(value) && value >= 0.0, "bad Ap accepted");
+    if (i > 0) {
+      const auto& before = months[i - 1];
+      require(month.row > before.row, "rows out of order");
+      require(month.year * 12 + month.month == before.year * 12 + before.month + 1, "months not consecutive");
+    }
+  }
+  check_numbers_in(data);
 }
 
 }  // namespace fuzz

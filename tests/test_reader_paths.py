@@ -95,6 +95,15 @@ def faulty_copies(sample, folder):
     return copies
 
 
+def test_msfc_prediction_seeds_and_shipped_prediction(replay):
+    """The prediction reader has one path: the replay checks its results' properties."""
+    inputs = [*sorted((FUZZ_DIR / "seeds" / "msfc_prediction").iterdir()),
+              ROOT / "python" / "sunindex_tools" / "data" / "oct2026f10-prd.txt"]
+    run = replay("msfc_prediction", *inputs)
+    assert run.returncode == 0, run.stdout.splitlines()[-1:] + run.stderr.splitlines()[-30:]
+    assert run.stdout.splitlines() == [*map(str, inputs), f"{len(inputs)} inputs checked"]
+
+
 @pytest.mark.parametrize("target", TARGETS)
 def test_every_path_and_the_cut_read_as_the_default_read(replay, target, tmp_path):
     sample, full = TARGETS[target]

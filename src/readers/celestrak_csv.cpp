@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "readers/field_scan.hpp"
 #include "readers/line_chunks.hpp"
@@ -54,10 +55,14 @@ class HeaderIndex {
     return std::nullopt;
   }
 
-  /// The first name the header gives more than one column, if any.
-  std::optional<std::string_view> repeated_name() const noexcept {
-    for (std::size_t i = 0; i < names_.size(); ++i) {
-      if (find(names_[i]) != i) return names_[i];
+  /// The first name the header gives more than one column, if any. Counted
+  /// in one pass, as a hostile header may have a million names.
+  std::optional<std::string_view> repeated_name() const {
+    std::unordered_map<std::string_view, std::size_t> columns_named;
+    columns_named.reserve(names_.size());
+    for (const std::string_view name : names_) ++columns_named[name];
+    for (const std::string_view name : names_) {
+      if (columns_named[name] > 1) return name;
     }
     return std::nullopt;
   }

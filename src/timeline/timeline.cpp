@@ -139,13 +139,8 @@ class TimelineBuilder {
   }
 
   void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
-    forget_first_rows();
-    for (std::size_t r = 0; r < records.size(); ++r) {
-      const std::int64_t day = records[r].date.to_days();
-      const std::size_t i = index(day);
-      const std::size_t first = combine(r, i, records, extras);
-      const DailyIndices& record = records[first];
-      const CelestrakRowExtras& extra = extras[first];
+    lay_rows(records, extras, [&](std::size_t r, std::size_t i, const DailyIndices& record,
+                                  const CelestrakRowExtras& extra) {
       lay(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
       lay(cell(Column::f107_adj, i), record.get(Field::f10_7_adj));
       lay(cell(Column::ap_avg, i), record.get(Field::ap_daily));
@@ -155,17 +150,13 @@ class TimelineBuilder {
         if (extra.has(static_cast<CelestrakExtra>(e))) cell(extra_columns[e], i) = extra.values[e];
       }
       t_.data_type_[i] = extra.data_type;
-      note_data_type(day, extras[r].data_type);
-    }
+      note_data_type(t_.first_day_ + static_cast<std::int64_t>(i), extras[r].data_type);
+    });
   }
 
   void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
-    forget_first_rows();
-    for (std::size_t r = 0; r < records.size(); ++r) {
-      const std::size_t i = index(records[r].date.to_days());
-      const std::size_t first = combine(r, i, records, extras);
-      const DailyIndices& record = records[first];
-      const SolfsmyRowExtras& extra = extras[first];
+    lay_rows(records, extras, [&](std::size_t, std::size_t i, const DailyIndices& record,
+                                  const SolfsmyRowExtras& extra) {
       lay(cell(Column::f10, i), record.get(Field::f10_7_jb));
       lay(cell(Column::f81c, i), record.get(Field::f10_7_jb_81c));
       lay(cell(Column::s10, i), record.get(Field::s10_7));
@@ -175,7 +166,7 @@ class TimelineBuilder {
       if (extra.has(SolfsmyExtra::m81c)) cell(Column::m81c, i) = extra.m81c;
       if (extra.has(SolfsmyExtra::y81c)) cell(Column::y81c, i) = extra.y81c;
       if (extra.has(SolfsmyExtra::source)) t_.solfsmy_source_[i] = extra.source;
-    }
+    });
   }
 
   /// A DTCFILE row has all 24 values or fails the read: the first row of a
@@ -195,6 +186,19 @@ class TimelineBuilder {
   static constexpr std::size_t no_row = std::numeric_limits<std::size_t>::max();
 
   void forget_first_rows() noexcept { std::fill(first_row_.begin(), first_row_.end(), no_row); }
+
+  /// Calls `lay_row(r, i, record, extra)` for each row `r` of a file, `i`
+  /// being its day's index and `record` and `extra` its day's first row with
+  /// `r` and every row of the day before it combined in (combine).
+  template <class Extra, class LayRow>
+  void lay_rows(std::vector<DailyIndices>& records, std::vector<Extra>& extras, const LayRow& lay_row) {
+    forget_first_rows();
+    for (std::size_t r = 0; r < records.size(); ++r) {
+      const std::size_t i = index(records[r].date.to_days());
+      const std::size_t first = combine(r, i, records, extras);
+      lay_row(r, i, records[first], extras[first]);
+    }
+  }
 
   /// Takes row `r` of its file into day `i`'s first row, in each of `rows`
   /// (the records and their extras, in step) with fill_absent_from, and
