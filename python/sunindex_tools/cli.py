@@ -40,7 +40,7 @@ from ._epochs import to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import _PAST_END_HINTS, EpochOutsideError, SpaceWeather, prediction_source
+from .space_weather import _PAST_END_HINTS, EpochOutsideError, SpaceWeather, checked_percentiles, prediction_source
 
 __all__ = ["main"]
 
@@ -211,8 +211,10 @@ def _percentile(text: str) -> float:
         value = float(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a percentile: {text!r}") from None
-    if not 0 < value < 100:
-        raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)")
+    try:
+        checked_percentiles(value)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)") from None
     return value
 
 

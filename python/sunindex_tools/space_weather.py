@@ -538,15 +538,22 @@ class _Members:
         return shaped
 
 
+def checked_percentiles(percentile: ArrayLike) -> np.ndarray:
+    """`percentile` as float64; ValueError naming the first that is not strictly between
+    0 and 100 (NaN included), the one bound of every percentile given anywhere."""
+    q = np.asarray(percentile, dtype=np.float64)
+    inside = (q > 0) & (q < 100)
+    if not np.all(inside):
+        raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
+    return q
+
+
 def _members(ticks: Ticks, percentile: ArrayLike) -> tuple[Ticks, _Members]:
     """The epochs and percentiles broadcast together. When the percentiles vary
     only along leading axes and the epochs only along the rest (percentiles of
     shape (M, 1) against epochs (N,)), every member is computed from each
     epoch's one lookup; otherwise the two are paired element by element."""
-    q = np.asarray(percentile, dtype=np.float64)
-    inside = (q > 0) & (q < 100)
-    if not np.all(inside):
-        raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
+    q = checked_percentiles(percentile)
     shape = np.broadcast_shapes(ticks.shape, q.shape)
     rank = len(shape)
     epoch_shape = (1,) * (rank - len(ticks.shape)) + ticks.shape
