@@ -347,11 +347,12 @@ def _present_weather(args: argparse.Namespace) -> SpaceWeather:
 
 
 def _load(paths: dict[str, Path], msfc: str | None) -> SpaceWeather:
+    """The cached files and the prediction `msfc`; only a cached copy's error says to fetch."""
+    if msfc:
+        prediction_source(msfc)  # its own error first, since no fetch replaces it
     try:
         return SpaceWeather.load(**paths, msfc=msfc)
     except (ValueError, OSError) as error:
-        if msfc and str(error).startswith(f"{msfc}:"):
-            raise
         raise ValueError(f"{error}; {_FETCH_AGAIN}") from None
 
 
