@@ -229,6 +229,14 @@ class TestABadCachedFile:
         assert run("fetch", "--data-dir", data_dir)[0] == 0
         assert run("msis", "2024-05-11", "--data-dir", data_dir)[0] == 0
 
+    @pytest.mark.parametrize("content", [None, "junk\n"])  # missing, and no prediction
+    def test_a_bad_prediction_is_not_blamed_on_the_cache(self, run, data_dir, tmp_path, monkeypatch, content):
+        monkeypatch.chdir(tmp_path)
+        if content is not None:
+            (tmp_path / "prediction.txt").write_text(content)
+        status, _, err = run("msis", "2024-05-11", "--offline", "--data-dir", data_dir, "--msfc", "./prediction.txt")
+        assert status == 1 and "prediction.txt" in err and "sunindex fetch" not in err
+
     def test_show_shows_the_files_that_are_there(self, run, tmp_path):
         folder = tmp_path / "data"
         folder.mkdir()

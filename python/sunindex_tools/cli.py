@@ -40,7 +40,7 @@ from ._epochs import to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import _PAST_END_HINTS, EpochOutsideError, SpaceWeather, prediction_source
+from .space_weather import EpochOutsideError, SpaceWeather, checked_percentiles, past_end_hint, prediction_source
 
 __all__ = ["main"]
 
@@ -63,10 +63,6 @@ _LABELS = {
         "dtc": [f"dtc_{hour:02d}" for hour in range(24)],
     },
 }
-#: The API's hints for an epoch past a computation's days, each as the command line words
-#: it: naming the option the user types in place of the keyword.
-_HINTS_AS_TYPED = {hint: hint.replace("forecast_percentile", "--forecast-percentile")
-                   for hint in _PAST_END_HINTS.values()}
 
 
 class _UsageError(Exception):
@@ -211,8 +207,10 @@ def _percentile(text: str) -> float:
         value = float(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a percentile: {text!r}") from None
-    if not 0 < value < 100:
-        raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)")
+    try:
+        checked_percentiles(value)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)") from None
     return value
 
 
@@ -349,11 +347,12 @@ def _present_weather(args: argparse.Namespace) -> SpaceWeather:
 
 
 def _load(paths: dict[str, Path], msfc: str | None) -> SpaceWeather:
+    """The cached files and the prediction `msfc`; only a cached copy's error says to fetch."""
+    if msfc:
+        prediction_source(msfc)  # its own error first, since no fetch replaces it
     try:
         return SpaceWeather.load(**paths, msfc=msfc)
     except (ValueError, OSError) as error:
-        if msfc and str(error).startswith(f"{msfc}:"):
-            raise
         raise ValueError(f"{error}; {_FETCH_AGAIN}") from None
 
 
@@ -434,10 +433,9 @@ def _naming(texts: list[str]) -> Iterator[None]:
     try:
         yield
     except EpochOutsideError as error:
-        reason = error.reason
-        for hint, typed in _HINTS_AS_TYPED.items():
-            if reason.endswith(hint):
-                reason = reason.removesuffix(hint) + typed
+        reason, hint = error.reason, past_end_hint("msis")
+        if reason.endswith(hint):
+            reason = reason.removesuffix(hint) + past_end_hint("msis", option="--forecast-percentile")
         raise ValueError(f"epoch {texts[error.index]} {reason}") from None
 
 

@@ -416,18 +416,15 @@ def _check_download(source: _Source, path: Path, received: int, expected: int | 
 
     if expected is not None and received < expected:
         raise FetchError(f"the body was cut off after {received} of {expected} bytes")
-    with open(path, "rb") as body:
-        head = body.read(512)
-        body.seek(max(0, received - 1))
-        last_byte = body.read(1)
-    if not head:
+    content = _files.read_regular_file(path)
+    if not content:
         raise FetchError("the server sent an empty body")
-    if head.lstrip().startswith(b"<"):
+    if content[:512].lstrip().startswith(b"<"):
         raise FetchError(f"the server sent an HTML page, not {source.file_name}")
-    if last_byte != b"\n":
+    if not content.endswith(b"\n"):
         raise FetchError("the body ends in the middle of a line: the download was cut off")
     try:
-        weather = SpaceWeather.load(**{source.key: path})
+        weather = SpaceWeather({source.key: (path, content)})
     except ValueError as error:
         reason = str(error).removeprefix(f"{path}: ")  # the temporary file's name means nothing to a reader
         raise FetchError(f"the download is not a valid {source.file_name}: {reason}") from None

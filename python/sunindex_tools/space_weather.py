@@ -448,7 +448,7 @@ class SpaceWeather:
         """What an error adds for an epoch past the last day of `kind`'s coverage."""
         span = self._coverage[kind]
         past = span is not None and int(ticks.ticks[index]) // ticks.ticks_per_day > span[1]
-        return _PAST_END_HINTS.get(kind, "") if past else ""
+        return past_end_hint(kind) if past else ""
 
     def _raise_outside_prediction(self, ticks: Ticks, index: int) -> NoReturn:
         epoch, source = ticks.text(index), self._sources["msfc"]
@@ -491,11 +491,16 @@ def _check_contents(contents: Any) -> None:
     if not set(contents) & set(_native.SOURCE_KEYS):
         raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
 
-#: What the error of an epoch past the daily rows adds, by kind.
-_PAST_END_HINTS = {
-    "msis": "; past them, forecast_percentile gives inputs from the solar-cycle prediction",
-    "jb2008": "; JB2008 has no long-term forecast of S10, M10 and Y10",
-}
+
+def past_end_hint(kind: str, option: str = "forecast_percentile") -> str:
+    """What the error of an epoch past `kind`'s daily rows adds, naming the option that
+    reaches past them as `option` (the keyword, or the command line's flag)."""
+    hints = {
+        "msis": f"; past them, {option} gives inputs from the solar-cycle prediction",
+        "jb2008": "; JB2008 has no long-term forecast of S10, M10 and Y10",
+    }
+    return hints.get(kind, "")
+
 
 
 def _bundled_prediction() -> tuple[Path, bytes]:
@@ -538,15 +543,22 @@ class _Members:
         return shaped
 
 
+def checked_percentiles(percentile: ArrayLike) -> np.ndarray:
+    """`percentile` as float64; ValueError naming the first that is not strictly between
+    0 and 100 (NaN included), the one bound of every percentile given anywhere."""
+    q = np.asarray(percentile, dtype=np.float64)
+    inside = (q > 0) & (q < 100)
+    if not np.all(inside):
+        raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
+    return q
+
+
 def _members(ticks: Ticks, percentile: ArrayLike) -> tuple[Ticks, _Members]:
     """The epochs and percentiles broadcast together. When the percentiles vary
     only along leading axes and the epochs only along the rest (percentiles of
     shape (M, 1) against epochs (N,)), every member is computed from each
     epoch's one lookup; otherwise the two are paired element by element."""
-    q = np.asarray(percentile, dtype=np.float64)
-    inside = (q > 0) & (q < 100)
-    if not np.all(inside):
-        raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
+    q = checked_percentiles(percentile)
     shape = np.broadcast_shapes(ticks.shape, q.shape)
     rank = len(shape)
     epoch_shape = (1,) * (rank - len(ticks.shape)) + ticks.shape
