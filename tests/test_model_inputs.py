@@ -274,3 +274,44 @@ class TestObject:
         line = solfsmy_line(2020, 1, 100.0)
         with pytest.raises(ValueError, match=r"file\d\.txt: parse error at row 1: S81c"):
             SpaceWeather.load(solfsmy=write_file(line[:40] + " 15x.0" + line[46:] + "\n"))
+
+
+class TestTwoThreads:
+    """A call of 2**15 epochs or more is split between two threads: it must give what short
+    calls, run on one thread, give, and name the first epoch outside in epoch order."""
+
+    N = 70_000
+
+    @pytest.fixture(scope="class")
+    def sw(self):
+        from conftest import SAMPLE_DIR
+        return SpaceWeather.load(csv=SAMPLE_DIR / "SW-sample.csv", solfsmy=SAMPLE_DIR / "SOLFSMY-sample.TXT",
+                                 dtcfile=SAMPLE_DIR / "DTCFILE-sample.TXT")
+
+    def epochs(self, span):
+        lo, hi = (np.datetime64(day, "us").astype(np.int64) for day in span)
+        epochs = np.random.default_rng(7).integers(lo, hi + 86_400_000_000, self.N).astype("M8[us]")
+        epochs[::997] = np.datetime64("NaT", "us")
+        return epochs
+
+    @pytest.mark.parametrize("method, options", [
+        ("msis_inputs", {}),
+        ("msis_inputs", {"interpolate": True, "burst_limit": 150.0}),
+        ("jb2008_inputs", {}),
+    ])
+    def test_same_as_short_calls(self, sw, method, options):
+        epochs = self.epochs(sw.coverage["msis" if method == "msis_inputs" else "jb2008"])
+        whole = getattr(sw, method)(epochs, **options)
+        parts = [getattr(sw, method)(epochs[i:i + 10_000], **options) for i in range(0, self.N, 10_000)]
+        for key, values in whole.items():
+            joined = np.concatenate([part[key] for part in parts])
+            assert np.array_equal(values, joined, equal_nan=key != "data_type"), key
+
+    @pytest.mark.parametrize("method", ["msis_inputs", "jb2008_inputs"])
+    @pytest.mark.parametrize("outside_at", [[60_000], [10_000, 60_000], [34_999, 35_000]])
+    def test_first_epoch_outside_is_named(self, sw, method, outside_at):
+        epochs = self.epochs(sw.coverage["msis" if method == "msis_inputs" else "jb2008"])
+        epochs[outside_at] = np.datetime64("1900-01-01T00:00")
+        with pytest.raises(ValueError) as raised:
+            getattr(sw, method)(epochs)
+        assert raised.value.index == outside_at[0]

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "timeline/two_halves.hpp"
+
 namespace sunindex::timeline {
 namespace {
 
@@ -130,18 +132,20 @@ void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
 
 template <class Fill>
 std::size_t MsisInputs::for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept {
-  for (std::size_t e = 0; e < epochs.count; ++e) {
-    if (epochs.ticks[e] == not_a_time) {
-      write_nan_row(out, e);
-      continue;
+  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept {
+    for (std::size_t e = begin; e < end; ++e) {
+      if (epochs.ticks[e] == not_a_time) {
+        write_nan_row(out, e);
+        continue;
+      }
+      const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+      if (outside(coverage_, day)) return e;
+      const auto d = static_cast<std::size_t>(day - origin_);
+      const int slot = slot_of(epochs.clock, ticks_in_day);
+      fill(e, Place{day, ticks_in_day, d, slot, 8 * d + static_cast<std::size_t>(slot)});
     }
-    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-    if (outside(coverage_, day)) return e;
-    const auto d = static_cast<std::size_t>(day - origin_);
-    const int slot = slot_of(epochs.clock, ticks_in_day);
-    fill(e, Place{day, ticks_in_day, d, slot, 8 * d + static_cast<std::size_t>(slot)});
-  }
-  return all_inside;
+    return all_inside;
+  });
 }
 
 std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
@@ -236,24 +240,26 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
 }
 
 std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
-  for (std::size_t e = 0; e < epochs.count; ++e) {
-    if (epochs.ticks[e] == not_a_time) {
-      for (double* input : out.inputs) input[e] = nan;
-      continue;
-    }
-    const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-    if (outside(coverage_, day)) return e;
-    const auto d = static_cast<std::size_t>(day - coverage_->first);
-    for (std::size_t i = 0; i < solar_input_count; ++i) out.inputs[i][e] = days_[d].inputs[i];
+  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept {
+    for (std::size_t e = begin; e < end; ++e) {
+      if (epochs.ticks[e] == not_a_time) {
+        for (double* input : out.inputs) input[e] = nan;
+        continue;
+      }
+      const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+      if (outside(coverage_, day)) return e;
+      const auto d = static_cast<std::size_t>(day - coverage_->first);
+      for (std::size_t i = 0; i < solar_input_count; ++i) out.inputs[i][e] = days_[d].inputs[i];
 
-    // Hour k's value holds at k:00 exactly; between hours it is interpolated
-    // towards the next one, which after 23:00 is the next day's first.
-    const int hour = epochs.clock.part_of_day(ticks_in_day, 24);
-    const std::size_t h = 24 * d + static_cast<std::size_t>(hour);
-    const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
-    out[Jb2008Input::dstdtc][e] = toward(dtc_[h], dtc_[h + 1], fraction);
-  }
-  return all_inside;
+      // Hour k's value holds at k:00 exactly; between hours it is interpolated
+      // towards the next one, which after 23:00 is the next day's first.
+      const int hour = epochs.clock.part_of_day(ticks_in_day, 24);
+      const std::size_t h = 24 * d + static_cast<std::size_t>(hour);
+      const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
+      out[Jb2008Input::dstdtc][e] = toward(dtc_[h], dtc_[h + 1], fraction);
+    }
+    return all_inside;
+  });
 }
 
 // ---------------------------------------------------------------------------
