@@ -301,11 +301,26 @@ class TestTwoThreads:
     ])
     def test_same_as_short_calls(self, sw, method, options):
         epochs = self.epochs(sw.coverage["msis" if method == "msis_inputs" else "jb2008"])
-        whole = getattr(sw, method)(epochs, **options)
-        parts = [getattr(sw, method)(epochs[i:i + 10_000], **options) for i in range(0, self.N, 10_000)]
+        self.check_against_parts(getattr(sw, method), epochs, options, axis=0)
+
+    @pytest.mark.parametrize("method, percentile", [
+        ("msis_inputs", 84.0),
+        ("msis_inputs", np.array([[5.0], [50.0], [95.0]])),  # 3 members: rows are (member, epoch)
+        ("forecast", np.array([[5.0], [50.0], [95.0]])),
+    ])
+    def test_forecast_same_as_short_calls(self, sw, method, percentile):
+        """Across the daily rows' end, into the prediction: every kind of epoch in both halves."""
+        last = sw.coverage["msis"][1]
+        epochs = self.epochs((last - dt.timedelta(days=5), last + dt.timedelta(days=400)))
+        key = "forecast_percentile" if method == "msis_inputs" else "percentile"
+        self.check_against_parts(getattr(sw, method), epochs, {key: percentile}, axis=min(np.ndim(percentile), 1))
+
+    def check_against_parts(self, compute, epochs, options, axis):
+        whole = compute(epochs, **options)
+        parts = [compute(epochs[i:i + 10_000], **options) for i in range(0, self.N, 10_000)]
         for key, values in whole.items():
-            joined = np.concatenate([part[key] for part in parts])
-            assert np.array_equal(values, joined, equal_nan=key != "data_type"), key
+            joined = np.concatenate([part[key] for part in parts], axis=axis)
+            assert np.array_equal(values, joined, equal_nan=values.dtype.kind == "f"), key
 
     @pytest.mark.parametrize("method", ["msis_inputs", "jb2008_inputs"])
     @pytest.mark.parametrize("outside_at", [[60_000], [10_000, 60_000], [34_999, 35_000]])

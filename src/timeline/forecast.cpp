@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "timeline/two_halves.hpp"
+
 namespace sunindex::timeline {
 namespace {
 
@@ -309,32 +311,34 @@ struct MsisEpoch {
 
 /// Runs `prepare(e, prepared)` for each epoch and `emit(prepared, percentile,
 /// row)` for each of its output rows; stops at the first epoch that fails.
-/// With several members the epochs go in blocks, and every member is written
+/// A long run goes in two halves, one per thread. With several members the epochs go in blocks, and every member is written
 /// over a block before the next, so that a member's rows are written in runs
 /// rather than one value per row per epoch.
 template <class Prepared, class Prepare, class Emit>
 std::optional<FailedEpoch> for_each_row(std::size_t n, const Members& members, const Prepare& prepare,
                                         const Emit& emit) noexcept {
-  if (members.paired || members.count == 1) {
-    Prepared prepared;
-    for (std::size_t e = 0; e < n; ++e) {
-      if (auto failed = prepare(e, prepared)) return failed;
-      emit(prepared, members.percentiles[members.paired ? e : 0], e);
+  return in_two_halves(n, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
+    if (members.paired || members.count == 1) {
+      Prepared prepared;
+      for (std::size_t e = begin; e < end; ++e) {
+        if (auto failed = prepare(e, prepared)) return failed;
+        emit(prepared, members.percentiles[members.paired ? e : 0], e);
+      }
+      return std::nullopt;
+    }
+    constexpr std::size_t block = 32;
+    std::array<Prepared, block> prepared;
+    for (std::size_t first = begin; first < end; first += block) {
+      const std::size_t count = std::min(block, end - first);
+      for (std::size_t j = 0; j < count; ++j) {
+        if (auto failed = prepare(first + j, prepared[j])) return failed;
+      }
+      for (std::size_t m = 0; m < members.count; ++m) {
+        for (std::size_t j = 0; j < count; ++j) emit(prepared[j], members.percentiles[m], m * n + first + j);
+      }
     }
     return std::nullopt;
-  }
-  constexpr std::size_t block = 32;
-  std::array<Prepared, block> prepared;
-  for (std::size_t first = 0; first < n; first += block) {
-    const std::size_t count = std::min(block, n - first);
-    for (std::size_t j = 0; j < count; ++j) {
-      if (auto failed = prepare(first + j, prepared[j])) return failed;
-    }
-    for (std::size_t m = 0; m < members.count; ++m) {
-      for (std::size_t j = 0; j < count; ++j) emit(prepared[j], members.percentiles[m], m * n + first + j);
-    }
-  }
-  return std::nullopt;
+  }, members.paired ? 1 : members.count);
 }
 
 /// F(t) and A(t) of an epoch, or NaN for NaT.
