@@ -200,6 +200,11 @@ class TestPrediction:
         low_side, below = (sample.forecast(epochs, q)["f107"] for q in (5, 0.01))
         assert (below - low) / (low_side - low) == pytest.approx([z(0.0001) / z(0.05)] * 2, rel=1e-12)
 
+    def test_the_smallest_percentiles_stay_finite(self, sample):
+        """Below about 5e-322, q / 100 underflows to zero: its quantile must not become -inf or NaN."""
+        values = [sample.forecast("2030-01-01", q)["f107"] for q in (1e-300, 4e-322, 1e-323, 5e-324)]
+        assert np.isfinite(values).all() and values == sorted(values, reverse=True)
+
     def test_repeats_the_last_132_months(self, sample):
         # Windows that meet no February, so that the months have the same lengths.
         later = np.array(["2060-07-10T05:00", "2150-08-20T23:00"], dtype="M8[m]")

@@ -15,12 +15,13 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 /// The standard normal distribution's lower tail P(Z <= x).
 double normal_cdf(double x) noexcept { return 0.5 * std::erfc(-x / std::sqrt(2.0)); }
 
-/// z(p) for 0 < p <= 0.5 (so z <= 0).
-double lower_quantile(double p) noexcept {
+/// z(p) for 0 <= p <= 0.5 (so z <= 0), given log(p) too: a p that underflows
+/// to 0 still has a finite quantile, which its logarithm gives.
+double lower_quantile(double p, double log_p) noexcept {
   // Abramowitz and Stegun 26.2.23 (error below 4.5e-4) to start, then
   // Halley's method on the distribution itself: the error cubes with each
   // step, so two or three reach the last place.
-  const double t = std::sqrt(-2.0 * std::log(p));
+  const double t = std::sqrt(-2.0 * log_p);
   double x = -(t - (2.515517 + t * (0.802853 + t * 0.010328)) / (1.0 + t * (1.432788 + t * (0.189269 + t * 0.001308))));
   constexpr double sqrt_two_pi = 2.5066282746310002;
   for (int step = 0; step < 8; ++step) {
@@ -59,7 +60,7 @@ void write_msfc(char32_t* out) noexcept {
 
 double standard_normal_quantile(double p) noexcept {
   // 1 - p is exact for p >= 0.5, so the upper half loses nothing by symmetry.
-  return p <= 0.5 ? lower_quantile(p) : -lower_quantile(1.0 - p);
+  return p <= 0.5 ? lower_quantile(p, std::log(p)) : -lower_quantile(1.0 - p, std::log(1.0 - p));
 }
 
 Percentile::Percentile(double q) noexcept {
@@ -73,7 +74,10 @@ Percentile::Percentile(double q) noexcept {
   static const double z95 = standard_normal_quantile(0.95), z05 = standard_normal_quantile(0.05);
   exact_ = false;
   side_ = q > 50.0 ? 0 : 2;
-  ratio_ = standard_normal_quantile(q / 100.0) / (q > 50.0 ? z95 : z05);
+  // Below about 5e-322, q / 100 underflows to 0, whose quantile would be -infinity.
+  const double p = q / 100.0;
+  const double z = p > 0.0 ? standard_normal_quantile(p) : lower_quantile(0.0, std::log(q) - std::log(100.0));
+  ratio_ = z / (q > 50.0 ? z95 : z05);
 }
 
 // ---------------------------------------------------------------------------
