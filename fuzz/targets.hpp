@@ -20,6 +20,53 @@
 
 namespace fuzz {
 
+/// Two strict reads of complementary choices of values, the choice taken
+/// from the input's length, succeed or fail together as the read of all
+/// does, and give between them each of its values: the chosen read has
+/// it, the other has it absent.
+inline void check_csv_value_choices(std::string_view data) {
+  using sunindex::CelestrakRowExtras;
+  const std::size_t bits = data.size() * 0x9E3779B97F4A7C15u >> 40;
+  const auto chosen = [bits](int bit) { return ((bits >> bit) & 1) != 0; };
+  const sunindex::CelestrakValues choice{chosen(0), chosen(1), chosen(2), chosen(3), chosen(4), chosen(5),
+                                         static_cast<CelestrakRowExtras::Bits>(bits >> 6 & 0x3FF)};
+  const sunindex::ReadOptions strict{.strict_structure = true};
+  std::vector<CelestrakRowExtras> all_extras, extras[2];
+  auto all = sunindex::parse_celestrak_csv(data, all_extras, strict);
+  auto part = sunindex::parse_celestrak_csv(data, extras[0], strict, choice);
+  auto rest = sunindex::parse_celestrak_csv(data, extras[1], strict, choice.complement());
+  require(part.ok() == all.ok() && rest.ok() == all.ok(), "a choice of values changes whether a read succeeds");
+  if (!all.ok()) {
+    require(part.error().text() == all.error().text() && rest.error().text() == all.error().text(),
+            "a choice of values changes the error");
+    return;
+  }
+  // The CSV's fields: observed and adjusted F10.7, daily Ap, 3-hourly ap and Kp.
+  const std::array<std::pair<std::size_t, bool>, 5> fields{
+      {{0, choice.f10_7_obs}, {1, choice.f10_7_adj}, {4, choice.ap_daily}, {5, choice.ap_3hr}, {6, choice.kp_3hr}}};
+  const FieldBits absent{false, {}};
+  for (std::size_t r = 0; r < all.value().size(); ++r) {
+    for (const auto& [i, in_part] : fields) {
+      const auto& [has, lacks] = in_part ? std::pair(&part.value()[r], &rest.value()[r])
+                                         : std::pair(&rest.value()[r], &part.value()[r]);
+      require(field(*has, i) == field(all.value()[r], i) && field(*lacks, i) == absent,
+              "a choice of values reads another value");
+    }
+    const CelestrakRowExtras& whole = all_extras[r];
+    const auto got = [&](const CelestrakRowExtras& e, CelestrakRowExtras::Bits mask) {
+      return (e.present & ~mask) == 0 && (e.present & mask) == (whole.present & mask);
+    };
+    const auto mask = choice.extras, other_mask = choice.complement().extras;
+    require(got(extras[0][r], mask) && got(extras[1][r], other_mask), "a choice of values reads other extras");
+    for (std::size_t e = 0; e < whole.values.size(); ++e) {
+      const auto& holder = (mask >> e & 1) ? extras[0][r] : extras[1][r];
+      require(same_bits(holder.values[e], whole.values[e]), "a choice of values reads another extra");
+    }
+    const auto& typed = choice.data_type ? extras[0][r] : extras[1][r];
+    require(typed.data_type == whole.data_type, "a choice of values reads another data type");
+  }
+}
+
 inline void check_celestrak_csv(std::string_view data) {
   auto result = sunindex::parse_celestrak_csv(data);
   // Fields 0, 1, 4, 5, 6: observed and adjusted F10.7, daily Ap, 3-hourly ap and Kp.
@@ -35,6 +82,7 @@ inline void check_celestrak_csv(std::string_view data) {
     return std::memcmp(a.values.data(), b.values.data(), sizeof a.values) == 0 && a.present == b.present &&
            a.data_type == b.data_type && a.row == b.row;
   });
+  check_csv_value_choices(data);
   check_numbers_in(data);
   check_word_readers(data);
 }

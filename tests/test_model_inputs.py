@@ -330,3 +330,37 @@ class TestTwoThreads:
         with pytest.raises(ValueError) as raised:
             getattr(sw, method)(epochs)
         assert raised.value.index == outside_at[0]
+
+
+class TestCsvValuesReadLater:
+    """A load reads the CSV's values the model inputs need; the first `daily` call reads the rest.
+    Together they must give every value `sunindex` reads, whoever asks first."""
+
+    @pytest.fixture(params=["sample", "full"])
+    def csv_path(self, request, sample_path, full_data):
+        return sample_path("SW-sample.csv") if request.param == "sample" else full_data("SW-All.csv")
+
+    def test_daily_equals_sunindex(self, csv_path):
+        from sunindex import Sunindex
+        store = Sunindex.from_celestrak_csv(csv_path).to_numpy()
+        daily = SpaceWeather.load(csv=csv_path).daily(np.array(store["date"], dtype="M8[D]"))
+        for ours, theirs in [("f107_obs", "f10_7_obs"), ("f107_adj", "f10_7_adj"), ("ap_avg", "ap_daily"),
+                             ("ap", "ap_3hr"), ("kp", "kp_3hr")]:
+            assert np.array_equal(daily[ours], store[theirs], equal_nan=True), ours
+
+    def test_first_daily_calls_from_threads(self, sample_path):
+        days = np.arange(np.datetime64("2024-01-01"), np.datetime64("2024-01-20"))
+        want = SpaceWeather.load(csv=sample_path("SW-sample.csv")).daily(days)
+        sw = SpaceWeather.load(csv=sample_path("SW-sample.csv"))
+        results = [None] * 4
+
+        def first_call(i):
+            results[i] = sw.daily(days)
+
+        threads = [threading.Thread(target=first_call, args=(i,)) for i in range(len(results))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for got in results:
+            assert all(np.array_equal(got[k], want[k], equal_nan=got[k].dtype.kind == "f") for k in want)

@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
+from collections.abc import Iterator
+from contextlib import contextmanager
 from dataclasses import dataclass, replace
 from importlib import resources
 from pathlib import Path
@@ -55,6 +57,19 @@ def _span_dates(span: tuple[int, int] | None) -> tuple[_dt.date, _dt.date] | Non
     if span is None:
         return None
     return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
+
+
+@contextmanager
+def _naming_the_file(contents: dict[str, tuple[Path, bytes]]) -> Iterator[None]:
+    """Turns the timeline's error about a file, ValueError((key, message)),
+    into ValueError("<path>: message")."""
+    try:
+        yield
+    except ValueError as error:
+        if len(error.args) != 2 or error.args[0] not in contents:
+            raise
+        key, message = error.args
+        raise ValueError(f"{contents[key][0]}: {message}") from None
 
 
 class EpochOutsideError(ValueError):
@@ -108,11 +123,8 @@ class SpaceWeather:
         _check_contents(contents)
         contents = dict(contents)
         msfc = contents.pop("msfc", None) or _bundled_prediction()
-        try:
+        with _naming_the_file(contents):
             timeline = _native.load(*(contents[key][1] if key in contents else None for key in _native.SOURCE_KEYS))
-        except ValueError as error:
-            key, message = error.args
-            raise ValueError(f"{contents[key][0]}: {message}") from None
         summary = timeline.summary()
         fields = {
             "_contents": dict(contents),
@@ -406,7 +418,8 @@ class SpaceWeather:
         file has no value. The day must lie on the timeline.
         """
         ticks = to_ticks(epochs)
-        columns, outside = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
+        with _naming_the_file(self._contents):  # the first call reads the CSV's remaining values
+            columns, outside = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
         self._check_inside("timeline", ticks, outside)
         columns["date"] = columns.pop("day").view("M8[D]")
         order = ["date"] + [key for key in columns if key != "date"]

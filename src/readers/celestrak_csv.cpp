@@ -131,8 +131,10 @@ struct ColumnRoles {
 /// The roles of the header's columns, or none when a required column is
 /// missing. The fallback names count only when the preferred name is absent.
 /// The optional columns get a role only when `with_extras` is set, so that a
-/// caller who does not want them reads no further along a row than it needs.
-std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_extras) {
+/// caller who does not want them reads no further along a row than it needs;
+/// of the value columns, only those `values` names get one. A required column
+/// is required whether its values are read or not.
+std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_extras, const CelestrakValues& values) {
   using Kind = ColumnRole::Kind;
   const auto date = header.find("DATE");
   const auto obs = header.find_first_of({"F10.7_OBS", "F10.7"});
@@ -148,18 +150,21 @@ std::optional<ColumnRoles> resolve_columns(const HeaderIndex& header, bool with_
     by_position[position] = {kind, static_cast<std::uint8_t>(slot), position};
   };
   assign(*date, Kind::date, 0);
-  assign(*obs, Kind::f10_7_obs, 0);
-  assign(*adj, Kind::f10_7_adj, 0);
-  assign(*ap, Kind::ap_daily, 0);
+  if (values.f10_7_obs) assign(*obs, Kind::f10_7_obs, 0);
+  if (values.f10_7_adj) assign(*adj, Kind::f10_7_adj, 0);
+  if (values.ap_daily) assign(*ap, Kind::ap_daily, 0);
   for (std::size_t slot = 0; slot < 8; ++slot) {
-    assign((*ap_3hr)[slot], Kind::ap_3hr, slot);
-    assign((*kp_3hr)[slot], Kind::kp_3hr, slot);
+    if (values.ap_3hr) assign((*ap_3hr)[slot], Kind::ap_3hr, slot);
+    if (values.kp_3hr) assign((*kp_3hr)[slot], Kind::kp_3hr, slot);
   }
   if (with_extras) {
     for (std::size_t extra = 0; extra < celestrak_extra_names.size(); ++extra) {
+      if ((values.extras & CelestrakRowExtras::bit(static_cast<CelestrakExtra>(extra))) == 0) continue;
       if (const auto position = header.find(celestrak_extra_names[extra])) assign(*position, Kind::extra, extra);
     }
-    if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
+    if (values.data_type) {
+      if (const auto position = header.find("F10.7_DATA_TYPE")) assign(*position, Kind::data_type, 0);
+    }
   }
   ColumnRoles roles;
   for (const ColumnRole& role : by_position) {
@@ -432,7 +437,7 @@ void append(RowsRead& first, RowsRead&& second) {
 
 template <bool with_extras>
 Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<CelestrakRowExtras>* extras,
-                                       const ReadOptions& options) {
+                                       const ReadOptions& options, const CelestrakValues& values) {
   text::LineCursor lines(content);
   std::string_view header;
   if (!lines.next(header) || !text::is_valid_utf8(header)) return DataError::invalid_csv_header();
@@ -447,7 +452,7 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
       return DataError::parse(1, "the header names column \"" + std::string(*name) + "\" twice");
     }
   }
-  auto roles = resolve_columns(names, with_extras);
+  auto roles = resolve_columns(names, with_extras, values);
   // In a lenient read, the same error as a body that is not UTF-8.
   if (!roles) return DataError::invalid_csv_header();
   if (strict) roles->header_fields = names.size();
@@ -468,12 +473,12 @@ Result<std::vector<DailyIndices>> read(std::string_view content, std::vector<Cel
 }  // namespace
 
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions& options) {
-  return read<false>(content, nullptr, options);
+  return read<false>(content, nullptr, options, CelestrakValues{});
 }
 
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras,
-                                                      const ReadOptions& options) {
-  return read<true>(content, &extras, options);
+                                                      const ReadOptions& options, const CelestrakValues& values) {
+  return read<true>(content, &extras, options, values);
 }
 
 }  // namespace sunindex

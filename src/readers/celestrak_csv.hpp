@@ -72,6 +72,23 @@ struct CelestrakRowExtras {
   }
 };
 
+/// The value columns a read with extras parses: a caller may take those it
+/// needs at once and the rest later. Every row's date and, in a strict read,
+/// its structure are read and checked whatever is chosen, so that two reads
+/// of complementary choices succeed or fail together, and together give
+/// every value of one read of all.
+struct CelestrakValues {
+  bool f10_7_obs = true, f10_7_adj = true, ap_daily = true, ap_3hr = true, kp_3hr = true, data_type = true;
+  CelestrakRowExtras::Bits extras = (1u << static_cast<unsigned>(CelestrakExtra::count)) - 1;
+
+  /// Every column this choice leaves out, and none it takes.
+  constexpr CelestrakValues complement() const noexcept {
+    constexpr CelestrakRowExtras::Bits every_extra = CelestrakValues{}.extras;
+    return {!f10_7_obs, !f10_7_adj, !ap_daily, !ap_3hr, !kp_3hr, !data_type,
+            static_cast<CelestrakRowExtras::Bits>(every_extra & ~extras)};
+  }
+};
+
 /// Reads a CelesTrak daily-index CSV file (its whole content) into one record
 /// per data row, in file order, or returns the first error: the header error
 /// for invalid UTF-8 or a missing column, "invalid date" at the line's 1-based
@@ -80,8 +97,8 @@ struct CelestrakRowExtras {
 /// the options name; the header's row is 1.
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, const ReadOptions& options = {});
 /// The same read, which also fills `extras` (empty before) with one entry per record, in
-/// the same order.
+/// the same order, parsing the values `values` names; the others are absent.
 Result<std::vector<DailyIndices>> parse_celestrak_csv(std::string_view content, std::vector<CelestrakRowExtras>& extras,
-                                                      const ReadOptions& options = {});
+                                                      const ReadOptions& options = {}, const CelestrakValues& values = {});
 
 }  // namespace sunindex

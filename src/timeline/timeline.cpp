@@ -42,6 +42,30 @@ constexpr auto extra_columns = [] {
 static_assert(std::ranges::none_of(extra_columns, [](Column c) { return c == Column::count; }),
               "every optional CSV column needs a timeline column of its name");
 
+/// The CSV's values a load reads: those the model inputs and the landmark
+/// days need. Most callers never ask for the others, and reading them too
+/// took twice as long.
+constexpr CelestrakValues csv_values_at_load{
+    .f10_7_obs = true,
+    .f10_7_adj = false,
+    .ap_daily = true,
+    .ap_3hr = true,
+    .kp_3hr = false,
+    .data_type = true,
+    .extras = CelestrakRowExtras::bit(CelestrakExtra::f107_obs_center81),
+};
+/// The strict reading every file of a timeline gets.
+constexpr ReadOptions strict{.strict_structure = true};
+
+/// The CSV's records and extras with the values `values` names, or its error.
+std::optional<LoadError> read_csv(std::string_view text, const CelestrakValues& values,
+                                  std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
+  auto result = parse_celestrak_csv(text, extras, strict, values);
+  if (!result.ok()) return LoadError{Source::csv, result.error().text()};
+  records = std::move(result.value());
+  return std::nullopt;
+}
+
 /// What the readers gave for each file, with each record's day number.
 struct ParsedFiles {
   std::vector<DailyIndices> csv, solfsmy, dtcfile;
@@ -66,13 +90,10 @@ std::optional<LoadError> read_source(const std::optional<std::string_view>& text
 /// the first failure in the order CSV, SOLFSMY, DTCFILE. The CSV is read
 /// beside the other two.
 std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) {
-  const ReadOptions strict{.strict_structure = true};
   std::optional<LoadError> csv_error, fixed_columns_error;
   run_concurrently(
       [&] {
-        csv_error = read_source(
-            texts.csv, Source::csv,
-            [&](std::string_view t) { return parse_celestrak_csv(t, files.csv_extras, strict); }, files.csv);
+        if (texts.csv) csv_error = read_csv(*texts.csv, csv_values_at_load, files.csv, files.csv_extras);
       },
       [&] {
         fixed_columns_error = read_source(
@@ -138,7 +159,10 @@ class TimelineBuilder {
     t_.solfsmy_source_.assign(days, no_flags);
   }
 
-  void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
+  /// Lays the CSV's rows, read with `values`: what they lack leaves its cells
+  /// as they are, so a later read of the other values lays those alone.
+  void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras,
+               const CelestrakValues& values) {
     lay_rows(records, extras, [&](std::size_t r, std::size_t i, const DailyIndices& record,
                                   const CelestrakRowExtras& extra) {
       lay(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
@@ -149,10 +173,15 @@ class TimelineBuilder {
       for (std::size_t e = 0; e < extra_columns.size(); ++e) {
         if (extra.has(static_cast<CelestrakExtra>(e))) cell(extra_columns[e], i) = extra.values[e];
       }
-      t_.data_type_[i] = extra.data_type;
-      note_data_type(t_.first_day_ + static_cast<std::int64_t>(i), extras[r].data_type);
+      if (values.data_type) {
+        t_.data_type_[i] = extra.data_type;
+        note_data_type(t_.first_day_ + static_cast<std::int64_t>(i), extras[r].data_type);
+      }
     });
   }
+
+  /// Readies a timeline made by load() for one more file's rows.
+  void reopen() { first_row_.resize(t_.days_); }
 
   void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
     lay_rows(records, extras, [&](std::size_t, std::size_t i, const DailyIndices& record,
@@ -306,10 +335,28 @@ Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
   const std::optional<DaySpan> days = spans.value().joint;
   builder.allocate(spans.value().of_source, days ? days->first : 0,
                    days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
-  if (texts.csv) builder.add_csv(files.csv, files.csv_extras);
+  if (texts.csv) builder.add_csv(files.csv, files.csv_extras, csv_values_at_load);
   if (texts.solfsmy) builder.add_solfsmy(files.solfsmy, files.solfsmy_extras);
   if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);
+  timeline.csv_text_ = texts.csv;
+  timeline.remaining_read_ = std::make_unique<std::once_flag>();
   return timeline;
+}
+
+std::optional<LoadError> Timeline::read_remaining_csv_values() const {
+  if (!csv_text_) return std::nullopt;
+  std::call_once(*remaining_read_, [this] {
+    constexpr CelestrakValues remaining = csv_values_at_load.complement();
+    std::vector<DailyIndices> records;
+    std::vector<CelestrakRowExtras> extras;
+    if ((remaining_error_ = read_csv(*csv_text_, remaining, records, extras))) return;
+    // The values go into cells of the mutable columns that nothing has read,
+    // and call_once orders these writes before every read that follows.
+    TimelineBuilder builder(const_cast<Timeline&>(*this));
+    builder.reopen();
+    builder.add_csv(records, extras, remaining);
+  });
+  return remaining_error_;
 }
 
 }  // namespace sunindex::timeline

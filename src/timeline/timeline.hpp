@@ -7,6 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,7 +108,20 @@ class Timeline {
   /// combines them: the first row that has a value gives it, a NaN
   /// included. Fails with the first file's first error, or with the row that
   /// stretches the files' dates beyond max_days.
+  ///
+  /// Of the CSV, only the values the model inputs and the landmark days need
+  /// are read here; the others (F10.7_ADJ, the Kp, and the optional columns
+  /// but F10.7_OBS_CENTER81) are NaN until read_remaining_csv_values() has
+  /// run. The CSV's text must outlive the timeline for that.
   static Result<Timeline, LoadError> load(const SourceTexts& texts);
+
+  /// Reads and lays the CSV values load() left for later, once, whichever
+  /// thread asks first; the others wait for it. Those values sit in columns
+  /// that nothing reads before this returns, so that the timeline is
+  /// otherwise immutable. Fails as load() would have (it cannot, as load()
+  /// read the same rows by the same rules); throws std::bad_alloc when
+  /// memory runs out, and may then be called again.
+  std::optional<LoadError> read_remaining_csv_values() const;
 
   std::int64_t first_day() const noexcept { return first_day_; }
   std::size_t days() const noexcept { return days_; }
@@ -145,10 +160,16 @@ class Timeline {
   std::array<std::optional<DaySpan>, source_count> spans_{};
   std::optional<DaySpan> daily_csv_span_;
   std::optional<std::int64_t> last_observed_, first_predicted_;
-  LargeArray<double> columns_;  // column_count columns of days_ values, one after another
-  LargeArray<double> ap_3hr_, kp_3hr_, dtc_hourly_;
+  // Mutable for read_remaining_csv_values(), the one writer after load().
+  mutable LargeArray<double> columns_;  // column_count columns of days_ values, one after another
+  mutable LargeArray<double> kp_3hr_;
+  LargeArray<double> ap_3hr_, dtc_hourly_;
   std::vector<F107DataType> data_type_;
   std::vector<std::array<char, 4>> solfsmy_source_;
+
+  std::optional<std::string_view> csv_text_;      // for read_remaining_csv_values()
+  std::unique_ptr<std::once_flag> remaining_read_;  // behind a pointer: a timeline moves
+  mutable std::optional<LoadError> remaining_error_;
 };
 
 }  // namespace sunindex::timeline

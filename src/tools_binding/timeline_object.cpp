@@ -37,6 +37,7 @@ constexpr std::array<std::string_view, 4> msis_keys{"f107", "f107a", "ap", "data
 /// What one object owns: immutable once made, so any number of threads may
 /// compute from it at once without the interpreter lock.
 struct Loaded {
+  PyRef csv_text;  // the CSV's bytes, which the timeline reads again for its remaining values
   Timeline timeline;
   timeline::MsisInputs msis;
   timeline::Jb2008Inputs jb2008;
@@ -49,7 +50,7 @@ struct Loaded {
     std::optional<timeline::MsisInputs> msis;
     std::optional<timeline::Jb2008Inputs> jb2008;
     run_concurrently([&] { msis.emplace(laid_out); }, [&] { jb2008.emplace(laid_out); });
-    return std::unique_ptr<Loaded>(new Loaded{std::move(laid_out), std::move(*msis), std::move(*jb2008)});
+    return std::unique_ptr<Loaded>(new Loaded{PyRef(), std::move(laid_out), std::move(*msis), std::move(*jb2008)});
   }
 };
 
@@ -333,6 +334,26 @@ PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexce
   });
 }
 
+/// Runs the timeline's read of the CSV values its load left for later, once,
+/// without the interpreter lock; false with the Python error set on failure.
+bool read_remaining_csv_values(const Timeline& timeline) {
+  std::optional<timeline::LoadError> error;
+  bool out_of_memory = false;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    error = timeline.read_remaining_csv_values();
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+  }
+  Py_END_ALLOW_THREADS
+  if (out_of_memory) {
+    PyErr_NoMemory();
+    return false;
+  }
+  if (error) raise_load_error(*error);
+  return !error;
+}
+
 /// daily(ticks, ticks_per_day) -> (dict of columns, outside). The day comes
 /// back as int64 day numbers.
 PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
@@ -362,6 +383,7 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
 
     const Epochs epochs = view.epochs();
     const Timeline& timeline = loaded_of(self).timeline;
+    if (!read_remaining_csv_values(timeline)) return nullptr;
     const std::size_t outside = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
 
     if (!set_items(dict.get(), daily_keys, others) || !set_items(dict.get(), timeline::column_keys, columns)) {
@@ -626,6 +648,7 @@ PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t narg
       return nullptr;
     }
     if (!make_texts(msis_keys, outcome.loaded->msis_key_texts)) return nullptr;
+    outcome.loaded->csv_text = PyRef::borrow(args[0]);
     auto* heap_type = reinterpret_cast<PyTypeObject*>(type.get());
     PyObject* object = heap_type->tp_alloc(heap_type, 0);
     if (!object) return nullptr;
