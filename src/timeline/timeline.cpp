@@ -144,19 +144,25 @@ class TimelineBuilder {
  public:
   explicit TimelineBuilder(Timeline& timeline) noexcept : t_(timeline) {}
 
-  /// Sizes the timeline for `spans`, each file's first and last day.
+  /// Sizes the timeline for `spans`, each file's first and last day, every
+  /// value absent. Writing them is most of a load's writing: two threads
+  /// share it, in halves of about the same size.
   void allocate(const std::array<std::optional<DaySpan>, source_count>& spans, std::int64_t first_day,
                 std::size_t days) {
     t_.spans_ = spans;
-    first_row_.resize(days);
     t_.first_day_ = first_day;
     t_.days_ = days;
-    t_.columns_.assign(column_count * days, absent);
-    t_.ap_3hr_.assign(8 * days, absent);
-    t_.kp_3hr_.assign(8 * days, absent);
-    t_.dtc_hourly_.assign(24 * days, absent);
-    t_.data_type_.assign(days, F107DataType::unknown);
-    t_.solfsmy_source_.assign(days, no_flags);
+    run_concurrently(
+        [&] {
+          t_.columns_.assign(column_count * days, absent);
+          t_.kp_3hr_.assign(8 * days, absent);
+          t_.data_type_.assign(days, F107DataType::unknown);
+        },
+        [&] {
+          t_.ap_3hr_.assign(8 * days, absent);
+          t_.dtc_hourly_.assign(24 * days, absent);
+          t_.solfsmy_source_.assign(days, no_flags);
+        });
   }
 
   /// Lays the CSV's rows, read with `values`: what they lack leaves its cells
@@ -180,8 +186,6 @@ class TimelineBuilder {
     });
   }
 
-  /// Readies a timeline made by load() for one more file's rows.
-  void reopen() { first_row_.resize(t_.days_); }
 
   void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
     lay_rows(records, extras, [&](std::size_t, std::size_t i, const DailyIndices& record,
@@ -214,7 +218,7 @@ class TimelineBuilder {
  private:
   static constexpr std::size_t no_row = std::numeric_limits<std::size_t>::max();
 
-  void forget_first_rows() noexcept { std::fill(first_row_.begin(), first_row_.end(), no_row); }
+  void forget_first_rows() { first_row_.assign(t_.days_, no_row); }
 
   /// Calls `lay_row(r, i, record, extra)` for each row `r` of a file, `i`
   /// being its day's index and `record` and `extra` its day's first row with
@@ -331,13 +335,19 @@ Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
   if (!spans.ok()) return std::move(spans.error());
 
   Timeline timeline;
-  TimelineBuilder builder(timeline);
   const std::optional<DaySpan> days = spans.value().joint;
-  builder.allocate(spans.value().of_source, days ? days->first : 0,
-                   days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
-  if (texts.csv) builder.add_csv(files.csv, files.csv_extras, csv_values_at_load);
-  if (texts.solfsmy) builder.add_solfsmy(files.solfsmy, files.solfsmy_extras);
-  if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);
+  TimelineBuilder(timeline).allocate(spans.value().of_source, days ? days->first : 0,
+                                     days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
+  // The CSV's cells and the other files' are apart: one thread lays each.
+  run_concurrently(
+      [&] {
+        if (texts.csv) TimelineBuilder(timeline).add_csv(files.csv, files.csv_extras, csv_values_at_load);
+      },
+      [&] {
+        TimelineBuilder builder(timeline);
+        if (texts.solfsmy) builder.add_solfsmy(files.solfsmy, files.solfsmy_extras);
+        if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);
+      });
   timeline.csv_text_ = texts.csv;
   timeline.remaining_read_ = std::make_unique<std::once_flag>();
   return timeline;
@@ -352,9 +362,7 @@ std::optional<LoadError> Timeline::read_remaining_csv_values() const {
     if ((remaining_error_ = read_csv(*csv_text_, remaining, records, extras))) return;
     // The values go into cells of the mutable columns that nothing has read,
     // and call_once orders these writes before every read that follows.
-    TimelineBuilder builder(const_cast<Timeline&>(*this));
-    builder.reopen();
-    builder.add_csv(records, extras, remaining);
+    TimelineBuilder(const_cast<Timeline&>(*this)).add_csv(records, extras, remaining);
   });
   return remaining_error_;
 }
