@@ -133,8 +133,12 @@ inline void check_msfc_prediction(std::string_view data) {
   auto result = sunindex::parse_msfc_prediction(data);
   if (!result.ok()) {
     require(!result.error().message().empty(), "an error without a message");
+    if (result.error().message() == "invalid utf-8") {
+      require(!utf8_oracle(line_at(data, result.error().row())), "invalid utf-8 reported for a valid line");
+    }
     return;
   }
+  require(utf8_oracle(data), "invalid UTF-8 accepted");
   const auto& months = result.value();
   require(!months.empty(), "success without a month");
   for (std::size_t i = 0; i < months.size(); ++i) {

@@ -330,7 +330,8 @@ class TestReader:
         ("\n".join(BUNDLED_TEXT.splitlines()[:7]) + "\n", 7, "no data line"),
         ("", 0, "no data line"),
         ("\n".join(BUNDLED_TEXT.splitlines()[:100]) + "\n", 100, "the prediction holds 93 months"),
-        (b"\xed\xa0\x80 2026.2503", 0, "invalid utf-8"),
+        (b"\xed\xa0\x80 2026.2503", 1, "invalid utf-8"),
+        (replaced(9, " 2026.3337   MAY   13\xe9.7").encode("latin-1"), 9, "invalid utf-8"),
     ])
     def test_malformed(self, write_file, content, line, message):
         path = write_file(content, "prediction.txt")

@@ -84,11 +84,11 @@ std::string month_text(const PredictionMonth& month) {
 }  // namespace
 
 Result<std::vector<PredictionMonth>> parse_msfc_prediction(std::string_view content) {
-  if (!text::is_valid_utf8(content)) return DataError::parse(0, "invalid utf-8");
   std::vector<PredictionMonth> months;
   text::LineCursor lines(content);
   std::string_view raw;
   while (lines.next(raw)) {
+    if (!text::is_valid_utf8(raw)) return DataError::parse(lines.line_number(), "invalid utf-8");
     const std::string_view line = text::trim(raw);
     if (line.empty()) continue;
     const std::uint64_t row = lines.line_number();
