@@ -57,15 +57,6 @@ constexpr CelestrakValues csv_values_at_load{
 /// The strict reading every file of a timeline gets.
 constexpr ReadOptions strict{.strict_structure = true};
 
-/// The CSV's records and extras with the values `values` names, or its error.
-std::optional<LoadError> read_csv(std::string_view text, const CelestrakValues& values,
-                                  std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
-  auto result = parse_celestrak_csv(text, extras, strict, values);
-  if (!result.ok()) return LoadError{Source::csv, result.error().text()};
-  records = std::move(result.value());
-  return std::nullopt;
-}
-
 /// What the readers gave for each file, with each record's day number.
 struct ParsedFiles {
   std::vector<DailyIndices> csv, solfsmy, dtcfile;
@@ -86,6 +77,13 @@ std::optional<LoadError> read_source(const std::optional<std::string_view>& text
   return std::nullopt;
 }
 
+/// The CSV's records and extras with the values `values` names, or its error.
+std::optional<LoadError> read_csv(std::optional<std::string_view> text, const CelestrakValues& values,
+                                  std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
+  return read_source(
+      text, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, extras, strict, values); }, records);
+}
+
 /// Every file given, read with its extras and the readers' strict rules, or
 /// the first failure in the order CSV, SOLFSMY, DTCFILE. The CSV is read
 /// beside the other two.
@@ -93,7 +91,7 @@ std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) 
   std::optional<LoadError> csv_error, fixed_columns_error;
   run_concurrently(
       [&] {
-        if (texts.csv) csv_error = read_csv(*texts.csv, csv_values_at_load, files.csv, files.csv_extras);
+        csv_error = read_csv(texts.csv, csv_values_at_load, files.csv, files.csv_extras);
       },
       [&] {
         fixed_columns_error = read_source(
@@ -185,7 +183,6 @@ class TimelineBuilder {
       }
     });
   }
-
 
   void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
     lay_rows(records, extras, [&](std::size_t, std::size_t i, const DailyIndices& record,
@@ -359,7 +356,7 @@ std::optional<LoadError> Timeline::read_remaining_csv_values() const {
     constexpr CelestrakValues remaining = csv_values_at_load.complement();
     std::vector<DailyIndices> records;
     std::vector<CelestrakRowExtras> extras;
-    if ((remaining_error_ = read_csv(*csv_text_, remaining, records, extras))) return;
+    if ((remaining_error_ = read_csv(csv_text_, remaining, records, extras))) return;
     // The values go into cells of the mutable columns that nothing has read,
     // and call_once orders these writes before every read that follows.
     TimelineBuilder(const_cast<Timeline&>(*this)).add_csv(records, extras, remaining);
