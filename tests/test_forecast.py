@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 from conftest import SAMPLE_DIR
-from test_robustness import memory_growth
+from test_robustness import memory_growth, rss_bytes
 from sunindex_tools import SpaceWeather
 from sunindex_tools.cli import main
 from sunindex_tools.space_weather import BUNDLED_PREDICTION, _bundled_prediction
@@ -82,6 +82,10 @@ class TestPublishedVectors:
         ("2030-01-15T06:00", 84.13, 76.63610632726505, 76.66193200456311, [13.847617696448] * 7, "MSFC"),
         ("2041-10-01T00:00", 50, 70.00666666666667, 70.22385503783347, [8.9] * 7, "MSFC"),
         ("2045-06-01T00:00", 50, 148.6741935483871, 148.62817602548785, [14.1] * 7, "MSFC"),
+        # Far below 5 %, each month is held at its floor before interpolating in time.
+        ("2035-01-01T00:00", 0.001, 64.0, 64.0, [0.0] * 7, "MSFC"),
+        ("2035-01-01T00:00", 0.3, 64.0, 64.0, [3.676805204712] * 7, "MSFC"),
+        ("2030-01-15T06:00", 0.01, 65.92165929201337, 65.9101666300385, [0.067661249863] * 7, "MSFC"),
     ]
 
     @pytest.mark.parametrize("epoch, q, f107, f107a, ap, data_type", VECTORS)
@@ -191,14 +195,14 @@ class TestPrediction:
         assert inputs["f107"] == flux[PUBLISHED[q]]
 
     def test_a_percentile_between_the_columns(self, sample):
-        epochs = ["2028-03-01", "2033-07-17T05:00"]
+        epochs = ["2028-03-01", "2029-07-17T05:00"]
         low, mid, high = (sample.forecast(epochs, q)["f107"] for q in (50, 84.13, 95))
         # z(0.8413) / z(0.95) of the way up at every epoch; the standard
         # library's quantile is the reference.
         z = NormalDist().inv_cdf
         assert (mid - low) / (high - low) == pytest.approx([z(0.8413) / z(0.95)] * 2, rel=1e-12)
-        low_side, below = (sample.forecast(epochs, q)["f107"] for q in (5, 0.01))
-        assert (below - low) / (low_side - low) == pytest.approx([z(0.0001) / z(0.05)] * 2, rel=1e-12)
+        low_side, below = (sample.forecast(epochs, q)["f107"] for q in (5, 2))  # above the floor
+        assert (below - low) / (low_side - low) == pytest.approx([z(0.02) / z(0.05)] * 2, rel=1e-12)
 
     def test_the_smallest_percentiles_stay_finite(self, sample):
         """Below about 5e-322, q / 100 underflows to zero: its quantile must not become -inf or NaN."""
@@ -249,6 +253,15 @@ class TestPrediction:
 
 class TestEnsembles:
     EPOCHS = np.arange("2026-09-12", "2027-03-01", np.timedelta64(7, "h"), dtype="M8[h]")
+
+    def test_members_drawn_below_5_percent_stay_physical_and_ordered(self, sample):
+        epochs = np.arange("2026-09-15", "2045-01-01", np.timedelta64(997, "h"), dtype="M8[h]")
+        q = np.sort(np.random.default_rng(3).uniform(0, 100, 400))[:, None]
+        inputs, alone = sample.msis_inputs(epochs, forecast_percentile=q), sample.forecast(epochs, q)
+        for flux in (inputs["f107"], inputs["f107a"], alone["f107"]):
+            assert (flux >= 64).all() and (np.diff(flux, axis=0) >= -1e-9).all()
+        for ap in (inputs["ap"], alone["ap"]):
+            assert (ap >= 0).all() and (np.diff(ap, axis=0) >= -1e-9).all()
 
     def test_members_by_broadcasting(self, sample):
         q = np.array([[5], [37.5], [50], [99.9]])
@@ -330,6 +343,15 @@ class TestReader:
         ("\n".join(BUNDLED_TEXT.splitlines()[:7]) + "\n", 7, "no data line"),
         ("", 0, "no data line"),
         ("\n".join(BUNDLED_TEXT.splitlines()[:100]) + "\n", 100, "the prediction holds 93 months"),
+        (replaced(9, " 2026.3337   MAY   127.2     132.1     138.7      15.1      13.4      12.0"), 9,
+         "F10.7 at 95, 50 and 5 % is not in decreasing order"),
+        (replaced(9, " 2026.3337   MAY   138.7     132.1     127.2      12.0      13.4      15.1"), 9,
+         "Ap at 95, 50 and 5 % is not in decreasing order"),
+        (replaced(9, " 2026.3337   MAY   1e308     132.1     127.2      15.1      13.4      12.0"), 9,
+         "F10.7 95% is 1e308, above any solar index"),
+        (replaced(8, " 10000.2503   APR   137.7     133.9     131.3      13.9      13.1      12.1"), 8,
+         "year outside 1-9999"),
+        (replaced(8, " 0.2503   APR   137.7     133.9     131.3      13.9      13.1      12.1"), 8, "year outside 1-9999"),
         (b"\xed\xa0\x80 2026.2503", 1, "invalid utf-8"),
         (replaced(9, " 2026.3337   MAY   13\xe9.7").encode("latin-1"), 9, "invalid utf-8"),
     ])
@@ -337,6 +359,18 @@ class TestReader:
         path = write_file(content, "prediction.txt")
         with pytest.raises(ValueError, match=rf"^{re.escape(path)}: parse error at row {line}: {message}"):
             SpaceWeather.load(csv=SAMPLE_DIR / "SW-sample.csv", msfc=path)
+
+    def test_a_prediction_to_the_year_9999(self, write_file):
+        """Its day table stops where epochs stop, and is bounded: this span once asked for 340 MB."""
+        names = "JAN FEB MAR APR MAY JUN JUL AUG SEP OCT NOV DEC".split()
+        lines = [f" {year + (month + 0.5) / 12:.4f} {names[month]} 150 120 90 20 12 6"
+                 for year in range(1, 10_000) for month in range(12)]
+        sw = SpaceWeather.load(csv=SAMPLE_DIR / "SW-sample.csv", msfc=write_file("\n".join(lines) + "\n"))
+        before = rss_bytes()
+        inputs = sw.msis_inputs(["9999-12-31T23:00", "5000-06-01"], forecast_percentile=50)
+        assert inputs["f107"] == pytest.approx([120] * 2) and list(inputs["data_type"]) == ["MSFC"] * 2
+        assert sw.forecast(["0002-01-01", "9999-12-31"], 5)["ap"] == pytest.approx([6, 6])
+        assert rss_bytes() - before < 100_000_000
 
     def test_header_variants_crlf_and_trailing_blanks(self, write_file, sample):
         lines = BUNDLED_TEXT.splitlines()

@@ -14,6 +14,9 @@ constexpr std::array<std::string_view, 12> month_names{"JAN", "FEB", "MAR", "APR
 constexpr std::array<std::string_view, 6> value_labels{"F10.7 95%", "F10.7 50%", "F10.7 5%",
                                                        "Ap 95%",    "Ap 50%",    "Ap 5%"};
 constexpr std::size_t field_count = 2 + value_labels.size();
+/// Above any value F10.7 or Ap has reached: a larger one is a fault of the
+/// file, and near the largest double its interpolation overflows.
+constexpr double largest_value = 1e4;
 
 /// Whether a trimmed, non-empty line is a data line: headers begin with a
 /// word or a percentage ("95.0%"), data lines with the decimal year.
@@ -45,6 +48,15 @@ std::optional<std::uint8_t> month_number(std::string_view name) noexcept {
   return std::nullopt;
 }
 
+/// What is wrong when a month's columns do not fall from 95 % to 5 %: in
+/// another order, a higher percentile would give less than a lower one.
+std::optional<std::string> percentile_order_fault(const PredictionMonth& month) {
+  const auto ordered = [](const std::array<double, 3>& columns) { return columns[0] >= columns[1] && columns[1] >= columns[2]; };
+  if (!ordered(month.f107)) return "F10.7 at 95, 50 and 5 % is not in decreasing order";
+  if (!ordered(month.ap)) return "Ap at 95, 50 and 5 % is not in decreasing order";
+  return std::nullopt;
+}
+
 /// Reads one data line into `month`, or returns what is wrong with it.
 std::optional<std::string> read_month(std::string_view line, PredictionMonth& month) {
   std::array<std::string_view, field_count + 1> fields;
@@ -59,6 +71,8 @@ std::optional<std::string> read_month(std::string_view line, PredictionMonth& mo
   if (!number) return "bad month name";
   month.year = static_cast<std::int32_t>(std::floor(*decimal_year));
   month.month = *number;
+  // The dates of epochs stop there; a month outside could not be named.
+  if (month.year < 1 || month.year > 9999) return "year outside 1-9999";
   // The decimal year marks an instant inside the month it names (2026.2503 is in April).
   const double months_into_year = (*decimal_year - month.year) * 12.0;
   if (!(months_into_year >= month.month - 1 && months_into_year < month.month)) {
@@ -67,9 +81,12 @@ std::optional<std::string> read_month(std::string_view line, PredictionMonth& mo
   for (std::size_t v = 0; v < value_labels.size(); ++v) {
     const auto value = text::parse_number(fields[2 + v]);
     if (!value || !std::isfinite(*value) || *value < 0.0) return "bad number in " + std::string(value_labels[v]);
+    if (*value > largest_value) {
+      return std::string(value_labels[v]) + " is " + std::string(fields[2 + v]) + ", above any solar index (10000)";
+    }
     (v < 3 ? month.f107[v] : month.ap[v - 3]) = *value;
   }
-  return std::nullopt;
+  return percentile_order_fault(month);
 }
 
 /// Months since the start of year 0, so that consecutive months differ by one.

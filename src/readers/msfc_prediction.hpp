@@ -27,7 +27,8 @@ struct PredictionMonth {
 /// data line begins with a digit; from the first one on, every line is a
 /// data line or blank. A data line holds eight fields separated by spaces or
 /// tabs: the decimal year, the month's three-letter English name in capitals,
-/// then F10.7 and Ap at 95, 50 and 5 %, finite and not negative. The decimal
+/// then F10.7 and Ap at 95, 50 and 5 %, each from 0 to 10000 and not rising
+/// from 95 to 5 %, in a year from 1 to 9999. The decimal
 /// year must fall inside the named month, and each month must follow the one
 /// before. Returns the months in file order, or the first error naming its
 /// line ("no data line" at the last line when there is none). Does not throw

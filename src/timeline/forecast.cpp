@@ -48,6 +48,27 @@ Columns centred_mean(std::int64_t day, const FluxOf& flux_of) noexcept {
   return sum;
 }
 
+/// The quiet Sun's 10.7 cm flux, with no active region on the disk (sfu):
+/// the floor of F10.7, unless a release's own 5th percentile lies lower.
+constexpr double quiet_sun_f107 = 64.0;
+
+double flux_floor(const PredictionMonth& month) noexcept { return std::min(quiet_sun_f107, month.f107[2]); }
+double ap_floor(const PredictionMonth& month) noexcept { return std::min(0.0, month.ap[2]); }
+
+/// The least (P50 - floor) / (P50 - P5) of a quantity among `months`, or
+/// infinity when no month's columns spread below the median.
+template <class Quantity, class Floor>
+double least_floor_ratio(const std::vector<PredictionMonth>& months, const Quantity& quantity, const Floor& floor) noexcept {
+  double least = std::numeric_limits<double>::infinity();
+  for (const PredictionMonth& month : months) {
+    const Columns& columns = quantity(month);
+    if (columns[1] > columns[2]) least = std::min(least, (columns[1] - floor(month)) / (columns[1] - columns[2]));
+  }
+  return least;
+}
+
+double lerp(double a, double b, double fraction) noexcept { return a + fraction * (b - a); }
+
 /// floor(a / 8) for any sign: the day of a slot number.
 std::int64_t day_of_slot(std::int64_t slot) noexcept { return slot >= 0 ? slot / 8 : (slot - 7) / 8; }
 
@@ -86,7 +107,9 @@ Percentile::Percentile(double q) noexcept {
 SolarCyclePrediction::SolarCyclePrediction(std::vector<PredictionMonth> months)
     : months_(std::move(months)),
       first_index_(std::int64_t{months_.front().year} * 12 + months_.front().month - 1),
-      first_day_(CivilDate{months_.front().year, months_.front().month, 1}.to_days()) {}
+      first_day_(CivilDate{months_.front().year, months_.front().month, 1}.to_days()),
+      flux_floor_ratio_(least_floor_ratio(months_, [](const PredictionMonth& m) -> const Columns& { return m.f107; }, flux_floor)),
+      ap_floor_ratio_(least_floor_ratio(months_, [](const PredictionMonth& m) -> const Columns& { return m.ap; }, ap_floor)) {}
 
 Result<std::unique_ptr<const SolarCyclePrediction>> SolarCyclePrediction::make(std::vector<PredictionMonth> months) {
   if (months.size() < static_cast<std::size_t>(cycle_months)) {
@@ -104,20 +127,58 @@ const PredictionMonth& SolarCyclePrediction::entry(std::int64_t month_index) con
   return months_[static_cast<std::size_t>(month_index - first_index_)];
 }
 
-void SolarCyclePrediction::months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept {
+SolarCyclePrediction::Blend SolarCyclePrediction::blend(std::int64_t day) const noexcept {
   const CivilDate date = CivilDate::from_days(day);
   const std::int64_t month_index = std::int64_t{date.year} * 12 + date.month - 1;
   const std::int64_t start = CivilDate{date.year, date.month, 1}.to_days();
   const CivilDate next = date.month == 12 ? CivilDate{date.year + 1, 1, 1} : CivilDate{date.year, static_cast<std::uint8_t>(date.month + 1), 1};
-  // v0 (t1 - t) / (t1 - t0) + v1 (t - t0) / (t1 - t0), in days rather than seconds: the same ratios.
-  const auto length = static_cast<double>(next.to_days() - start);
-  const auto into = static_cast<double>(day - start);
-  const PredictionMonth& before = entry(month_index);
-  const PredictionMonth& after = entry(month_index + 1);
+  return {entry(month_index), entry(month_index + 1), static_cast<double>(next.to_days() - start),
+          static_cast<double>(day - start)};
+}
+
+void SolarCyclePrediction::months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept {
+  const Blend months = blend(day);
   for (std::size_t c = 0; c < flux.size(); ++c) {
-    flux[c] = before.f107[c] * (length - into) / length + after.f107[c] * into / length;
-    ap[c] = before.ap[c] * (length - into) / length + after.ap[c] * into / length;
+    flux[c] = months.of(months.before.f107[c], months.after.f107[c]);
+    ap[c] = months.of(months.before.ap[c], months.after.ap[c]);
   }
+}
+
+void SolarCyclePrediction::floored_at_midnight(std::int64_t day, const Percentile& percentile, double& flux,
+                                               double& ap) const noexcept {
+  const Blend months = blend(day);
+  const auto floored_flux = [&](const PredictionMonth& m) { return std::max(percentile.of(m.f107), flux_floor(m)); };
+  const auto floored_ap = [&](const PredictionMonth& m) { return std::max(percentile.of(m.ap), ap_floor(m)); };
+  flux = months.of(floored_flux(months.before), floored_flux(months.after));
+  ap = months.of(floored_ap(months.before), floored_ap(months.after));
+}
+
+ForecastValues SolarCyclePrediction::floored_samples(std::int64_t day, double fraction,
+                                                     const Percentile& percentile) const noexcept {
+  // F at 00:00 of day - 41 .. day + 41: the day before's flux, and the
+  // centred means of this day and the next, each summed oldest first.
+  constexpr std::int64_t half = mean_half_width;
+  std::array<double, 2 * half + 3> flux;
+  double ap_today = 0.0, ap_tomorrow = 0.0, unused = 0.0;
+  for (std::int64_t k = -half - 1; k <= half + 1; ++k) {
+    double& sample = flux[static_cast<std::size_t>(k + half + 1)];
+    floored_at_midnight(day + k, percentile, sample, k == 0 ? ap_today : k == 1 ? ap_tomorrow : unused);
+  }
+  double mean_today = 0.0, mean_tomorrow = 0.0;
+  for (std::size_t i = 1; i <= 2 * half + 1; ++i) mean_today += flux[i];
+  for (std::size_t i = 2; i <= 2 * half + 2; ++i) mean_tomorrow += flux[i];
+  constexpr auto samples = static_cast<double>(2 * half + 1);
+  return {lerp(flux[half], flux[half + 1], fraction), lerp(mean_today / samples, mean_tomorrow / samples, fraction),
+          lerp(ap_today, ap_tomorrow, fraction)};
+}
+
+void SolarCyclePrediction::floored_flux_and_ap(std::int64_t day, double fraction, const Percentile& percentile,
+                                               double& flux, double& ap) const noexcept {
+  double flux_after, ap_after;
+  floored_at_midnight(day, percentile, flux, ap);
+  floored_at_midnight(day + 1, percentile, flux_after, ap_after);
+  flux = lerp(flux, flux_after, fraction);
+  ap = lerp(ap, ap_after, fraction);
 }
 
 ForecastSamples SolarCyclePrediction::midnight(std::int64_t day) const noexcept {
@@ -148,8 +209,12 @@ ForecastDays::ForecastDays(const SolarCyclePrediction& prediction) : prediction_
   constexpr std::int64_t cycles_ahead = 5;
   const CivilDate last = prediction.last_month();
   const std::int64_t end_index = std::int64_t{last.year} * 12 + last.month - 1 + cycles_ahead * SolarCyclePrediction::cycle_months;
-  const std::int64_t end_day =
+  const std::int64_t cycles_end =
       CivilDate{static_cast<std::int32_t>(end_index / 12), static_cast<std::uint8_t>(end_index % 12 + 1), 1}.to_days();
+  // Past the last day of epochs only the rows that its epochs read (the day
+  // after, and the one after that for F(t)); none past max_years.
+  const std::int64_t end_day =
+      std::min({cycles_end, SolarCyclePrediction::last_day + 3, prediction.first_day() + max_years * 366});
   const auto count = static_cast<std::size_t>(end_day - prediction.first_day());
   const auto day_of = [&](std::size_t i) { return prediction.first_day() + static_cast<std::int64_t>(i); };
   std::vector<Columns> flux(count);
@@ -239,6 +304,8 @@ struct MsisEpoch {
   std::array<double, 7> ap;
   std::array<char32_t, 3> type;
   ForecastSamples samples;
+  std::int64_t day;  // the UTC day and the fraction of it the samples are of
+  double fraction;
   std::optional<double> csv_f107;
   std::array<SlotMix, 6> mixes;
 };
@@ -265,7 +332,9 @@ struct MsisEpoch {
   }
   if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
   if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
-  epoch.samples = days.samples(day, epochs.clock.fraction_of_day(ticks_in_day));
+  epoch.day = day;
+  epoch.fraction = epochs.clock.fraction_of_day(ticks_in_day);
+  epoch.samples = days.samples(day, epoch.fraction);
   if (day - 3 > coverage->last) {
     epoch.kind = MsisEpoch::Kind::forecast;
     return std::nullopt;
@@ -279,8 +348,8 @@ struct MsisEpoch {
 }
 
 /// Writes one output row of `epoch` at `percentile`.
-[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastMsisOutput& out,
-          std::size_t row) noexcept {
+[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastDays& days,
+                                        const ForecastMsisOutput& out, std::size_t row) noexcept {
   double* const ap = out.ap + 7 * row;
   char32_t* const type = out.data_type + 4 * row;
   switch (epoch.kind) {
@@ -296,16 +365,19 @@ struct MsisEpoch {
       std::copy_n(epoch.type.begin(), 3, type);
       type[3] = 0;
       return;
-    case MsisEpoch::Kind::forecast:
-      out.f107[row] = percentile.of(epoch.samples.flux_day_before);
-      out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
-      std::fill_n(ap, 7, percentile.of(epoch.samples.ap));
+    case MsisEpoch::Kind::forecast: {
+      const ForecastValues values = days.values(epoch.samples, epoch.day, epoch.fraction, percentile);
+      out.f107[row] = values.flux_day_before;
+      out.f107a[row] = values.flux_mean81;
+      std::fill_n(ap, 7, values.ap);
       write_msfc(type);
       return;
+    }
     case MsisEpoch::Kind::junction:
-      const double forecast_ap = percentile.of(epoch.samples.ap);
-      out.f107[row] = epoch.csv_f107 ? *epoch.csv_f107 : percentile.of(epoch.samples.flux_day_before);
-      out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
+      const ForecastValues values = days.values(epoch.samples, epoch.day, epoch.fraction, percentile);
+      const double forecast_ap = values.ap;
+      out.f107[row] = epoch.csv_f107 ? *epoch.csv_f107 : values.flux_day_before;
+      out.f107a[row] = values.flux_mean81;
       ap[0] = forecast_ap;
       for (std::size_t i = 0; i < epoch.mixes.size(); ++i) ap[i + 1] = epoch.mixes[i].value(forecast_ap);
       write_msfc(type);
@@ -345,9 +417,12 @@ std::optional<FailedEpoch> for_each_row(std::size_t n, const Members& members, c
   }, members.paired ? 1 : members.count);
 }
 
-/// F(t) and A(t) of an epoch, or NaN for NaT.
+/// F(t) and A(t) of an epoch, or NaN for NaT, and where it falls.
 struct FluxAndAp {
   Columns flux, ap;
+  bool is_time;
+  std::int64_t day;
+  double fraction;
 };
 
 }  // namespace
@@ -365,7 +440,7 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Fore
         return prepare(msis, coverage, days, first_full_day, epochs, burst_limit, e, epoch);
       },
       [&](const MsisEpoch& epoch, const Percentile& percentile, std::size_t row) __attribute__((always_inline)) {
-        emit(epoch, percentile, out, row);
+        emit(epoch, percentile, days, out, row);
       });
 }
 
@@ -376,17 +451,29 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
       [&](std::size_t e, FluxAndAp& values) -> std::optional<FailedEpoch> {
         if (epochs.ticks[e] == not_a_time) {
           values.flux = values.ap = {nan, nan, nan};
+          values.is_time = false;
           return std::nullopt;
         }
         const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
         if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
         if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
-        days.flux_and_ap(day, epochs.clock.fraction_of_day(ticks_in_day), values.flux, values.ap);
+        values.is_time = true;
+        values.day = day;
+        values.fraction = epochs.clock.fraction_of_day(ticks_in_day);
+        days.flux_and_ap(day, values.fraction, values.flux, values.ap);
         return std::nullopt;
       },
       [&](const FluxAndAp& values, const Percentile& percentile, std::size_t row) {
         f107[row] = percentile.of(values.flux);
         ap[row] = percentile.of(values.ap);
+        const SolarCyclePrediction& prediction = days.prediction();
+        if (!values.is_time) return;
+        const bool flux_floored = prediction.floors_flux(percentile), ap_floored = prediction.floors_ap(percentile);
+        if (!flux_floored && !ap_floored) [[likely]] return;
+        double flux, floored_ap;
+        prediction.floored_flux_and_ap(values.day, values.fraction, percentile, flux, floored_ap);
+        if (flux_floored) f107[row] = flux;
+        if (ap_floored) ap[row] = floored_ap;
       });
 }
 

@@ -43,6 +43,9 @@ class Percentile {
     if (exact_) return columns[side_];
     return columns[1] + ratio_ * (columns[side_] - columns[1]);
   }
+  /// Whether this is a split normal below 50 % reaching further than `ratio`
+  /// times the distance from the 50th to the 5th percentile.
+  bool reaches_beyond(double ratio) const noexcept { return !exact_ && side_ == 2 && ratio_ > ratio; }
 
  private:
   bool exact_ = true;
@@ -55,6 +58,11 @@ struct ForecastSamples {
   Columns flux_day_before;  // F(t - 1 day)
   Columns flux_mean81;      // the mean of F(t + k days), k = -40 .. 40
   Columns ap;               // A(t)
+};
+
+/// An instant's samples at one percentile.
+struct ForecastValues {
+  double flux_day_before, flux_mean81, ap;
 };
 
 /// a at fraction 0, b at 1: exactly a at the 00:00 a table holds.
@@ -98,6 +106,20 @@ class SolarCyclePrediction {
   /// F and A at 00:00 of `day` (from first_day()).
   void months_at_midnight(std::int64_t day, Columns& flux, Columns& ap) const noexcept;
 
+  /// Whether some month's F10.7 or Ap at `percentile` lies below its floor.
+  /// Far below the 5th percentile the split normal leaves physics (negative
+  /// Ap, and F10.7 below the quiet Sun's), so each month's value is held at
+  /// max(v, min(64, P5)) for F10.7 and max(v, min(0, P5)) for Ap before
+  /// interpolating in time; the published columns stay exact.
+  bool floors_flux(const Percentile& percentile) const noexcept { return percentile.reaches_beyond(flux_floor_ratio_); }
+  bool floors_ap(const Percentile& percentile) const noexcept { return percentile.reaches_beyond(ap_floor_ratio_); }
+  /// The samples at `fraction` of `day` (from first_full_day()) at
+  /// `percentile`, each month's value held at its floor first.
+  ForecastValues floored_samples(std::int64_t day, double fraction, const Percentile& percentile) const noexcept;
+  /// F(t) and A(t) at `fraction` of `day` (from first_day()) likewise.
+  void floored_flux_and_ap(std::int64_t day, double fraction, const Percentile& percentile, double& flux,
+                           double& ap) const noexcept;
+
   /// The table of midnights, made on the first call (std::bad_alloc is the
   /// only failure; a later call tries again); thread-safe.
   const class ForecastDays& days() const;
@@ -105,20 +127,38 @@ class SolarCyclePrediction {
  private:
   explicit SolarCyclePrediction(std::vector<PredictionMonth> months);
   const PredictionMonth& entry(std::int64_t month_index) const noexcept;
+  /// The entries before and after 00:00 of `day`, and its place between them.
+  struct Blend {
+    const PredictionMonth& before;
+    const PredictionMonth& after;
+    double length, into;  // days from before's 1st to after's, and to `day`
+    // v0 (t1 - t) / (t1 - t0) + v1 (t - t0) / (t1 - t0), in days rather than seconds: the same ratios.
+    double of(double v0, double v1) const noexcept { return v0 * (length - into) / length + v1 * into / length; }
+  };
+  Blend blend(std::int64_t day) const noexcept;
+  /// F and A at 00:00 of `day` at `percentile`, each month held at its floor.
+  void floored_at_midnight(std::int64_t day, const Percentile& percentile, double& flux, double& ap) const noexcept;
 
   std::vector<PredictionMonth> months_;
   std::int64_t first_index_;  // months since year 0 of the first entry
   std::int64_t first_day_;
+  // The least ratio (P50 - floor) / (P50 - P5) among the months: a percentile
+  // that reaches no further keeps every month above its floor.
+  double flux_floor_ratio_, ap_floor_ratio_;
   mutable std::once_flag days_made_;
   mutable std::unique_ptr<const ForecastDays> days_;
 };
 
 /// The prediction's samples at each midnight from its first day to some 55
-/// years past its last month, where nearly every epoch falls; later ones are
-/// computed from the months each time, slower but the same. An epoch's
+/// years past its last month, where nearly every epoch falls, and at most
+/// about max_years long and to the last day of epochs; later ones are computed from
+/// the months each time, slower but the same. An epoch's
 /// samples lie between the rows of its day and the next, side by side.
 class ForecastDays {
  public:
+  /// Bounds the table (72 bytes a day) whatever the prediction's span.
+  static constexpr std::int64_t max_years = 200;
+
   explicit ForecastDays(const SolarCyclePrediction& prediction);
 
   /// The samples at `fraction` (in [0, 1)) of `day`, from first_full_day() on.
@@ -128,6 +168,20 @@ class ForecastDays {
   }
   /// F(t) and A(t) at `fraction` of `day`, from first_day() on.
   void flux_and_ap(std::int64_t day, double fraction, Columns& flux, Columns& ap) const noexcept;
+
+  /// The samples of `day` and `fraction` at `percentile`: the split normal of
+  /// the columns, or the floored months where a floor may bind.
+  ForecastValues values(const ForecastSamples& samples, std::int64_t day, double fraction,
+                        const Percentile& percentile) const noexcept {
+    ForecastValues out{percentile.of(samples.flux_day_before), percentile.of(samples.flux_mean81), percentile.of(samples.ap)};
+    const bool flux_floored = prediction_.floors_flux(percentile), ap_floored = prediction_.floors_ap(percentile);
+    if (!flux_floored && !ap_floored) [[likely]] return out;
+    const ForecastValues floored = prediction_.floored_samples(day, fraction, percentile);
+    if (flux_floored) out.flux_day_before = floored.flux_day_before, out.flux_mean81 = floored.flux_mean81;
+    if (ap_floored) out.ap = floored.ap;
+    return out;
+  }
+  const SolarCyclePrediction& prediction() const noexcept { return prediction_; }
 
  private:
   /// samples() of a day past the table, from the months.
