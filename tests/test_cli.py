@@ -518,22 +518,40 @@ class TestEpochs:
     def test_today_is_the_utc_date_everywhere(self, run, no_cache, argv):
         own = [*files("csv", "solfsmy", "dtcfile"), *no_cache, "--json"]
         today = dt.datetime.now(dt.timezone.utc).date().isoformat()
-        by_word, by_date = (run(*[a.format(word) for a in argv], *own) for word in ("today", today))
-        assert by_word[0] == by_date[0] in (0, 1)
-        if by_word[0] == 1:  # past the samples' days, named as written
-            assert by_word[2] == by_date[2].replace(f"epoch {today} ", "epoch today ")
-        elif argv[1:2] == ["{}"] and argv[0] != "show" and "--step" not in argv:
-            assert by_word[1] == by_date[1].replace(f'"epoch": "{today}"', '"epoch": "today"')
-        else:
-            assert by_word[1] == by_date[1]
+        assert run(*[a.format("today") for a in argv], *own) == run(*[a.format(today) for a in argv], *own)
 
     @pytest.mark.parametrize("command", ["msis", "jb2008"])
-    def test_now_is_this_instant(self, run, no_cache, command):
-        status, out, err = run(command, "now", *files("csv", "solfsmy", "dtcfile"), *no_cache, "--json")
+    @pytest.mark.parametrize("style", ["--json", "--csv", "--format=table"])
+    def test_now_is_written_as_the_instant_used(self, run, no_cache, command, style):
+        before = np.datetime64(dt.datetime.now(dt.timezone.utc).replace(tzinfo=None), "us")
+        status, out, err = run(command, "now", *files("csv", "solfsmy", "dtcfile"), *no_cache, style)
         if status == 0:
-            assert [row["epoch"] for row in json.loads(out)] == ["now"]
-        else:  # past the samples' days, named as written
-            assert status == 1 and err.startswith("sunindex: error: epoch now is outside ")
+            written = json.loads(out)[0]["epoch"] if style == "--json" else out.splitlines()[1 if style == "--csv" else 0]
+            written = written.split(",")[0].split()[-1]
+        else:  # past the samples' days
+            assert status == 1 and err.startswith("sunindex: error: epoch 2")
+            written = err.split()[3]
+        assert before <= np.datetime64(written) <= before + np.timedelta64(60, "s")
+
+    @pytest.mark.parametrize("argv", [
+        ["2600-01-01", "2024-05-11T00:00:00.000000001"],  # in nanoseconds, 2600 would wrap to 2015
+        ["2024-05-11T00:00:00.000000001", "2600-01-01", "--step", "1d"],
+        ["2024-05-11", "2600-01-01T00:00:00.000000001", "--step", "1h"],
+    ])
+    def test_epochs_past_2262_in_nanoseconds_are_refused(self, run, no_cache, argv):
+        status, out, err = run("msis", *argv, *files("csv"), *no_cache)
+        assert (status, out) == (2, "") and "out of the range of datetime64[ns]" in err and err.count("\n") == 1
+
+    @pytest.mark.parametrize("stream, message", [
+        (io.StringIO("2024-05-11\n" * 1001), "stdin holds more than 1000 epochs"),
+        (io.StringIO("2024-05-11" + " " * 2000 + "\n"), "a line on stdin is longer than 1000 characters"),
+        (io.StringIO("\0" * 10_000), "a line on stdin is longer"),
+    ])
+    def test_stdin_is_bounded(self, run, no_cache, monkeypatch, stream, message):
+        monkeypatch.setattr(sys, "stdin", stream)
+        monkeypatch.setattr("sunindex_tools.cli._MAX_EPOCHS", 1000)  # the bound a range has, made small
+        status, _, err = run("msis", "-", *files("csv"), *no_cache)
+        assert status == 2 and message in err and err.count("\n") == 1
 
     def test_show_now_is_today(self, run, no_cache):
         today = dt.datetime.now(dt.timezone.utc).date().isoformat()

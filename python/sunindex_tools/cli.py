@@ -36,7 +36,7 @@ from typing import IO, Any, Literal, NoReturn
 import numpy as np
 
 from . import __version__
-from ._epochs import to_ticks
+from ._epochs import TICKS_PER_DAY, Ticks, to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
@@ -47,7 +47,9 @@ __all__ = ["main"]
 _PROG = "sunindex"
 _DURATION_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400}
 _STEP_UNITS: dict[str, Literal["D", "h", "m", "s"]] = {"d": "D", "h": "h", "m": "m", "s": "s"}
-_MAX_EPOCHS = 10_000_000  # a range's epochs: enough for a year at 3 s, and a bounded memory
+_MAX_EPOCHS = 10_000_000  # a range's or stdin's epochs: enough for a year at 3 s, and a bounded memory
+_MAX_LINE = 1_000  # characters in a line of stdin, far beyond any epoch
+_INT64 = np.iinfo(np.int64)  # its minimum is NaT
 _MAX_STEP_SECONDS = 100_000 * 86_400  # beyond any span of the files, and far from overflowing ticks
 _PACKAGE = Path(__file__).resolve().parent
 _FETCH_AGAIN = "run 'sunindex fetch' to download it again"
@@ -236,46 +238,75 @@ def _date(text: str) -> datetime.date:
         raise argparse.ArgumentTypeError(f"not a date: {text!r} (use YYYY-MM-DD, today or now)") from None
 
 
-def _instant(text: str) -> np.datetime64:
-    """The epoch `text` names; ValueError naming it as written when it names none."""
+_NAMED = ("now", "today")  # epochs named by a word, not written out
+
+
+def _instant(text: str) -> str | np.datetime64:
+    """The epoch `text` names, as the API takes it: `now` and `today` as the
+    instant they name, any other text as written (the API's conversion reads it)."""
     if text == "now":
         return np.datetime64(_utc_now(), "us")
     if text == "today":
         return np.datetime64(_utc_now().date(), "D")
-    ticks = to_ticks(text)
-    instant: np.datetime64 = ticks.ticks.view(f"M8[{ticks.unit}]")[0]
-    return instant
+    return text
 
 
 def _epochs(args: argparse.Namespace) -> tuple[np.ndarray, list[str]]:
-    """The command line's epochs, and each as its user wrote it (a range's as ISO 8601)."""
+    """The command line's epochs, and each as its user wrote it (now and today as the
+    instant used; a range's as ISO 8601)."""
     texts: list[str] = []
     for text in args.epochs:
-        texts.extend(_stdin_lines() if text == "-" else [text])
+        texts.extend(_stdin_lines(args) if text == "-" else [text])
+    if not texts:
+        raise _UsageError(f"{_PROG} {args.command}: error: no epoch on stdin")
     try:
-        instants = [_instant(text) for text in texts]
+        # One conversion for all, the API's: exact in the finest unit among them, or refused.
+        ticks = to_ticks([_instant(text) for text in texts])
     except ValueError as error:
         raise _UsageError(f"{_PROG} {args.command}: error: argument EPOCH: {error}") from None
-    if not instants:
-        raise _UsageError(f"{_PROG} {args.command}: error: no epoch on stdin")
-    if args.step is None:
-        return np.array(instants), texts
+    instants = ticks.ticks.view(f"M8[{ticks.unit}]")
+    if args.step is None:  # as written, but for the instant that now and today named
+        return instants, [str(instant) if text in _NAMED else text for text, instant in zip(texts, instants)]
     if len(instants) != 2:
         raise _UsageError(f"{_PROG} {args.command}: error: --step takes two epochs, START and END, not {len(instants)}")
-    start, end = instants
+    return _range(args, ticks, texts)
+
+
+def _range(args: argparse.Namespace, ticks: Ticks, texts: list[str]) -> tuple[np.ndarray, list[str]]:
+    """Every epoch from START to END, --step apart, in the finer of their units and
+    the step's, counted in integers so that nothing wraps."""
+    step_unit = np.datetime_data(args.step.dtype)[0]
+    unit = max(ticks.unit, step_unit, key=TICKS_PER_DAY.__getitem__)
+    scale = TICKS_PER_DAY[unit] // ticks.ticks_per_day
+    start, end = (int(tick) * scale for tick in ticks.ticks)
+    step = int(args.step.astype(np.int64)) * (TICKS_PER_DAY[unit] // TICKS_PER_DAY[step_unit])
     if end < start:
         raise _UsageError(f"{_PROG} {args.command}: error: END {texts[1]} is before START {texts[0]}")
-    count = int((end - start) // args.step) + 1
+    if not (_INT64.min < start and end <= _INT64.max):
+        raise _UsageError(f"{_PROG} {args.command}: error: argument EPOCH: epoch out of the range of "
+                          f"datetime64[{unit}]")
+    count = (end - start) // step + 1
     if count > _MAX_EPOCHS:
         raise _UsageError(f"{_PROG} {args.command}: error: the range holds {count} epochs; at most {_MAX_EPOCHS}")
-    epochs: np.ndarray = start + args.step * np.arange(count)
+    epochs: np.ndarray = np.arange(count, dtype=np.int64) * np.int64(step) + np.int64(start)
+    epochs = epochs.view(f"M8[{unit}]")
     return epochs, [str(epoch) for epoch in epochs.astype(f"M8[{_shown_unit(epochs)}]")]
 
 
-def _stdin_lines() -> list[str]:
+def _stdin_lines(args: argparse.Namespace) -> list[str]:
+    """The epochs on stdin, one a line, read as they come so that an endless
+    stream stops at the same bound as a range."""
+    lines: list[str] = []
     if sys.stdin is None:
-        return []
-    return [line.strip() for line in sys.stdin if line.strip()]
+        return lines
+    while line := sys.stdin.readline(_MAX_LINE + 1):
+        if len(line) > _MAX_LINE:
+            raise _UsageError(f"{_PROG} {args.command}: error: a line on stdin is longer than {_MAX_LINE} characters")
+        if line.strip():
+            lines.append(line.strip())
+            if len(lines) > _MAX_EPOCHS:
+                raise _UsageError(f"{_PROG} {args.command}: error: stdin holds more than {_MAX_EPOCHS} epochs")
+    return lines
 
 
 def _shown_unit(epochs: np.ndarray) -> str:
