@@ -170,6 +170,10 @@ class TestErrors:
         (["msis", "2030-01-01", "--forecast-percentile", "half"], 2, "not a percentile: 'half'"),
         (["msis", "2030-01-01", "--forecast-percentile", "50", "--interpolate"], 2,
          "argument --interpolate: not allowed with argument --forecast-percentile"),
+        (["msis", "2030-01-01", "--forecast-percentile", "5", "--forecast-percentile", "95"], 2,
+         "argument --forecast-percentile: given twice"),
+        (["msis", "2024-05-11", "--burst-limit", "nan"], 2, "argument --burst-limit: not a burst limit: 'nan'"),
+        (["msis", "2024-05-11", "--burst-limit", "-1"], 2, "argument --burst-limit: not a burst limit: '-1'"),
     ])
     def test_one_line_on_stderr_and_a_status(self, run, data_dir, argv, status, message):
         code, out, err = run(*argv, *(["--offline", "--data-dir", data_dir] if argv[:1] in (["msis"], ["jb2008"]) else []))

@@ -3,6 +3,7 @@ read as the instant it names or refused with a clear error, never read as anothe
 
 import datetime as dt
 import inspect
+import multiprocessing
 import pickle
 import shutil
 
@@ -10,9 +11,10 @@ import numpy as np
 import pytest
 
 from conftest import SAMPLE_DIR
-from sunindex_tools import SpaceWeather, _native
+from sunindex_tools import EpochOutsideError, SpaceWeather, _native
+from sunindex_tools._file_kinds import UnknownFileKind
 from sunindex_tools.cli import main
-from sunindex_tools.fetch import FILE_NAMES
+from sunindex_tools.fetch import FILE_NAMES, FetchError
 from sunindex_tools.space_weather import SOURCE_NAMES
 from test_model_inputs import HEADER, at, csv_row, dtc_line, solfsmy_line
 
@@ -147,7 +149,7 @@ class TestEpochStrings:
 
 
 class TestBurstLimit:
-    @pytest.mark.parametrize("limit", [float("nan"), "nan", 0, -400.0, float("-inf")])
+    @pytest.mark.parametrize("limit", [float("nan"), np.float64("nan"), 0, -400.0, float("-inf")])
     def test_refused(self, ten_days, limit):
         for given in (at(5), [at(5)], "2020-01-06"):
             with pytest.raises(ValueError, match="burst_limit must be a number above 0"):
@@ -163,7 +165,7 @@ class TestBurstLimit:
             shutil.copyfile(SAMPLE_DIR / name, tmp_path / cached)
         status = main(["msis", "2024-05-11", "--burst-limit", "nan", "--offline", "--data-dir", str(tmp_path)])
         out, err = capsys.readouterr()
-        assert status != 0 and out == "" and "burst_limit must be a number above 0, not nan" in err
+        assert status == 2 and out == "" and "not a burst limit: 'nan'" in err
 
 
 @pytest.fixture
@@ -223,3 +225,45 @@ class TestOneTable:
         got = jb2008.jb2008_inputs(at(6, 5))
         assert list(got) == ["f10", "f10b", "s10", "s10b", "xm10", "xm10b", "y10", "y10b", "dstdtc"]
         assert (got["f10"], got["xm10"], got["y10"], got["dstdtc"]) == (106, 107, 106, 75)
+
+
+def outside_in_a_worker(weather, epoch):
+    return weather.msis_inputs(epoch)
+
+
+class TestArgumentTypes:
+    """NumPy reads True as 1, "50" as 50 and a timedelta as its ticks: only real numbers are percentiles or limits."""
+
+    @pytest.mark.parametrize("q", [True, [True, 50], np.array([True]), "50", b"50", np.timedelta64(50, "D"),
+                                   np.datetime64("2020-01-01"), object()])
+    def test_a_percentile_that_is_no_real_number(self, ten_days, q):
+        with pytest.raises(TypeError, match="^forecast_percentile must be a real number"):
+            ten_days.msis_inputs("2020-01-02", forecast_percentile=q)
+
+    @pytest.mark.parametrize("limit", ["400", b"400", True, np.timedelta64(400, "s"), [400.0]])
+    def test_a_burst_limit_that_is_no_real_number(self, ten_days, limit):
+        with pytest.raises(TypeError, match="^burst_limit must be a real number"):
+            ten_days.msis_inputs("2020-01-02", burst_limit=limit)
+
+    @pytest.mark.parametrize("q", [50, np.float32(50.0), np.int64(50), [[5], [95]], np.array([1, 2], dtype=np.uint8)])
+    def test_real_numbers_are_taken(self, ten_days, q):
+        assert np.all(np.isfinite(ten_days.msis_inputs("2020-01-02", forecast_percentile=q)["f107"]))
+
+
+class TestExceptionsCrossProcesses:
+    @pytest.mark.parametrize("error", [
+        lambda weather: pytest.raises(EpochOutsideError, weather.msis_inputs, "1999-01-01").value,
+        lambda weather: FetchError("https://example.invalid/x: 503 Service Unavailable"),
+        lambda weather: UnknownFileKind("x.txt: a file of no known kind"),
+    ])
+    def test_every_exception_pickles_with_its_message_and_attributes(self, ten_days, error):
+        original = error(ten_days)
+        copy = pickle.loads(pickle.dumps(original))
+        assert (type(copy), str(copy), vars(copy)) == (type(original), str(original), vars(original))
+
+    def test_an_epoch_outside_in_a_pool_worker_reaches_the_caller(self, ten_days):
+        with multiprocessing.get_context("fork").Pool(1) as pool:
+            result = pool.apply_async(outside_in_a_worker, (ten_days, "1999-01-01"))
+            with pytest.raises(EpochOutsideError, match="^epoch 1999-01-01T00:00:00.000000 is outside") as raised:
+                result.get(timeout=60)  # an exception that does not unpickle never arrives
+        assert raised.value.index == 0

@@ -40,7 +40,8 @@ from ._epochs import TICKS_PER_DAY, Ticks, to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import EpochOutsideError, SpaceWeather, checked_percentiles, past_end_hint, prediction_source
+from .space_weather import (EpochOutsideError, SpaceWeather, checked_burst_limit, checked_percentiles, past_end_hint,
+                            prediction_source)
 
 __all__ = ["main"]
 
@@ -174,12 +175,12 @@ def _parser() -> _Parser:
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
     msis = command("msis", _run_msis, "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch",
                    (common, own, output, epochs))
-    msis.add_argument("--burst-limit", type=float, metavar="SFU",
+    msis.add_argument("--burst-limit", type=_burst_limit, metavar="SFU",
                       help="F10.7 above SFU gives way to its 81-day mean")
     # The prediction is already linear in time: the two options exclude each other.
     timing = msis.add_mutually_exclusive_group()
     timing.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
-    timing.add_argument("--forecast-percentile", type=_percentile, metavar="Q",
+    timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
                         help="past the daily rows, the prediction at percentile Q")
     command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
     plot = command("plot", _run_plot, "draw F10.7, Ap and Dtc from START to END into a PNG", (common, own))
@@ -214,6 +215,26 @@ def _percentile(text: str) -> float:
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)") from None
     return value
+
+
+def _burst_limit(text: str) -> float:
+    try:
+        limit = checked_burst_limit(float(text))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a burst limit: {text!r} (a flux above 0, in sfu)") from None
+    assert limit is not None
+    return limit
+
+
+class _Once(argparse.Action):
+    """An option that may be given once: argparse would keep only the last, and
+    drop the others without a word."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        if getattr(namespace, self.dest) is not None:
+            parser.error(f"argument {option_string}: given twice; run the command once for each value")
+        setattr(namespace, self.dest, values)
 
 
 def _step(text: str) -> np.timedelta64:

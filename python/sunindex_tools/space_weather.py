@@ -82,8 +82,14 @@ class EpochOutsideError(ValueError):
 
     def __init__(self, epoch: str, reason: str, index: int):
         super().__init__(f"epoch {epoch} {reason}")
+        self.epoch = epoch
         self.reason = reason
         self.index = index
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # An exception pickles as its class and args, which here are the message
+        # alone: a worker's error would fail to unpickle and hang its pool.
+        return type(self), (self.epoch, self.reason, self.index)
 
 
 @dataclass(frozen=True)
@@ -315,7 +321,7 @@ class SpaceWeather:
         sample the split normal. It cannot be combined with `interpolate`:
         the prediction is already linear in time.
         """
-        limit = None if burst_limit is None else float(burst_limit)
+        limit = checked_burst_limit(burst_limit)
         if forecast_percentile is not None:
             if interpolate:
                 raise ValueError("interpolate and forecast_percentile cannot be combined: the prediction is already linear in time")
@@ -556,10 +562,41 @@ class _Members:
         return shaped
 
 
+def _real_numbers(value: Any, name: str) -> np.ndarray:
+    """`value` (a real number, or an array or nested sequence of them) as float64;
+    TypeError naming `name` for anything else. NumPy would take True as 1, "50" as
+    50 and a timedelta as its ticks."""
+    array = np.asarray(value)
+    if array.dtype.kind not in "iuf" or any(isinstance(item, (bool, np.bool_)) for item in _scalars(value)):
+        raise TypeError(f"{name} must be a real number or an array of them, not {value!r}"[:300])
+    return array.astype(np.float64)
+
+
+def _scalars(value: Any) -> list[Any]:
+    """The items of a nested list or tuple; a scalar alone (arrays were checked by dtype)."""
+    if isinstance(value, (list, tuple)):
+        return [item for part in value for item in _scalars(part)]
+    return [value]
+
+
+def checked_burst_limit(burst_limit: Any) -> float | None:
+    """`burst_limit` as a float, or None; TypeError for a value that is no real number,
+    ValueError for one not above 0 (NaN turns the filter off without a word; infinity
+    replaces only the fluxes <= 0)."""
+    if burst_limit is None:
+        return None
+    if np.ndim(burst_limit) != 0:
+        raise TypeError(f"burst_limit must be a real number, not {burst_limit!r}"[:300])
+    limit = float(_real_numbers(burst_limit, "burst_limit"))
+    if not limit > 0:
+        raise ValueError(f"burst_limit must be a number above 0, not {limit!r}")
+    return limit
+
+
 def checked_percentiles(percentile: ArrayLike) -> np.ndarray:
     """`percentile` as float64; ValueError naming the first that is not strictly between
     0 and 100 (NaN included), the one bound of every percentile given anywhere."""
-    q = np.asarray(percentile, dtype=np.float64)
+    q = _real_numbers(percentile, "forecast_percentile")
     inside = (q > 0) & (q < 100)
     if not np.all(inside):
         raise ValueError(f"forecast_percentile must lie strictly between 0 and 100, not {float(q[~inside][0])!r}")
