@@ -180,6 +180,14 @@ class TestErrors:
         assert (code, out) == (status, "")
         assert message in err and err.count("\n") == 1 and "Traceback" not in err
 
+    def test_control_characters_from_a_file_reach_no_terminal(self, run, tmp_path):
+        path = tmp_path / "SW.csv"
+        path.write_bytes(b"DATE,\x1b]0;owned\x07,\x1b]0;owned\x07\n2024-05-11,1,1\n")
+        with pytest.raises(ValueError, match=r"names column \"\\x1b\]0;owned\\x07\" twice"):
+            SpaceWeather.load(csv=path)
+        status, _, err = run("msis", "2024-05-11", "--file", path)
+        assert status == 2 and "\\x1b]0;owned" in err and "\x1b" not in err and err.count("\n") == 1
+
     def test_past_the_daily_rows_the_option_is_named_as_typed(self, run, data_dir):
         status, _, err = run("msis", "2026-09-18T12:00", "2030-01-01", "--offline", "--data-dir", data_dir)
         assert status == 1 and err.startswith("sunindex: error: epoch 2030-01-01 is outside the daily rows")

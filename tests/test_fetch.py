@@ -2,6 +2,7 @@
 
 import contextlib
 import fcntl
+import gzip
 import http.server
 import json
 import os
@@ -43,6 +44,9 @@ class Reply:
     chunk: int = 32768  # bytes sent at a time
     endless: bool = False  # the body, again and again, until the client leaves
     header_pause: float = 0.0  # when set, one more header line every so often, for ever
+    reason: str | None = None  # the status line's reason phrase, if not the usual one
+    headers: tuple = ()  # more (name, value) headers
+    close_in_headers: bool = False  # the connection closes after the status line
 
 
 @dataclass
@@ -70,15 +74,17 @@ def server(tmp_path, monkeypatch):
                 self.end_headers()
                 return
             time.sleep(reply.stall)
-            self.send_response(reply.status)
+            self.send_response(reply.status, reply.reason)
             self.flush_headers()
+            if reply.close_in_headers:
+                return
             while reply.header_pause:
                 self.wfile.write(b"X-Trickle: 1\r\n")
                 self.wfile.flush()
                 time.sleep(reply.header_pause)
             if not reply.endless:
                 self.send_header("Content-Length", str(reply.declared_length or len(reply.body)))
-            for header, value in (("ETag", reply.etag), ("Last-Modified", reply.last_modified)):
+            for header, value in (("ETag", reply.etag), ("Last-Modified", reply.last_modified), *reply.headers):
                 if value:
                     self.send_header(header, value)
             self.end_headers()
@@ -198,6 +204,11 @@ FAULTS = {
     "wrong format": (Reply(SAMPLES["SOLFSMY.TXT"]), "not a valid SW-All.csv: invalid or missing CSV header"),
     "header only": (Reply(CSV[:CSV.index(b"\n") + 1]), "no dated rows"),
     "empty body": (Reply(b""), "empty body"),
+    "closed in the headers": (Reply(CSV, close_in_headers=True), "closed the connection without sending a body"),
+    "gzip not asked for": (Reply(gzip.compress(CSV), headers=(("Content-Encoding", "gzip"),)),
+                           "Content-Encoding gzip, which was not asked for"),
+    "escapes in the reason": (Reply(b"x", status=503, reason="\x1b[2J\x1b]0;owned\x07"),
+                              "HTTP 503 \\x1b[2J\\x1b]0;owned\\x07"),
     "stall past the timeout": (Reply(CSV, stall=2.0), "did not finish within the 0.3 s timeout"),
     # sunindex's own reader takes both; SpaceWeather.load does not, so neither may replace a copy.
     "a day that does not exist": (Reply(CSV + b"2024-02-30" + LAST_ROW[10:]),

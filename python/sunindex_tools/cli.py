@@ -39,6 +39,7 @@ from . import __version__
 from ._epochs import TICKS_PER_DAY, Ticks, to_ticks
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
+from ._text import printable
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
 from .space_weather import (EpochOutsideError, SpaceWeather, checked_burst_limit, checked_percentiles, past_end_hint,
                             prediction_source)
@@ -115,7 +116,7 @@ def _fail(line: str, status: int) -> int:
 def _complain(line: str) -> None:
     # print(file=None) would write to stdout instead.
     if sys.stderr is not None and not sys.stderr.closed:
-        print(line, file=sys.stderr)
+        print(printable(line), file=sys.stderr)  # whatever a server or file put in it
 
 
 def _show_warnings(caught: list[warnings.WarningMessage]) -> None:

@@ -38,6 +38,7 @@ from typing import IO, Any
 import platformdirs
 
 from . import _files
+from ._text import printable
 
 __all__ = ["DEFAULT_MAX_AGE", "DEFAULT_TIMEOUT", "FILE_NAMES", "FetchError", "cache_dir", "describe_age", "fetch",
            "last_checked"]
@@ -336,6 +337,7 @@ def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None
         try:
             with deadline, deadline.opener().open(request, timeout=timeout) as response:
                 headers = response.headers
+                _refuse_encoded(headers)
                 with open(temporary, "xb") as out:
                     size, digest = _copy_body(response, out, source.file_name, deadline)
                     out.flush()
@@ -346,7 +348,7 @@ def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None
                 os.utime(target)  # the age counts from the last confirmation
                 _write_record(target, {**record, "checked": time.time()})
                 return
-            raise FetchError(f"HTTP {error.code} {error.reason}") from None
+            raise FetchError(printable(f"HTTP {error.code} {error.reason}")) from None
         except urllib.error.URLError as error:
             raise FetchError(_describe_failure(error.reason, deadline, timeout)) from None
         except (OSError, http.client.HTTPException) as error:
@@ -361,6 +363,15 @@ def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None
         temporary.unlink(missing_ok=True)
 
 
+def _refuse_encoded(headers: Message) -> None:
+    """No encoding was asked for, so a body sent compressed is refused by name: its
+    bytes would otherwise be taken for a file cut off or malformed."""
+    encoding = headers.get("Content-Encoding", "identity").strip().lower()
+    if encoding not in ("", "identity"):
+        raise FetchError(printable(f"the server sent the body with Content-Encoding {encoding}, "
+                                   "which was not asked for and is not read"))
+
+
 def _refuse_local_non_file(url: str) -> None:
     """A ``file:`` URL must name a regular file: urllib would wait for ever for a FIFO's writer."""
     parts = urllib.parse.urlsplit(url)
@@ -372,7 +383,7 @@ def _refuse_local_non_file(url: str) -> None:
 def _describe_failure(error: object, deadline: _Deadline, timeout: float) -> str:
     if deadline.expired or isinstance(error, TimeoutError):
         return _timed_out(timeout)
-    return str(error) or type(error).__name__
+    return printable(str(error)) or type(error).__name__
 
 
 def _timed_out(timeout: float) -> str:
@@ -417,6 +428,8 @@ def _check_download(source: _Source, path: Path, received: int, expected: int | 
     if expected is not None and received < expected:
         raise FetchError(f"the body was cut off after {received} of {expected} bytes")
     content = _files.read_regular_file(path)
+    if not content and expected is None:  # no Content-Length: maybe not even the end of the headers
+        raise FetchError("the server closed the connection without sending a body")
     if not content:
         raise FetchError("the server sent an empty body")
     if content[:512].lstrip().startswith(b"<"):

@@ -18,6 +18,7 @@ from numpy.typing import ArrayLike
 from . import _native
 from ._epochs import Ticks, to_ticks
 from ._files import read_regular_file
+from ._text import printable
 from ._types import (
     DailyArrays,
     DailyAt,
@@ -69,7 +70,7 @@ def _naming_the_file(contents: dict[str, tuple[Path, bytes]]) -> Iterator[None]:
         if len(error.args) != 2 or error.args[0] not in contents:
             raise
         key, message = error.args
-        raise ValueError(f"{contents[key][0]}: {message}") from None
+        raise ValueError(f"{contents[key][0]}: {printable(message)}") from None
 
 
 class EpochOutsideError(ValueError):
@@ -532,7 +533,7 @@ def _read_prediction(path: Path, content: bytes) -> tuple[Any, Source]:
     try:
         prediction = _native.load_prediction(content)
     except ValueError as error:
-        raise ValueError(f"{path}: {error}") from None
+        raise ValueError(f"{path}: {printable(str(error))}") from None
     return prediction, Source(path, *map(_date, prediction.span()))
 
 
