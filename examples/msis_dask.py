@@ -59,6 +59,8 @@ def main():
     args = ap.parse_args()
     n, chunk = int(args.n), int(args.chunk)
 
+    if args.full and not FULL.is_file():
+        raise SystemExit(f"msis_dask.py: no {FULL}: set SUNINDEX_FULL_DATA to the folder holding SW-All.csv")
     sw = SpaceWeather.load(csv=FULL if args.full else SAMPLES)
     first, end = observed_span(sw)
     print(sw)

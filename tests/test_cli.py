@@ -644,6 +644,24 @@ class TestPlot:
         else:  # one percentile: its line, no band
             assert (status, err, len(drawn)) == (0, "", bands) and (tmp_path / "later.png").stat().st_size > 0
 
+    @pytest.mark.parametrize("name, magic", [("a.pdf", b"%PDF"), ("a.SVG", b"<?xml"), ("a", b"\x89PNG")])
+    def test_the_format_is_the_one_the_extension_names(self, run, no_cache, tmp_path, name, magic):
+        pytest.importorskip("matplotlib")
+        status, _, err = run("plot", "2024-05-01", "2024-05-31", "--output", tmp_path / name, *files("csv"), *no_cache)
+        assert (status, err) == (0, "") and (tmp_path / name).read_bytes().startswith(magic)
+
+    def test_an_extension_matplotlib_cannot_write_is_a_bad_argument(self, run, no_cache, tmp_path):
+        pytest.importorskip("matplotlib")
+        status, _, err = run("plot", "2024-05-01", "2024-05-31", "--output", tmp_path / "a.docx", *files("csv"), *no_cache)
+        assert status == 2 and "cannot draw a .docx file" in err and not (tmp_path / "a.docx").exists()
+
+    def test_a_span_to_the_last_year_is_drawn(self, run, no_cache, tmp_path):
+        """Matplotlib's margins once reached past the year 9999, where it has no dates."""
+        pytest.importorskip("matplotlib")
+        status, _, err = run("plot", "2026-01-01", "9999-12-31", "--output", tmp_path / "far.png", *files("csv"),
+                             *no_cache, "--forecast-percentile", "50")
+        assert (status, err) == (0, "") and (tmp_path / "far.png").stat().st_size > 0
+
     def test_outside_the_files_is_a_failure(self, run, no_cache, tmp_path, monkeypatch):
         pytest.importorskip("matplotlib")
         monkeypatch.chdir(tmp_path)

@@ -1,6 +1,7 @@
 """The README's Python examples run as written, on the shipped samples, and mypy --strict
 accepts them. A block the README marks `<!-- not run: why -->` is type-checked only."""
 
+import os
 import re
 import subprocess
 import sys
@@ -64,3 +65,11 @@ def test_mypy_strict_accepts_them(tmp_path):
                            "--cache-dir", str(tmp_path / "cache"), *files],
                           capture_output=True, text=True, check=False, cwd=tmp_path)
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_the_dask_example_without_the_full_files_says_which_variable(tmp_path):
+    pytest.importorskip("dask")
+    env = {**os.environ, "SUNINDEX_FULL_DATA": str(tmp_path / "none")}
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / "msis_dask.py"), "--full"], env=env,
+                          capture_output=True, text=True, check=False)
+    assert done.returncode == 1 and "set SUNINDEX_FULL_DATA" in done.stderr and done.stderr.count("\n") == 1

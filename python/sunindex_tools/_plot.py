@@ -26,8 +26,20 @@ _FORECAST: dict[str, Any] = {"linestyle": ":", "linewidth": 1.2}
 _BAND: dict[str, Any] = {"alpha": 0.2, "linewidth": 0}
 
 
+def picture_format(output: Path) -> str:
+    """The format `output`'s extension names ("png" without one); ValueError for one
+    matplotlib cannot write, so that no file holds another format than its name says."""
+    extension = output.suffix.lower().removeprefix(".") or "png"
+    formats = plt.figure().canvas.get_supported_filetypes()
+    plt.close("all")
+    if extension not in formats:
+        raise ValueError(f"{output}: cannot draw a .{extension} file; the formats are {', '.join(sorted(formats))}")
+    return extension
+
+
 def draw(weather: SpaceWeather, days: np.ndarray, output: Path, percentiles: Sequence[float] = ()) -> None:
-    """Writes the picture of `days` (datetime64[D], consecutive) to `output` as PNG, with
+    """Writes the picture of `days` (datetime64[D], consecutive) to `output`, in the format
+    its extension names (PNG without one), with
     the solar-cycle prediction at each of `percentiles` (0 < q < 100) on the days after
     the CSV's last daily row (on every day when no CSV is loaded) that it covers.
 
@@ -63,10 +75,12 @@ def draw(weather: SpaceWeather, days: np.ndarray, output: Path, percentiles: Seq
             _line(axis, inside, values, predicted, label)
         if forecast_key in prediction:
             _forecast(axis, days[ahead], prediction[forecast_key], levels)
+        # No margin in time: 5 % of a span of millennia would reach past the year 9999, where matplotlib has no dates.
+        axis.margins(x=0)
         axis.set_ylabel(title)
         axis.grid(alpha=0.3)
         axis.legend(loc="upper left", fontsize=8)
-    figure.savefig(output, format="png", dpi=100)
+    figure.savefig(output, format=picture_format(output), dpi=100)
     plt.close(figure)
 
 

@@ -184,11 +184,12 @@ def _parser() -> _Parser:
     timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
                         help="past the daily rows, the prediction at percentile Q")
     command("jb2008", _run_jb2008, "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
-    plot = command("plot", _run_plot, "draw F10.7, Ap and Dtc from START to END into a PNG", (common, own))
+    plot = command("plot", _run_plot, "draw F10.7, Ap and Dtc from START to END into a picture", (common, own))
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
     plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
-    plot.add_argument("--output", type=Path, metavar="FILE.png",
-                      help="where to write the picture (default: sunindex-START-END.png here)")
+    plot.add_argument("--output", type=Path, metavar="FILE",
+                      help="where to write the picture, in the format its extension names: .png, .pdf, .svg... "
+                           "(default: sunindex-START-END.png here)")
     plot.add_argument("--forecast-percentile", dest="forecast_percentiles", action="append", default=[],
                       type=_percentile, metavar="Q",
                       help="past the daily rows, the prediction at Q (repeatable: a band)")
@@ -494,12 +495,16 @@ def _naming(texts: list[str]) -> Iterator[None]:
 
 def _run_plot(args: argparse.Namespace) -> None:
     try:
-        from ._plot import draw
+        from ._plot import draw, picture_format
     except ImportError:
         raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install ".[plot]" '
                          "in a checkout") from None
     days = _days(args, args.start, args.end)
     output = args.output or Path(f"sunindex-{args.start}-{args.end}.png")
+    try:
+        picture_format(output)
+    except ValueError as error:
+        raise _UsageError(f"{_PROG} plot: error: argument --output: {error}") from None
     draw(_weather(args), days, output, args.forecast_percentiles)
     print(output, file=_stdout())
 
