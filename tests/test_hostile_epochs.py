@@ -123,6 +123,7 @@ class TestEpochStrings:
     @pytest.mark.parametrize("text", [
         "", " ", "now", "today", "2020-01-06T", "2020-13-01", "2020-01-06T02:59:59.9999999999",
         "1500-01-01T00:00:00.0000001", "2020-01-06T02:59:59.",
+        "2020-01-06T0259591234567891",  # a tenth digit, as with a decimal sign
     ])
     def test_refused(self, ten_days, text):
         with pytest.raises(ValueError, match="epoch"):
@@ -134,6 +135,7 @@ class TestEpochStrings:
         ("2020-01-06T02:59:59.9999999", 0), ("2020-01-06T02:59:59.999999999", 0), ("2020-01-06T02:59:59,999999999", 0),
         ("2020-01-06T07:59:59.999999999+05:00", 0), ("2020-01-05T21:59:59.999999999-05:00", 0),
         ("20200106T025959.999999999Z", 0), ("2020-01-06T03:00:00.000000000", 1), ("2020-01-06 03:00:00.0000001Z", 1),
+        ("2020-01-06T025959999999999", 0), ("20200106T0259599999999", 0),  # compact, digits past the microsecond
     ])
     def test_nanoseconds_are_kept(self, ten_days, text, slot):
         assert ten_days.msis_inputs(text)["ap"][1] == 50 + slot

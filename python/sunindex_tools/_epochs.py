@@ -31,9 +31,10 @@ TICKS_PER_DAY = {
 }
 _CALENDAR_UNITS = {"Y", "M", "W", "generic"}  # whole days once cast to "D"
 _FINER_THAN_NS = {"ps", "fs", "as"}
-# The fraction of the seconds in an ISO 8601 time (hh:mm:ss or hhmmss), not
-# in its offset: the digits that datetime cannot hold beyond six.
-_SECONDS_FRACTION = re.compile(r"(?<![-+\d:])(\d\d:?\d\d:?\d\d)[.,](\d+)")
+# The fraction of the seconds in an ISO 8601 time (hh:mm:ss.f, hhmmss.f, or
+# hhmmssf, whose digits datetime reads as a fraction too), not in its date or
+# offset: the digits that datetime cannot hold beyond six.
+_SECONDS_FRACTION = re.compile(r"(?<=[^-+\d:])(\d\d:\d\d:\d\d[.,]|\d{6}[.,]?)(\d+)")
 _NANOSECOND_DIGITS = 9
 _INT64 = np.iinfo(np.int64)  # its minimum is NaT
 
@@ -159,7 +160,7 @@ def _parse_iso(text: str) -> np.datetime64:
     if len(digits) > _NANOSECOND_DIGITS:
         raise ValueError(f"epoch {text!r}: more digits after the second than nanoseconds hold")
     if fraction:  # datetime would cut the digits past microseconds: they are added back below
-        text_without_fraction = text[: fraction.end(1)] + text[fraction.end(2) :]
+        text_without_fraction = text[: fraction.start(1)] + fraction[1].rstrip(".,") + text[fraction.end(2) :]
     else:
         text_without_fraction = text
     try:
