@@ -7,6 +7,7 @@
 // replay driver the test suite runs (replay.cpp) both call these, so the
 // suite checks exactly what the fuzzers do.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
@@ -17,8 +18,34 @@
 #include "readers/dtcfile.hpp"
 #include "readers/msfc_prediction.hpp"
 #include "readers/solfsmy.hpp"
+#include "readers/word_bytes.hpp"
 
 namespace fuzz {
+
+/// The word helpers flag exactly the bytes a plain loop finds, byte i of a
+/// word being the input's byte i (so the first flagged is the first in the
+/// text), and find_byte stops where std::find does, from every start.
+inline void check_word_bytes(std::string_view data) {
+  namespace words = sunindex::word_bytes;
+  constexpr unsigned char probes[] = {',', ' ', '-', '.', '\n'};
+  const std::size_t starts = std::min<std::size_t>(data.size(), 512);
+  for (std::size_t start = 0; start < starts; ++start) {
+    const char* const p = data.data() + start;
+    const char* const end = data.data() + data.size();
+    for (const unsigned char c : probes) {
+      require(words::find_byte(p, end, c) == std::find(p, end, static_cast<char>(c)), "find_byte misses a byte");
+    }
+    if (end - p < 8) continue;
+    const std::uint64_t word = words::load_word(p);
+    for (int i = 0; i < 8; ++i) {
+      const auto byte = static_cast<unsigned char>(p[i]);
+      const std::uint64_t bit = std::uint64_t{0x80} << (8 * i);
+      require(((word >> (8 * i)) & 0xFF) == byte, "load_word puts a byte out of its text order");
+      require(((words::bytes_equal_to(word, ',') & bit) != 0) == (byte == ','), "bytes_equal_to flags a wrong byte");
+      require(((words::digit_bytes(word) & bit) != 0) == (byte >= '0' && byte <= '9'), "digit_bytes flags a wrong byte");
+    }
+  }
+}
 
 /// Two strict reads of complementary choices of values, the choice taken
 /// from the input's length, succeed or fail together as the read of all
@@ -68,6 +95,7 @@ inline void check_csv_value_choices(std::string_view data) {
 }
 
 inline void check_celestrak_csv(std::string_view data) {
+  check_word_bytes(data);
   auto result = sunindex::parse_celestrak_csv(data);
   // Fields 0, 1, 4, 5, 6: observed and adjusted F10.7, daily Ap, 3-hourly ap and Kp.
   check_result(data, result, /*csv=*/true, {"invalid date"}, 0, {{}, {0, 1, 4, 5, 6}});

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -13,24 +11,10 @@
 #include "readers/field_scan.hpp"
 #include "readers/line_chunks.hpp"
 #include "readers/text.hpp"
+#include "readers/word_bytes.hpp"
 
 namespace sunindex {
 namespace {
-
-/// The position of the first comma in [p, end), or end. Eight bytes at a
-/// time: the lowest flagged byte of the zero-byte test is always exact.
-const char* find_comma(const char* p, const char* const end) noexcept {
-  constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
-  constexpr std::uint64_t commas = ones * static_cast<unsigned char>(',');
-  for (; end - p >= 8; p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    const std::uint64_t x = word ^ commas;
-    if (const std::uint64_t found = (x - ones) & ~x & highs) return p + std::countr_zero(found) / 8;
-  }
-  while (p != end && *p != ',') ++p;
-  return p;
-}
 
 /// Column names of the header, trimmed, by position. A repeated name resolves
 /// to its last occurrence.
@@ -41,7 +25,7 @@ class HeaderIndex {
     const char* p = header_line.data();
     const char* const end = p + header_line.size();
     for (;;) {
-      const char* const comma = find_comma(p, end);
+      const char* const comma = word_bytes::find_byte(p, end, ',');
       names_.push_back(text::trim({p, static_cast<std::size_t>(comma - p)}));
       if (comma == end) break;
       p = comma + 1;

@@ -7,10 +7,10 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "readers/read_options.hpp"
+#include "readers/word_bytes.hpp"
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -73,16 +73,10 @@ template <>
 [[gnu::always_inline]] inline std::size_t find_field_ends<ScanPath::portable>(std::string_view line,
                                                                               const char* readable_end,
                                                                               FieldEnds out) noexcept {
-  constexpr std::uint64_t every_byte = 0x0101010101010101ULL, low_seven = every_byte * 0x7F;
   std::size_t found = 0, offset = 0;
   const char* const start = line.data();
   for (; offset < line.size() && readable_end - (start + offset) >= 8; offset += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, start + offset, 8);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    // A high bit for each byte equal to ',', exactly: no borrow between bytes.
-    const std::uint64_t x = word ^ (every_byte * ',');
-    std::uint64_t zero_bytes = ~(((x & low_seven) + low_seven) | x | low_seven);
+    std::uint64_t zero_bytes = word_bytes::bytes_equal_to(word_bytes::load_word(start + offset), ',');
     zero_bytes &= detail::low_bits<std::uint64_t>(8 * (line.size() - offset));
     // The eight high bits gathered into one byte, bit i for byte i, so that
     // take_commas counts bytes as the vector paths do.

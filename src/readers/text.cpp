@@ -184,7 +184,7 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     if (end - p >= 32) {
       std::uint64_t words[4];
       std::memcpy(words, p, 32);
-      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL) == 0) {
+      if (((words[0] | words[1] | words[2] | words[3]) & word_bytes::high_bits) == 0) {
         p += 32;
         continue;
       }
@@ -192,7 +192,7 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     if (end - p >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ULL) == 0) {
+      if ((word & word_bytes::high_bits) == 0) {
         p += 8;
         continue;
       }

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "readers/word_bytes.hpp"
+
 namespace sunindex::text {
 
 /// True when `bytes` is well-formed UTF-8 (RFC 3629: no overlong forms, no
@@ -192,31 +194,11 @@ inline std::optional<std::int32_t> parse_int32(std::string_view s) noexcept {
 
 namespace detail {
 
-inline constexpr std::uint64_t every_byte = 0x0101010101010101;
-inline constexpr std::uint64_t high_bits = every_byte * 0x80;
-
-/// The 8 bytes at `p` as a word whose byte i is p[i].
-inline std::uint64_t load_word(const char* p) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
-
-/// The high bit of each byte of `word` equal to `c`, and no other bit.
-constexpr std::uint64_t bytes_equal_to(std::uint64_t word, unsigned char c) noexcept {
-  const std::uint64_t x = word ^ (every_byte * c);
-  // A byte is nonzero when its low seven bits carry into bit 7 or bit 7 is set.
-  return ~(((x & ~high_bits) + ~high_bits) | x) & high_bits;
-}
-
-/// The high bit of each ASCII digit byte of `word`, and no other bit.
-constexpr std::uint64_t digit_bytes(std::uint64_t word) noexcept {
-  const std::uint64_t low_bits = word & ~high_bits;  // sums below cannot carry into the next byte
-  const std::uint64_t at_least_zero = low_bits + every_byte * (0x80 - '0');
-  const std::uint64_t above_nine = low_bits + every_byte * (0x80 - '9' - 1);
-  return at_least_zero & ~above_nine & ~word & high_bits;
-}
+using word_bytes::bytes_equal_to;
+using word_bytes::digit_bytes;
+using word_bytes::every_byte;
+using word_bytes::high_bits;
+using word_bytes::load_word;
 
 /// The value of the digit bytes of `word`, byte 0 the most significant and
 /// every other byte counting as a leading zero: up to 8 digits.
