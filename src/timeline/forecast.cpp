@@ -247,8 +247,8 @@ struct MsisEpoch {
 /// emit() is, so that the common epoch's samples stay in registers.
 [[gnu::always_inline]] inline std::optional<FailedEpoch> prepare(const MsisInputs& msis,
                                                                  const std::optional<DaySpan>& coverage,
-                                                                 const ForecastDays& days, std::int64_t first_full_day,
-                                                                 const Epochs& epochs,
+                                                                 const SolarCyclePrediction& prediction,
+                                                                 const ForecastDays& days, const Epochs& epochs,
                                                                  std::optional<double> burst_limit, std::size_t e,
                                                                  MsisEpoch& epoch) noexcept {
   if (epochs.ticks[e] == not_a_time) {
@@ -256,15 +256,20 @@ struct MsisEpoch {
     return std::nullopt;
   }
   const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-  if (!coverage || day < coverage->first) return FailedEpoch{e, ForecastFailure::outside_daily_rows};
-  if (day <= coverage->last) {
+  const std::optional<EpochFailure> off_rows = outside(coverage, day);
+  if (!off_rows) {
     epoch.kind = MsisEpoch::Kind::daily;
     msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit,
                  {&epoch.f107, &epoch.f107a, epoch.ap.data(), epoch.type.data()});
     return std::nullopt;
   }
-  if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
-  if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+  // Past the daily rows the prediction serves; before them, or without them, nothing does.
+  if (*off_rows != EpochFailure::after_rows) return FailedEpoch{e, *off_rows};
+  if (day < prediction.first_full_day()) {
+    // In the prediction's first mean_half_width days an epoch has F and A, but not the centred mean.
+    return FailedEpoch{e, day < prediction.first_day() ? EpochFailure::before_prediction : EpochFailure::before_mean};
+  }
+  if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, EpochFailure::past_last_day};
   epoch.samples = days.samples(day, epochs.clock.fraction_of_day(ticks_in_day));
   if (day - 3 > coverage->last) {
     epoch.kind = MsisEpoch::Kind::forecast;
@@ -352,8 +357,8 @@ struct FluxAndAp {
 
 }  // namespace
 
-std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
-                                              std::int64_t first_full_day, const Epochs& epochs,
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const SolarCyclePrediction& prediction,
+                                              const ForecastDays& days, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
                                               const ForecastMsisOutput& out) noexcept {
   const std::optional<DaySpan> coverage = msis.coverage();
@@ -362,7 +367,7 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Fore
   return for_each_row<MsisEpoch>(
       epochs.count, members,
       [&](std::size_t e, MsisEpoch& epoch) __attribute__((always_inline)) {
-        return prepare(msis, coverage, days, first_full_day, epochs, burst_limit, e, epoch);
+        return prepare(msis, coverage, prediction, days, epochs, burst_limit, e, epoch);
       },
       [&](const MsisEpoch& epoch, const Percentile& percentile, std::size_t row) __attribute__((always_inline)) {
         emit(epoch, percentile, out, row);
@@ -379,8 +384,8 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
           return std::nullopt;
         }
         const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-        if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
-        if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+        if (day < first_day) return FailedEpoch{e, EpochFailure::before_prediction};
+        if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, EpochFailure::past_last_day};
         days.flux_and_ap(day, epochs.clock.fraction_of_day(ticks_in_day), values.flux, values.ap);
         return std::nullopt;
       },

@@ -143,19 +143,6 @@ class ForecastDays {
   LargeArray<ForecastSamples> table_;  // from the prediction's first day
 };
 
-/// Why an epoch got no values.
-enum class ForecastFailure : std::uint8_t {
-  outside_daily_rows,  // before the CSV's daily rows, or no daily rows at all
-  before_prediction,   // the epoch needs the prediction before its first month
-  past_last_day,       // the epoch lies after SolarCyclePrediction::last_day
-};
-
-/// The first epoch that got no values, and why.
-struct FailedEpoch {
-  std::size_t index;
-  ForecastFailure why;
-};
-
 /// The percentiles of a call: one per member, or one per epoch (`paired`).
 struct Members {
   const Percentile* percentiles;
@@ -178,10 +165,10 @@ struct ForecastMsisOutput {
 /// day before lies after L, f107a the mean of F(t + k days), k = -40 .. 40,
 /// ap[0] = A(t), and each 3-hour slot after L takes A(t), the means of eight
 /// slots mixing sources slot by slot. data_type is "MSFC" wherever the
-/// prediction was used. Returns the first epoch that got no values, where it
-/// stops, or none.
-std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
-                                              std::int64_t first_full_day, const Epochs& epochs,
+/// prediction was used. `days` is `prediction`'s. Returns the first epoch
+/// that got no values, where it stops, and why; or none.
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const SolarCyclePrediction& prediction,
+                                              const ForecastDays& days, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
                                               const ForecastMsisOutput& out) noexcept;
 

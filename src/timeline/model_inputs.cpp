@@ -69,11 +69,6 @@ double toward(double from, double to, double fraction) noexcept {
   return fraction == 0.0 ? from : from + fraction * (to - from);
 }
 
-/// Whether an epoch's day lies in `coverage`; NaT lies everywhere.
-bool outside(const std::optional<DaySpan>& coverage, std::int64_t day) noexcept {
-  return !coverage || !coverage->contains(day);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -131,25 +126,26 @@ void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
 }
 
 template <class Fill>
-std::size_t MsisInputs::for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept {
-  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept {
+std::optional<FailedEpoch> MsisInputs::for_each_epoch(const Epochs& epochs, const MsisOutput& out,
+                                                      Fill fill) const noexcept {
+  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
     for (std::size_t e = begin; e < end; ++e) {
       if (epochs.ticks[e] == not_a_time) {
         write_nan_row(out, e);
         continue;
       }
       const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-      if (outside(coverage_, day)) return e;
+      if (const auto why = outside(coverage_, day)) return FailedEpoch{e, *why};
       const auto d = static_cast<std::size_t>(day - origin_);
       const int slot = slot_of(epochs.clock, ticks_in_day);
       fill(e, Place{day, ticks_in_day, d, slot, 8 * d + static_cast<std::size_t>(slot)});
     }
-    return all_inside;
+    return std::nullopt;
   });
 }
 
-std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
-                                const MsisOutput& out) const noexcept {
+std::optional<FailedEpoch> MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
+                                               const MsisOutput& out) const noexcept {
   return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
     // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
@@ -163,8 +159,8 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
   });
 }
 
-std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
-                                             const MsisOutput& out) const noexcept {
+std::optional<FailedEpoch> MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
+                                                            const MsisOutput& out) const noexcept {
   return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
     // The step after the last one of the daily rows is the last one again: the value is held.
@@ -239,15 +235,15 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
   dtc_ = days_of(timeline, timeline.dtc_hourly(), both.first, static_cast<std::size_t>(both.last - both.first + 2), 24);
 }
 
-std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
-  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept {
+std::optional<FailedEpoch> Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
+  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
     for (std::size_t e = begin; e < end; ++e) {
       if (epochs.ticks[e] == not_a_time) {
         for (double* input : out.inputs) input[e] = nan;
         continue;
       }
       const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-      if (outside(coverage_, day)) return e;
+      if (const auto why = outside(coverage_, day)) return FailedEpoch{e, *why};
       const auto d = static_cast<std::size_t>(day - coverage_->first);
       for (std::size_t i = 0; i < solar_input_count; ++i) out.inputs[i][e] = days_[d].inputs[i];
 
@@ -258,14 +254,14 @@ std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out)
       const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
       out[Jb2008Input::dstdtc][e] = toward(dtc_[h], dtc_[h + 1], fraction);
     }
-    return all_inside;
+    return std::nullopt;
   });
 }
 
 // ---------------------------------------------------------------------------
 // Daily lookup
 
-std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept {
+std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept {
   for (std::size_t e = 0; e < epochs.count; ++e) {
     if (epochs.ticks[e] == not_a_time) {
       for (double* column : out.columns) column[e] = nan;
@@ -280,7 +276,7 @@ std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const D
     }
     const std::int64_t day = epochs.clock.split(epochs.ticks[e]).day;
     const auto at = timeline.index_of(day);
-    if (!at) return e;
+    if (!at) return FailedEpoch{e, *outside(timeline.day_span(), day)};
     const std::size_t i = *at;
     for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = timeline.column(static_cast<Column>(c))[i];
     std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap_3hr + 8 * e);
@@ -293,7 +289,7 @@ std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const D
     out.monthly[e] = type == F107DataType::predicted_monthly;
     out.day[e] = day;
   }
-  return all_inside;
+  return std::nullopt;
 }
 
 }  // namespace sunindex::timeline

@@ -27,8 +27,38 @@ struct Epochs {
   TickClock clock;
 };
 
-/// What compute() returns when every epoch lies inside the coverage.
-inline constexpr std::size_t all_inside = std::numeric_limits<std::size_t>::max();
+/// Why an epoch got no values: X(key), the key Python knows the reason by.
+#define SUNINDEX_EPOCH_FAILURES(X) \
+  X(no_rows)           /* there are no days to compute from */ \
+  X(before_rows)       /* the epoch's day lies before the days computed from */ \
+  X(after_rows)        /* the epoch's day lies after them */ \
+  X(before_prediction) /* the epoch needs the solar-cycle prediction before its first month */ \
+  X(before_mean)       /* its 81-day mean needs the prediction on days before its first */ \
+  X(past_last_day)     /* the epoch lies after SolarCyclePrediction::last_day */
+
+enum class EpochFailure : std::uint8_t {
+  SUNINDEX_EPOCH_FAILURES(SUNINDEX_ENUMERATOR)
+  count,  // not a reason
+};
+inline constexpr std::size_t epoch_failure_count = static_cast<std::size_t>(EpochFailure::count);
+/// The key of each EpochFailure.
+inline constexpr std::array<std::string_view, epoch_failure_count> epoch_failure_keys{
+    SUNINDEX_EPOCH_FAILURES(SUNINDEX_KEY_TEXT)};
+
+/// The first epoch that got no values, and why.
+struct FailedEpoch {
+  std::size_t index;
+  EpochFailure why;
+};
+
+/// Why an epoch on `day` gets no values from `coverage`, the days computed
+/// from (none when there are none), or nothing when the day lies inside.
+inline std::optional<EpochFailure> outside(const std::optional<DaySpan>& coverage, std::int64_t day) noexcept {
+  if (!coverage) return EpochFailure::no_rows;
+  if (day < coverage->first) return EpochFailure::before_rows;
+  if (day > coverage->last) return EpochFailure::after_rows;
+  return std::nullopt;
+}
 
 struct MsisOutput {
   double* f107;       // count values
@@ -50,9 +80,10 @@ class MsisInputs {
 
   /// Fills `out` for each epoch. With a burst limit, a previous-day flux
   /// <= 0 or above it is replaced by that day's centred 81-day mean. Returns
-  /// the index of the first epoch whose day lies outside coverage(), where
-  /// it stops, or all_inside.
-  std::size_t compute(const Epochs& epochs, std::optional<double> burst_limit, const MsisOutput& out) const noexcept;
+  /// the first epoch whose day lies outside coverage(), where it stops, and
+  /// why; none when every epoch lies inside.
+  std::optional<FailedEpoch> compute(const Epochs& epochs, std::optional<double> burst_limit,
+                                     const MsisOutput& out) const noexcept;
 
   /// As compute(), but each input moves linearly from its value at the start
   /// of its step to its value at the start of the next: f107, f107a and ap[0]
@@ -61,8 +92,8 @@ class MsisInputs {
   /// past the daily rows and the value is held. The burst limit applies to
   /// each day's flux before interpolating. The data type also counts the next
   /// day when the epoch is past midnight.
-  std::size_t compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
-                                   const MsisOutput& out) const noexcept;
+  std::optional<FailedEpoch> compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
+                                                  const MsisOutput& out) const noexcept;
 
   /// The f107 of an epoch on `day`, the day after coverage's last included:
   /// the previous day's flux, the burst rule applied as in compute().
@@ -107,9 +138,9 @@ class MsisInputs {
     std::size_t g;
   };
   /// Runs `fill(e, place)` for each epoch inside coverage and writes a row of
-  /// NaN for NaT; returns the index of the first epoch outside, or all_inside.
+  /// NaN for NaT; returns the first epoch outside, as compute() does.
   template <class Fill>
-  std::size_t for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept;
+  std::optional<FailedEpoch> for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept;
 
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;
@@ -157,7 +188,7 @@ class Jb2008Inputs {
   std::optional<DaySpan> coverage() const noexcept { return coverage_; }
 
   /// As MsisInputs::compute.
-  std::size_t compute(const Epochs& epochs, const Jb2008Output& out) const noexcept;
+  std::optional<FailedEpoch> compute(const Epochs& epochs, const Jb2008Output& out) const noexcept;
 
  private:
   static constexpr std::int64_t lag_days = 5;  // Y10's lag, the longest
@@ -188,7 +219,7 @@ struct DailyOutput {
 };
 
 /// Every column of each epoch's UTC day, which must lie on the timeline.
-/// Returns as MsisInputs::compute.
-std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept;
+/// Returns as MsisInputs::compute, the timeline's days being those computed from.
+std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept;
 
 }  // namespace sunindex::timeline

@@ -125,6 +125,11 @@ class Timeline {
 
   std::int64_t first_day() const noexcept { return first_day_; }
   std::size_t days() const noexcept { return days_; }
+  /// The timeline's first and last day, or none when it has no days.
+  std::optional<DaySpan> day_span() const noexcept {
+    if (days_ == 0) return std::nullopt;
+    return DaySpan{first_day_, first_day_ + static_cast<std::int64_t>(days_) - 1};
+  }
 
   /// The first and last day of a file's rows, or none if it was not loaded
   /// or had no rows.

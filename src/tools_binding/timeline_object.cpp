@@ -164,24 +164,29 @@ class TickView {
   HeldBuffer buffer_;
 };
 
+using Failed = std::optional<timeline::FailedEpoch>;
+
 /// Runs `compute` with the interpreter lock released.
 template <class Compute>
-std::size_t without_lock(Compute compute) noexcept {
-  std::size_t result;
+Failed without_lock(Compute compute) noexcept {
+  Failed result;
   Py_BEGIN_ALLOW_THREADS
   result = compute();
   Py_END_ALLOW_THREADS
   return result;
 }
 
-/// The index an epoch failed at, or -1, as a Python int.
-PyRef outside_index(std::size_t index) {
-  return PyRef::steal(PyLong_FromSsize_t(index == timeline::all_inside ? -1 : static_cast<Py_ssize_t>(index)));
-}
-
 /// A Python str of `text`.
 PyRef text_object(std::string_view text) {
   return PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+/// The first epoch that got no values as (index, the reason's key), or None.
+PyRef failure_object(const Failed& failed) {
+  if (!failed) return PyRef::borrow(Py_None);
+  const std::string_view why = timeline::epoch_failure_keys[static_cast<std::size_t>(failed->why)];
+  return PyRef::steal(Py_BuildValue("(ns#)", static_cast<Py_ssize_t>(failed->index), why.data(),
+                                    static_cast<Py_ssize_t>(why.size())));
 }
 
 /// `dict[keys[i]] = values[i]` for each i; false with the exception set.
@@ -213,20 +218,20 @@ bool make_texts(const std::array<std::string_view, N>& keys, std::array<PyRef, N
   return true;
 }
 
-/// (results, outside index).
-PyObject* with_outside(PyRef results, std::size_t outside) {
-  PyRef index = outside_index(outside);
-  if (!index) return nullptr;
-  return PyTuple_Pack(2, results.get(), index.get());
+/// (results, the first epoch that got no values and why, or None).
+PyObject* with_failure(PyRef results, const Failed& failed) {
+  PyRef failure = failure_object(failed);
+  if (!failure) return nullptr;
+  return PyTuple_Pack(2, results.get(), failure.get());
 }
 
-/// ({keys[i]: arrays[i]}, outside index).
+/// ({keys[i]: arrays[i]}, failure).
 template <std::size_t N>
 PyObject* keyed_results(const std::array<std::string_view, N>& keys, const std::array<PyRef, N>& arrays,
-                        std::size_t outside) {
+                        const Failed& failed) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict || !set_items(dict.get(), keys, arrays)) return nullptr;
-  return with_outside(std::move(dict), outside);
+  return with_failure(std::move(dict), failed);
 }
 
 template <std::size_t N>
@@ -261,7 +266,7 @@ bool check_arity(const char* name, Py_ssize_t given, Py_ssize_t wanted) {
 // ---------------------------------------------------------------------------
 // Methods
 
-/// msis(ticks, ticks_per_day, burst_limit, interpolate) -> ({f107, f107a, ap, data_type}, outside)
+/// msis(ticks, ticks_per_day, burst_limit, interpolate) -> ({f107, f107a, ap, data_type}, failure)
 PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("msis", nargs, 4)) return nullptr;
@@ -279,10 +284,10 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
                                    static_cast<char32_t*>(array_data(arrays[3]))};
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] {
+    const Failed failed = without_lock([&] {
       return interpolate ? loaded.msis.compute_interpolated(epochs, limit, out) : loaded.msis.compute(epochs, limit, out);
     });
-    return keyed_results(msis_keys, arrays, outside);
+    return keyed_results(msis_keys, arrays, failed);
   });
 }
 
@@ -303,7 +308,7 @@ PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexc
     const timeline::MsisOutput out{&f107, &f107a, static_cast<double*>(array_data(ap)), type};
     const Epochs epochs{&*ticks, 1, TickClock(microseconds_per_day)};
     const Loaded& loaded = loaded_of(self);
-    if (loaded.msis.compute(epochs, limit, out) != timeline::all_inside) Py_RETURN_NONE;
+    if (loaded.msis.compute(epochs, limit, out)) Py_RETURN_NONE;
 
     const Py_ssize_t length = type[0] == 0 ? 0 : 3;
     const std::array<PyRef, msis_keys.size()> values{
@@ -315,7 +320,7 @@ PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexc
   });
 }
 
-/// jb2008(ticks, ticks_per_day) -> ({f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc}, outside)
+/// jb2008(ticks, ticks_per_day) -> ({f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc}, failure)
 PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("jb2008", nargs, 2)) return nullptr;
@@ -329,8 +334,8 @@ PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexce
     for (std::size_t i = 0; i < arrays.size(); ++i) out.inputs[i] = static_cast<double*>(array_data(arrays[i]));
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] { return loaded.jb2008.compute(epochs, out); });
-    return keyed_results(timeline::jb2008_input_keys, arrays, outside);
+    const Failed failed = without_lock([&] { return loaded.jb2008.compute(epochs, out); });
+    return keyed_results(timeline::jb2008_input_keys, arrays, failed);
   });
 }
 
@@ -354,7 +359,7 @@ bool read_remaining_csv_values(const Timeline& timeline) {
   return !error;
 }
 
-/// daily(ticks, ticks_per_day) -> (dict of columns, outside). The day comes
+/// daily(ticks, ticks_per_day) -> (dict of columns, failure). The day comes
 /// back as int64 day numbers.
 PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -384,12 +389,12 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
     const Epochs epochs = view.epochs();
     const Timeline& timeline = loaded_of(self).timeline;
     if (!read_remaining_csv_values(timeline)) return nullptr;
-    const std::size_t outside = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
+    const Failed failed = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
 
     if (!set_items(dict.get(), daily_keys, others) || !set_items(dict.get(), timeline::column_keys, columns)) {
       return nullptr;
     }
-    return with_outside(std::move(dict), outside);
+    return with_failure(std::move(dict), failed);
   });
 }
 
@@ -436,13 +441,8 @@ bool members_argument(PyObject* paired, const std::vector<timeline::Percentile>&
   return true;
 }
 
-/// The index of the first epoch that got no values, or all_inside.
-std::size_t failed_index(const std::optional<timeline::FailedEpoch>& failed) noexcept {
-  return failed ? failed->index : timeline::all_inside;
-}
-
 /// msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired)
-///   -> ({f107, f107a, ap, data_type}, outside)
+///   -> ({f107, f107a, ap, data_type}, failure)
 /// Rows are (members, epochs), or one per epoch when paired; data_type is "<U4".
 PyObject* msis_forecast(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -470,17 +470,15 @@ PyObject* msis_forecast(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
         static_cast<double*>(array_data(arrays[0])), static_cast<double*>(array_data(arrays[1])),
         static_cast<double*>(array_data(arrays[2])), static_cast<char32_t*>(array_data(arrays[3]))};
     const timeline::ForecastDays& days = prediction->days();  // made here, where running out of memory can be told
-    const std::int64_t first_full_day = prediction->first_full_day();
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] {
-      return failed_index(timeline::msis_with_forecast(loaded.msis, days, first_full_day, epochs, limit, members, out));
-    });
-    return keyed_results(msis_keys, arrays, outside);
+    const Failed failed = without_lock(
+        [&] { return timeline::msis_with_forecast(loaded.msis, *prediction, days, epochs, limit, members, out); });
+    return keyed_results(msis_keys, arrays, failed);
   });
 }
 
-/// forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> ({f107, ap}, outside):
+/// forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> ({f107, ap}, failure):
 /// F(t) and A(t) from the prediction alone, rows as msis_forecast's.
 PyObject* forecast(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -502,9 +500,9 @@ PyObject* forecast(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept 
     const Epochs epochs = view.epochs();
     auto* f107 = static_cast<double*>(array_data(arrays[0]));
     auto* ap = static_cast<double*>(array_data(arrays[1]));
-    const std::size_t outside = without_lock(
-        [&] { return failed_index(timeline::forecast_values(days, first_day, epochs, members, f107, ap)); });
-    return keyed_results(forecast_keys, arrays, outside);
+    const Failed failed =
+        without_lock([&] { return timeline::forecast_values(days, first_day, epochs, members, f107, ap); });
+    return keyed_results(forecast_keys, arrays, failed);
   });
 }
 
@@ -534,10 +532,8 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
     std::array<PyRef, timeline::source_count> source_spans;
     for (std::size_t s = 0; s < timeline::source_count; ++s) source_spans[s] = span_object(t.span(static_cast<Source>(s)));
     if (!all_made(source_spans) || !set_items(spans.get(), timeline::source_keys, source_spans)) return nullptr;
-    const std::optional<timeline::DaySpan> whole =
-        t.days() == 0 ? std::nullopt
-                      : std::optional(timeline::DaySpan{t.first_day(), t.first_day() + static_cast<std::int64_t>(t.days()) - 1});
-    if (!set_object(result.get(), "spans", std::move(spans)) || !set_object(result.get(), "timeline", span_object(whole)) ||
+    if (!set_object(result.get(), "spans", std::move(spans)) ||
+        !set_object(result.get(), "timeline", span_object(t.day_span())) ||
         !set_object(result.get(), "msis", span_object(loaded.msis.coverage())) ||
         !set_object(result.get(), "jb2008", span_object(loaded.jb2008.coverage())) ||
         !set_object(result.get(), "last_observed", day_object(t.last_observed())) ||
@@ -550,17 +546,17 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef methods[] = {
     {"msis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis)), METH_FASTCALL,
-     "msis(ticks, ticks_per_day, burst_limit, interpolate) -> (dict of f107, f107a, ap, data_type; outside)"},
+     "msis(ticks, ticks_per_day, burst_limit, interpolate) -> (dict of f107, f107a, ap, data_type; failure)"},
     {"msis_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_at)), METH_FASTCALL,
      "msis_at(epoch, burst_limit) -> dict, or None outside the coverage"},
     {"jb2008", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(jb2008)), METH_FASTCALL,
-     "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; outside)"},
+     "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; failure)"},
     {"daily", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(daily)), METH_FASTCALL,
-     "daily(ticks, ticks_per_day) -> (dict of columns, outside)"},
+     "daily(ticks, ticks_per_day) -> (dict of columns, failure)"},
     {"msis_forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_forecast)), METH_FASTCALL,
-     "msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired) -> (f107, f107a, ap, data_type, outside)"},
+     "msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired) -> (dict of f107, f107a, ap, data_type; failure)"},
     {"forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(forecast)), METH_FASTCALL,
-     "forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> (f107, ap, outside)"},
+     "forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> (dict of f107, ap; failure)"},
     {"summary", summary, METH_NOARGS, "summary() -> dict of spans and landmark days, as day numbers"},
     {nullptr, nullptr, 0, nullptr},
 };
