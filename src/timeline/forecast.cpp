@@ -51,11 +51,6 @@ Columns centred_mean(std::int64_t day, const FluxOf& flux_of) noexcept {
 /// floor(a / 8) for any sign: the day of a slot number.
 std::int64_t day_of_slot(std::int64_t slot) noexcept { return slot >= 0 ? slot / 8 : (slot - 7) / 8; }
 
-/// The text of a forecast's data_type, four UCS-4 characters wide.
-void write_msfc(char32_t* out) noexcept {
-  out[0] = 'M', out[1] = 'S', out[2] = 'F', out[3] = 'C';
-}
-
 }  // namespace
 
 double standard_normal_quantile(double p) noexcept {
@@ -237,7 +232,7 @@ struct MsisEpoch {
   } kind;
   double f107, f107a;
   std::array<double, 7> ap;
-  std::array<char32_t, 3> type;
+  std::uint8_t type;
   ForecastSamples samples;
   std::optional<double> csv_f107;
   std::array<SlotMix, 6> mixes;
@@ -260,7 +255,7 @@ struct MsisEpoch {
   if (!off_rows) {
     epoch.kind = MsisEpoch::Kind::daily;
     msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit,
-                 {&epoch.f107, &epoch.f107a, epoch.ap.data(), epoch.type.data()});
+                 {&epoch.f107, &epoch.f107a, epoch.ap.data(), &epoch.type});
     return std::nullopt;
   }
   // Past the daily rows the prediction serves; before them, or without them, nothing does.
@@ -284,28 +279,26 @@ struct MsisEpoch {
 }
 
 /// Writes one output row of `epoch` at `percentile`.
-[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastMsisOutput& out,
+[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const MsisOutput& out,
           std::size_t row) noexcept {
   double* const ap = out.ap + 7 * row;
-  char32_t* const type = out.data_type + 4 * row;
   switch (epoch.kind) {
     case MsisEpoch::Kind::not_a_time:
       out.f107[row] = out.f107a[row] = nan;
       std::fill_n(ap, 7, nan);
-      std::fill_n(type, 4, 0);
+      out.data_type[row] = static_cast<std::uint8_t>(F107DataType::unknown);
       return;
     case MsisEpoch::Kind::daily:
       out.f107[row] = epoch.f107;
       out.f107a[row] = epoch.f107a;
       std::copy_n(epoch.ap.begin(), 7, ap);
-      std::copy_n(epoch.type.begin(), 3, type);
-      type[3] = 0;
+      out.data_type[row] = epoch.type;
       return;
     case MsisEpoch::Kind::forecast:
       out.f107[row] = percentile.of(epoch.samples.flux_day_before);
       out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
       std::fill_n(ap, 7, percentile.of(epoch.samples.ap));
-      write_msfc(type);
+      out.data_type[row] = msfc_data_type;
       return;
     case MsisEpoch::Kind::junction:
       const double forecast_ap = percentile.of(epoch.samples.ap);
@@ -313,7 +306,7 @@ struct MsisEpoch {
       out.f107a[row] = percentile.of(epoch.samples.flux_mean81);
       ap[0] = forecast_ap;
       for (std::size_t i = 0; i < epoch.mixes.size(); ++i) ap[i + 1] = epoch.mixes[i].value(forecast_ap);
-      write_msfc(type);
+      out.data_type[row] = msfc_data_type;
       return;
   }
 }
@@ -360,7 +353,7 @@ struct FluxAndAp {
 std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const SolarCyclePrediction& prediction,
                                               const ForecastDays& days, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
-                                              const ForecastMsisOutput& out) noexcept {
+                                              const MsisOutput& out) noexcept {
   const std::optional<DaySpan> coverage = msis.coverage();
   // Inlined by force: left to itself the compiler calls the lambdas, and an
   // epoch's samples make a round trip through memory, a third of its time.
@@ -375,7 +368,7 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Sola
 }
 
 std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
-                                           const Members& members, double* f107, double* ap) noexcept {
+                                           const Members& members, const ForecastOutput& out) noexcept {
   return for_each_row<FluxAndAp>(
       epochs.count, members,
       [&](std::size_t e, FluxAndAp& values) -> std::optional<FailedEpoch> {
@@ -390,8 +383,8 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
         return std::nullopt;
       },
       [&](const FluxAndAp& values, const Percentile& percentile, std::size_t row) {
-        f107[row] = percentile.of(values.flux);
-        ap[row] = percentile.of(values.ap);
+        out.f107[row] = percentile.of(values.flux);
+        out.ap[row] = percentile.of(values.ap);
       });
 }
 

@@ -12,23 +12,9 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-/// The text of each F107DataType; nothing for unknown.
-constexpr std::array<std::array<char, 3>, 5> type_names{
-    {{0, 0, 0}, {'O', 'B', 'S'}, {'I', 'N', 'T'}, {'P', 'R', 'D'}, {'P', 'R', 'M'}}};
-
 /// How uncertain a day's values are, or 0 when they feed no input.
 std::uint8_t uncertainty(F107DataType type) noexcept {
   return type == F107DataType::predicted_monthly ? 0 : static_cast<std::uint8_t>(type);
-}
-
-/// Writes the type's name as UCS-4, the layout of NumPy's "<U3".
-void write_type(char32_t* out, std::size_t type) noexcept {
-  for (std::size_t i = 0; i < 3; ++i) out[i] = static_cast<char32_t>(type_names[type][i]);
-}
-
-/// Writes four flags as UCS-4; a space, which pads a short field, ends the text.
-void write_flags(char32_t* out, const std::array<char, 4>& flags) noexcept {
-  for (std::size_t i = 0; i < flags.size(); ++i) out[i] = flags[i] == ' ' ? 0 : static_cast<char32_t>(flags[i]);
 }
 
 /// `source[first + i]` for i in [0, count), NaN where that lies off the timeline.
@@ -60,7 +46,7 @@ LargeArray<double> trailing_means_of_eight(const LargeArray<double>& slots) {
 void write_nan_row(const MsisOutput& out, std::size_t e) noexcept {
   out.f107[e] = out.f107a[e] = nan;
   std::fill_n(out.ap + 7 * e, 7, nan);
-  write_type(out.data_type + 3 * e, 0);
+  out.data_type[e] = static_cast<std::uint8_t>(F107DataType::unknown);
 }
 
 /// `from` moved `fraction` (in [0, 1)) of the way to `to`; exactly `from` at
@@ -155,7 +141,7 @@ std::optional<FailedEpoch> MsisInputs::compute(const Epochs& epochs, std::option
     out.f107a[e] = today.f107a;
     ap[0] = today.ap_avg;
     slot_ap(at.g, ap);
-    write_type(out.data_type + 3 * e, type);
+    out.data_type[e] = type;
   });
 }
 
@@ -182,7 +168,7 @@ std::optional<FailedEpoch> MsisInputs::compute_interpolated(const Epochs& epochs
     slot_ap(at.g, ap);
     slot_ap(next_g, next_ap);
     for (std::size_t i = 1; i < 7; ++i) ap[i] = toward(ap[i], next_ap[i], slot_fraction);
-    write_type(out.data_type + 3 * e, type);
+    out.data_type[e] = type;
   });
 }
 
@@ -265,11 +251,11 @@ std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& 
   for (std::size_t e = 0; e < epochs.count; ++e) {
     if (epochs.ticks[e] == not_a_time) {
       for (double* column : out.columns) column[e] = nan;
-      std::fill_n(out.ap_3hr + 8 * e, 8, nan);
-      std::fill_n(out.kp_3hr + 8 * e, 8, nan);
-      std::fill_n(out.dtc_hourly + 24 * e, 24, nan);
-      write_type(out.data_type + 3 * e, 0);
-      std::fill_n(out.solfsmy_source + 4 * e, 4, 0);
+      std::fill_n(out.ap + 8 * e, 8, nan);
+      std::fill_n(out.kp + 8 * e, 8, nan);
+      std::fill_n(out.dtc + 24 * e, 24, nan);
+      out.f107_data_type[e] = static_cast<std::uint8_t>(F107DataType::unknown);
+      out.ssrc[e] = {' ', ' ', ' ', ' '};
       out.monthly[e] = false;
       out.day[e] = not_a_time;
       continue;
@@ -279,13 +265,13 @@ std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& 
     if (!at) return FailedEpoch{e, *outside(timeline.day_span(), day)};
     const std::size_t i = *at;
     for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = timeline.column(static_cast<Column>(c))[i];
-    std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap_3hr + 8 * e);
-    std::copy_n(timeline.kp_3hr() + 8 * i, 8, out.kp_3hr + 8 * e);
-    std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc_hourly + 24 * e);
+    std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap + 8 * e);
+    std::copy_n(timeline.kp_3hr() + 8 * i, 8, out.kp + 8 * e);
+    std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc + 24 * e);
     // The file's own type, monthly predictions included, is what a day shows.
     const F107DataType type = timeline.data_type()[i];
-    write_type(out.data_type + 3 * e, static_cast<std::size_t>(type));
-    write_flags(out.solfsmy_source + 4 * e, timeline.solfsmy_source()[i]);
+    out.f107_data_type[e] = static_cast<std::uint8_t>(type);
+    out.ssrc[e] = timeline.solfsmy_source()[i];
     out.monthly[e] = type == F107DataType::predicted_monthly;
     out.day[e] = day;
   }

@@ -16,6 +16,7 @@
 
 #include "timeline/epoch.hpp"
 #include "timeline/large_array.hpp"
+#include "timeline/result_fields.hpp"
 #include "timeline/timeline.hpp"
 
 namespace sunindex::timeline {
@@ -60,12 +61,18 @@ inline std::optional<EpochFailure> outside(const std::optional<DaySpan>& coverag
   return std::nullopt;
 }
 
+/// The NRLMSISE-00/MSIS inputs of an epoch (see MsisInputs), X(key, element, width).
+#define SUNINDEX_MSIS_FIELDS(X) \
+  X(f107, float64, 1)        /* F10.7 of the day before */ \
+  X(f107a, float64, 1)       /* its 81-day centred mean */ \
+  X(ap, float64, 7)          /* daily Ap, the slot's ap and the three before, two means of eight */ \
+  X(data_type, data_type, 1) /* the least certain data type of the days used; unknown for NaT */
+
+/// Where the MSIS inputs go: one row per epoch (or per member and epoch) each.
 struct MsisOutput {
-  double* f107;       // count values
-  double* f107a;      // count values
-  double* ap;         // count rows of 7
-  char32_t* data_type;  // count rows of 3 UCS-4 characters: "OBS", "INT", "PRD", or none if unknown
+  SUNINDEX_MSIS_FIELDS(SUNINDEX_FIELD_POINTER)
 };
+inline constexpr std::array msis_fields{SUNINDEX_MSIS_FIELDS(SUNINDEX_FIELD)};
 
 /// NRLMSISE-00/MSIS inputs: f107 = F10.7_OBS of the previous UTC day,
 /// f107a = F10.7_OBS_CENTER81 of the day, ap = daily Ap, the ap of the
@@ -171,6 +178,13 @@ inline constexpr std::size_t jb2008_input_count = static_cast<std::size_t>(Jb200
 inline constexpr std::array<std::string_view, jb2008_input_count> jb2008_input_keys{
     SUNINDEX_JB2008_INPUTS(SUNINDEX_KEY_TEXT)};
 
+/// Each JB2008 input is one float64 per epoch.
+inline constexpr auto jb2008_fields = [] {
+  std::array<Field, jb2008_input_count> fields{};
+  for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = {jb2008_input_keys[i], Element::float64, 1};
+  return fields;
+}();
+
 struct Jb2008Output {
   std::array<double*, jb2008_input_count> inputs;  // count values each, by Jb2008Input
 
@@ -207,16 +221,28 @@ class Jb2008Inputs {
   LargeArray<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
 };
 
+/// What a day holds beside its columns, X(key, element, width).
+#define SUNINDEX_DAILY_FIELDS(X) \
+  X(day, int64, 1)                /* the UTC day, not_a_time for NaT */ \
+  X(ap, float64, 8)               /* the 3-hourly ap, 00-03 UT first */ \
+  X(kp, float64, 8)               /* the 3-hourly Kp, as the CSV writes it */ \
+  X(dtc, float64, 24)             /* the hourly Dtc, 00 UT first */ \
+  X(f107_data_type, data_type, 1) /* the CSV's own F10.7_DATA_TYPE, monthly predictions included */ \
+  X(ssrc, flags, 1)               /* SOLFSMY's source flags */ \
+  X(monthly, boolean, 1)          /* the CSV row is a monthly prediction */
+
+/// Where each epoch's day goes: the fields above, then one float64 per column.
 struct DailyOutput {
-  double* columns[column_count];  // count values each
-  double* ap_3hr;                 // count rows of 8
-  double* kp_3hr;                 // count rows of 8
-  double* dtc_hourly;             // count rows of 24
-  char32_t* data_type;            // count rows of 3 characters
-  char32_t* solfsmy_source;       // count rows of 4 characters
-  bool* monthly;                  // count values: the CSV row is a monthly prediction
-  std::int64_t* day;              // count values: the UTC day, not_a_time for NaT
+  SUNINDEX_DAILY_FIELDS(SUNINDEX_FIELD_POINTER)
+  std::array<double*, column_count> columns;  // by Column
 };
+inline constexpr auto daily_fields = [] {
+  constexpr std::array own{SUNINDEX_DAILY_FIELDS(SUNINDEX_FIELD)};
+  std::array<Field, own.size() + column_count> fields{};
+  for (std::size_t i = 0; i < own.size(); ++i) fields[i] = own[i];
+  for (std::size_t c = 0; c < column_count; ++c) fields[own.size() + c] = {column_keys[c], Element::float64, 1};
+  return fields;
+}();
 
 /// Every column of each epoch's UTC day, which must lie on the timeline.
 /// Returns as MsisInputs::compute, the timeline's days being those computed from.
