@@ -179,7 +179,7 @@ namespace {
 
 /// A SOLFSMY column with every value below 40 made missing, as the model's
 /// own driver does: the file writes 0.0 where it has no value.
-LargeArray<double> solar_index(const Timeline& timeline, Column column, std::int64_t first, std::size_t days) {
+LargeArray<double> solar_index(const Timeline& timeline, LoadedColumn column, std::int64_t first, std::size_t days) {
   LargeArray<double> values = days_of(timeline, timeline.column(column), first, days);
   for (double& value : values) {
     if (value < 40.0) value = nan;
@@ -201,7 +201,7 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
   const auto days = static_cast<std::size_t>(both.last - origin + 1);
   // Each input by the SOLFSMY column it comes from and how many days back.
   struct Lagged {
-    Column column;
+    LoadedColumn column;
     std::size_t lag;
   };
   using enum Jb2008Input;
@@ -247,7 +247,8 @@ std::optional<FailedEpoch> Jb2008Inputs::compute(const Epochs& epochs, const Jb2
 // ---------------------------------------------------------------------------
 // Daily lookup
 
-std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept {
+std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epochs, const DailyOutput& out) noexcept {
+  const Timeline& timeline = all.timeline();
   for (std::size_t e = 0; e < epochs.count; ++e) {
     if (epochs.ticks[e] == not_a_time) {
       for (double* column : out.columns) column[e] = nan;
@@ -264,9 +265,9 @@ std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& 
     const auto at = timeline.index_of(day);
     if (!at) return FailedEpoch{e, *outside(timeline.day_span(), day)};
     const std::size_t i = *at;
-    for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = timeline.column(static_cast<Column>(c))[i];
+    for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = all.column(static_cast<Column>(c))[i];
     std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap + 8 * e);
-    std::copy_n(timeline.kp_3hr() + 8 * i, 8, out.kp + 8 * e);
+    std::copy_n(all.kp_3hr() + 8 * i, 8, out.kp + 8 * e);
     std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc + 24 * e);
     // The file's own type, monthly predictions included, is what a day shows.
     const F107DataType type = timeline.data_type()[i];

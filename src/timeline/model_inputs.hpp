@@ -246,6 +246,6 @@ inline constexpr auto daily_fields = [] {
 
 /// Every column of each epoch's UTC day, which must lie on the timeline.
 /// Returns as MsisInputs::compute, the timeline's days being those computed from.
-std::optional<FailedEpoch> lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept;
+std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epochs, const DailyOutput& out) noexcept;
 
 }  // namespace sunindex::timeline

@@ -41,9 +41,16 @@ std::size_t element_size(Element element) noexcept {
   return 0;
 }
 
-/// The flags as text: a space, which pads a short field, ends it.
-std::size_t flags_length(const std::array<char, flags_width>& flags) noexcept {
-  return static_cast<std::size_t>(std::find(flags.begin(), flags.end(), ' ') - flags.begin());
+/// Flags as text: a space pads a short field (no flag is a space), and NUL,
+/// which pads NumPy's text, stands for it.
+void write_flags(const std::array<char, flags_width>& flags, char32_t* text) noexcept {
+  for (std::size_t i = 0; i < flags_width; ++i) text[i] = flags[i] == ' ' ? 0 : static_cast<char32_t>(flags[i]);
+}
+
+/// The names of rows [begin, end) of data type codes, `width` characters each.
+template <std::size_t width>
+void write_type_names(const unsigned char* codes, std::size_t begin, std::size_t end, char32_t* text) noexcept {
+  for (std::size_t row = begin; row < end; ++row) std::copy_n(type_texts[codes[row]].begin(), width, text + row * width);
 }
 
 }  // namespace
@@ -85,17 +92,16 @@ bool FieldArray::make(const Field& field, std::span<const std::size_t> rows, std
 void FieldArray::name(const Field& field, std::size_t begin, std::size_t end, std::size_t type_width) const noexcept {
   auto* text = static_cast<char32_t*>(array_data(array));
   if (field.element == Element::data_type) {
-    for (std::size_t row = begin; row < end; ++row) {
-      std::copy_n(type_texts[codes[row]].begin(), type_width, text + row * type_width);
+    // A width known to the compiler makes each row's text a few stores.
+    static_assert(longest_type_name == 4, "a data type's text is 3 or 4 characters wide");
+    if (type_width == 3) {
+      write_type_names<3>(codes.get(), begin, end, text);
+    } else {
+      write_type_names<4>(codes.get(), begin, end, text);
     }
   } else if (field.element == Element::flags) {
     const auto* flags = reinterpret_cast<const std::array<char, flags_width>*>(codes.get());
-    for (std::size_t row = begin; row < end; ++row) {
-      const std::size_t length = flags_length(flags[row]);
-      char32_t* out = text + row * flags_width;
-      std::copy_n(flags[row].begin(), length, out);
-      std::fill(out + length, out + flags_width, 0);
-    }
+    for (std::size_t row = begin; row < end; ++row) write_flags(flags[row], text + row * flags_width);
   }
 }
 
@@ -114,8 +120,10 @@ PyRef scalar_object(const Field& field, const void* value, const TypeTexts& type
     case Element::boolean: return PyRef::steal(PyBool_FromLong(*static_cast<const bool*>(value)));
     case Element::data_type: return PyRef::borrow(type_texts[*static_cast<const std::uint8_t*>(value)].get());
     case Element::flags: {
-      const auto& flags = *static_cast<const std::array<char, flags_width>*>(value);
-      return text_object({flags.data(), flags_length(flags)});
+      std::array<char32_t, flags_width> text;
+      write_flags(*static_cast<const std::array<char, flags_width>*>(value), text.data());
+      const auto length = static_cast<Py_ssize_t>(std::find(text.begin(), text.end(), 0) - text.begin());
+      return PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), length));
     }
   }
   return PyRef();

@@ -310,24 +310,28 @@ PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexce
   });
 }
 
-/// Runs the timeline's read of the CSV values its load left for later, once,
-/// without the interpreter lock; false with the Python error set on failure.
-bool read_remaining_csv_values(const Timeline& timeline) {
-  std::optional<timeline::LoadError> error;
+/// Every column of the timeline, the CSV values its load left for later
+/// read on the first call, without the interpreter lock; none with the
+/// Python error set on failure.
+std::optional<timeline::AllColumns> all_columns(const Timeline& timeline) {
+  std::optional<Result<timeline::AllColumns, timeline::LoadError>> all;
   bool out_of_memory = false;
   Py_BEGIN_ALLOW_THREADS
   try {
-    error = timeline.read_remaining_csv_values();
+    all.emplace(timeline.all_columns());
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }
   Py_END_ALLOW_THREADS
   if (out_of_memory) {
     PyErr_NoMemory();
-    return false;
+    return std::nullopt;
   }
-  if (error) raise_load_error(*error);
-  return !error;
+  if (!all->ok()) {
+    raise_load_error(all->error());
+    return std::nullopt;
+  }
+  return all->value();
 }
 
 /// daily(ticks, ticks_per_day) -> (dict of columns, failure). The day comes
@@ -341,10 +345,10 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
     ResultArrays<timeline::daily_fields> arrays;
     if (!arrays.make(rows, csv_type_codes)) return nullptr;
     const Epochs epochs = view.epochs();
-    const Timeline& timeline = loaded_of(self).timeline;
-    if (!read_remaining_csv_values(timeline)) return nullptr;
+    const std::optional<timeline::AllColumns> all = all_columns(loaded_of(self).timeline);
+    if (!all) return nullptr;
     const Failed failed = compute_into<timeline::DailyOutput>(
-        arrays, [&](const timeline::DailyOutput& out) { return timeline::lookup_daily(timeline, epochs, out); });
+        arrays, [&](const timeline::DailyOutput& out) { return timeline::lookup_daily(*all, epochs, out); });
     return keyed_results(arrays, failed);
   });
 }
