@@ -141,12 +141,27 @@ class TestOrekit:
         path = full_data("msfc/Jan2011F10.txt")
         sw = SpaceWeather.load(csv=old, msfc=path)
         # The centred mean of 2010-08-09 would need 2010-06-30.
-        with pytest.raises(ValueError, match=rf"epoch 2010-08-09T23:00.* before its first month: {path} "
-                                             "covers 2010-07 to 2030-10"):
+        with pytest.raises(ValueError, match=rf"epoch 2010-08-09T23:00.* has no 81-day mean .* {path} starts "
+                                             "2010-07-01, so the mean of a day before 2010-08-10 cannot be had"):
             sw.msis_inputs(["2010-08-10", "2010-08-09T23:00"], forecast_percentile=50)
         assert sw.msis_inputs("2010-08-10", forecast_percentile=50)["data_type"] == "MSFC"
         with pytest.raises(ValueError, match="epoch 2010-06-30.* before its first month"):
             sw.forecast("2010-06-30T23:59")
+
+
+class TestTheMeansFirstDays:
+    def test_an_epoch_inside_the_first_month(self, tmp_path):
+        """Daily rows ending 2026-05-01, the bundled prediction starting 2026-04-01: the
+        next day lies in a month the prediction covers, but its mean would need March."""
+        header, row = (SAMPLE_DIR / "SW-sample.csv").read_text().splitlines()[:2]
+        path = tmp_path / "SW.csv"
+        path.write_text("\n".join([header, *(f"{day}{row[10:]}" for day in ("2026-04-30", "2026-05-01"))]) + "\n")
+        sw = SpaceWeather.load(csv=path)
+        with pytest.raises(ValueError, match=r"^epoch 2026-05-02\S* has no 81-day mean of F10.7: the mean takes the 40 "
+                                             rf"days before it from the solar-cycle prediction, and \S*{BUNDLED_PREDICTION}"
+                                             " starts 2026-04-01, so the mean of a day before 2026-05-11 cannot be had$"):
+            sw.msis_inputs("2026-05-02", forecast_percentile=50)
+        assert sw.msis_inputs("2026-05-11", forecast_percentile=50)["data_type"] == "MSFC"
 
 
 class TestJunction:

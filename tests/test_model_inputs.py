@@ -2,13 +2,16 @@
 edge rules on small files written here, whose values say where they came from."""
 
 import datetime as dt
+import inspect
 import pickle
+import re
 import threading
 
 import numpy as np
 import pytest
 
-from sunindex_tools import SpaceWeather
+from conftest import SAMPLE_DIR
+from sunindex_tools import SpaceWeather, _types, cli
 
 UTC = dt.timezone.utc
 HEADER = ("DATE,BSRN,ND,KP1,KP2,KP3,KP4,KP5,KP6,KP7,KP8,KP_SUM,AP1,AP2,AP3,AP4,AP5,AP6,AP7,AP8,AP_AVG,"
@@ -219,6 +222,41 @@ class TestJb2008:
         assert got[0] == 93 and np.isnan(got[1])
         with pytest.raises(ValueError, match="both SOLFSMY.TXT and DTCFILE.TXT"):
             sw.jb2008_inputs(at(7))
+
+
+class TestResultTypes:
+    """The TypedDicts of _types.py against what the methods return: the same keys in the
+    same order, each value of its annotation's dtype, with the trailing axis its comment
+    gives, and the command line's labels as many as that axis."""
+
+    KINDS = {"F": "f", "S": "U", "D": "M", "B": "b", "Floats": "f"}  # an annotation's dtype kind
+
+    @pytest.fixture(scope="class")
+    @classmethod
+    def results(cls):
+        names = ("SW-sample.csv", "SOLFSMY-sample.TXT", "DTCFILE-sample.TXT")
+        sw = SpaceWeather.load(*(SAMPLE_DIR / name for name in names))
+        epochs = np.array(["2024-05-11T12:00", "2024-05-12"], dtype="M8[m]")
+        return {"msis": (_types.MsisInputs, sw.msis_inputs(epochs)),
+                "msis with a percentile": (_types.MsisInputs, sw.msis_inputs(epochs, forecast_percentile=50)),
+                "jb2008": (_types.Jb2008Inputs, sw.jb2008_inputs(epochs)),
+                "show": (_types.DailyColumns, sw.daily(epochs))}
+
+    @pytest.mark.parametrize("call", ["msis", "msis with a percentile", "jb2008", "show"])
+    def test_keys_dtypes_and_widths(self, results, call):
+        typed_dict, result = results[call]
+        assert list(result) == list(typed_dict.__annotations__)
+        widths = dict(re.findall(r"^    (\w+): Floats  # \((\d+),\) per epoch", inspect.getsource(typed_dict), re.M))
+        for key, annotation in typed_dict.__annotations__.items():
+            annotation = annotation.__forward_arg__  # the annotation's text: _types defers them
+            trailing = (int(widths[key]),) if annotation == "Floats" else ()
+            assert (result[key].dtype.kind, result[key].shape[1:]) == (self.KINDS[annotation], trailing), key
+
+    @pytest.mark.parametrize("command", ["msis", "show"])
+    def test_command_line_labels(self, results, command):
+        result = results[command][1]
+        for key, labels in cli._LABELS[command].items():
+            assert len(labels) == result[key].shape[1], key
 
 
 class TestObject:

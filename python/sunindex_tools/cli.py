@@ -41,8 +41,7 @@ from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
 from ._text import printable
 from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
-from .space_weather import (EpochOutsideError, SpaceWeather, checked_burst_limit, checked_percentiles, past_end_hint,
-                            prediction_source)
+from .space_weather import EpochOutsideError, SpaceWeather, checked_burst_limit, checked_percentiles, prediction_source
 
 __all__ = ["main"]
 
@@ -487,9 +486,7 @@ def _naming(texts: list[str]) -> Iterator[None]:
     try:
         yield
     except EpochOutsideError as error:
-        reason, hint = error.reason, past_end_hint("msis")
-        if reason.endswith(hint):
-            reason = reason.removesuffix(hint) + past_end_hint("msis", option="--forecast-percentile")
+        reason = error._failure.reason(option="--forecast-percentile")
         raise ValueError(f"epoch {texts[error.index]} {reason}") from None
 
 

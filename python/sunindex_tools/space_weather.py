@@ -81,16 +81,59 @@ class EpochOutsideError(ValueError):
     the epoch as its user wrote it.
     """
 
-    def __init__(self, epoch: str, reason: str, index: int):
+    def __init__(self, epoch: str, failure: _Failure, index: int):
+        reason = failure.reason()
         super().__init__(f"epoch {epoch} {reason}")
         self.epoch = epoch
         self.reason = reason
         self.index = index
+        self._failure = failure  # for a caller that names the options its own way (the command line)
 
     def __reduce__(self) -> tuple[Any, ...]:
         # An exception pickles as its class and args, which here are the message
         # alone: a worker's error would fail to unpickle and hang its pool.
-        return type(self), (self.epoch, self.reason, self.index)
+        return type(self), (self.epoch, self._failure, self.index)
+
+
+#: What each kind of computation computes from, and which files give it.
+_COMPUTED_FROM = {
+    "msis": ("the daily rows of the CelesTrak CSV", "csv"),
+    "jb2008": ("the days both SOLFSMY.TXT and DTCFILE.TXT cover", "solfsmy and dtcfile"),
+    "timeline": ("the days of the loaded files", "a file"),
+}
+
+
+@dataclass(frozen=True)
+class _Failure:
+    """Why an epoch got no values, as the native code names it (`cause`), with what
+    the message about it names."""
+
+    cause: str  # a key of the native module's reasons: "no_rows", "before_rows", ...
+    kind: str  # what was computed: "msis", "jb2008", "timeline", or "forecast" (the prediction alone)
+    span: tuple[_dt.date, _dt.date] | None  # the days it computes from
+    prediction: Source
+    mean_from: _dt.date  # the prediction's first day with an 81-day mean
+
+    def reason(self, option: str = "forecast_percentile") -> str:
+        """What the message says after the epoch, naming the option that reaches past
+        the daily rows as `option`."""
+        source = self.prediction
+        if self.cause == "no_rows":
+            return f"has no daily rows to compute from; load {_COMPUTED_FROM[self.kind][1]} with rows"
+        if self.cause in ("before_rows", "after_rows") and self.span is not None:
+            hint = past_end_hint(self.kind, option) if self.cause == "after_rows" else ""
+            return f"is outside {_COMPUTED_FROM[self.kind][0]}: {self.span[0]} to {self.span[1]}{hint}"
+        if self.cause == "before_prediction":
+            return (f"needs the solar-cycle prediction before its first month: {source.path} "
+                    f"covers {source.first:%Y-%m} to {source.last:%Y-%m}")
+        if self.cause == "before_mean":
+            half = _native.MEAN_HALF_WIDTH
+            return (f"has no {2 * half + 1}-day mean of F10.7: the mean takes the {half} days before it from the "
+                    f"solar-cycle prediction, and {source.path} starts {source.first}, so the mean of a day before "
+                    f"{self.mean_from} cannot be had")
+        if self.cause == "past_last_day":
+            return f"is past {_date(_native.LAST_FORECAST_DAY)}, the last day the solar-cycle prediction repeats to"
+        raise AssertionError(f"no message for {self.cause!r} of {self.kind}")
 
 
 @dataclass(frozen=True)
@@ -332,8 +375,8 @@ class SpaceWeather:
             if result is not None:  # outside the coverage, the general path below says so
                 return result
         ticks = to_ticks(epochs)
-        columns, outside = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
-        self._check_inside("msis", ticks, outside)
+        columns, failed = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
+        self._check_inside("msis", ticks, failed)
         return cast(MsisInputsArrays, _shaped(columns, ticks))
 
     def pymsis_kwargs(
@@ -358,14 +401,10 @@ class SpaceWeather:
 
     def _msis_forecast(self, epochs: Any, limit: float | None, percentile: ArrayLike) -> dict[str, Any]:
         ticks, members = _members(to_ticks(epochs), percentile)
-        columns, outside = self._timeline.msis_forecast(
+        columns, failed = self._timeline.msis_forecast(
             self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, limit, members.paired
         )
-        if outside >= 0:
-            span = self._coverage["msis"]
-            if span is None or int(ticks.ticks[outside]) // ticks.ticks_per_day <= span[1]:
-                self._check_inside("msis", ticks, outside)
-            self._raise_outside_prediction(ticks, outside)
+        self._check_inside("msis", ticks, failed)
         return members.shaped(columns)
 
     def forecast(self, epochs: Any, percentile: ArrayLike = 50.0) -> dict[str, Any]:
@@ -378,11 +417,10 @@ class SpaceWeather:
         An epoch before the first month raises ValueError.
         """
         ticks, members = _members(to_ticks(epochs), percentile)
-        columns, outside = self._timeline.forecast(
+        columns, failed = self._timeline.forecast(
             self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, members.paired
         )
-        if outside >= 0:
-            self._raise_outside_prediction(ticks, outside)
+        self._check_inside("forecast", ticks, failed)
         return members.shaped(columns)
 
     @overload
@@ -403,8 +441,8 @@ class SpaceWeather:
         at the files' last day.
         """
         ticks = to_ticks(epochs)
-        columns, outside = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
-        self._check_inside("jb2008", ticks, outside)
+        columns, failed = self._timeline.jb2008(ticks.ticks, ticks.ticks_per_day)
+        self._check_inside("jb2008", ticks, failed)
         return cast(Jb2008InputsArrays, _shaped(columns, ticks))
 
     @overload
@@ -426,8 +464,8 @@ class SpaceWeather:
         """
         ticks = to_ticks(epochs)
         with _naming_the_file(self._contents):  # the first call reads the CSV's remaining values
-            columns, outside = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
-        self._check_inside("timeline", ticks, outside)
+            columns, failed = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
+        self._check_inside("timeline", ticks, failed)
         columns["date"] = columns.pop("day").view("M8[D]")
         order = ["date"] + [key for key in columns if key != "date"]
         return cast(DailyArrays, _shaped({key: columns[key] for key in order}, ticks))
@@ -460,38 +498,15 @@ class SpaceWeather:
 
     # -- Coverage
 
-    def _check_inside(self, kind: str, ticks: Ticks, outside: int) -> None:
-        if outside >= 0:
-            self._raise_outside(kind, ticks.text(outside), outside, self._past_end_hint(kind, ticks, outside))
-
-    def _past_end_hint(self, kind: str, ticks: Ticks, index: int) -> str:
-        """What an error adds for an epoch past the last day of `kind`'s coverage."""
-        span = self._coverage[kind]
-        past = span is not None and int(ticks.ticks[index]) // ticks.ticks_per_day > span[1]
-        return past_end_hint(kind) if past else ""
-
-    def _raise_outside_prediction(self, ticks: Ticks, index: int) -> NoReturn:
-        epoch, source = ticks.text(index), self._sources["msfc"]
-        if int(ticks.ticks[index]) // ticks.ticks_per_day > _native.LAST_FORECAST_DAY:
-            raise EpochOutsideError(epoch, "is past 9999-12-31, the last day the solar-cycle prediction repeats to", index)
-        raise EpochOutsideError(
-            epoch,
-            f"needs the solar-cycle prediction before its first month: {source.path} "
-            f"covers {source.first:%Y-%m} to {source.last:%Y-%m}",
-            index,
-        )
-
-    def _raise_outside(self, kind: str, epoch: str, index: int, hint: str = "") -> NoReturn:
-        span = self._coverage[kind]
-        what = {
-            "msis": "the daily rows of the CelesTrak CSV",
-            "jb2008": "the days both SOLFSMY.TXT and DTCFILE.TXT cover",
-            "timeline": "the days of the loaded files",
-        }[kind]
-        if span is None:
-            needs = {"msis": "csv", "jb2008": "solfsmy and dtcfile", "timeline": "a file"}[kind]
-            raise EpochOutsideError(epoch, f"has no daily rows to compute from; load {needs} with rows", index)
-        raise EpochOutsideError(epoch, f"is outside {what}: {_date(span[0])} to {_date(span[1])}{hint}", index)
+    def _check_inside(self, kind: str, ticks: Ticks, failed: tuple[int, str] | None) -> None:
+        """Raises EpochOutsideError for the first epoch of a `kind` computation that got
+        no values, as the native code reports it: its index and the reason's key."""
+        if failed is None:
+            return
+        index, cause = failed
+        span = _span_dates(self._coverage.get(kind))
+        mean_from = _EPOCH + _dt.timedelta(days=self._prediction.first_full_day())
+        raise EpochOutsideError(ticks.text(index), _Failure(cause, kind, span, self._sources["msfc"], mean_from), index)
 
 
 def _check_contents(contents: Any) -> None:

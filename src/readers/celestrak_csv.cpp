@@ -251,10 +251,9 @@ struct EightValues {
 
 /// The data type a trimmed F10.7_DATA_TYPE field names.
 F107DataType parse_data_type(std::string_view field) noexcept {
-  if (field == "OBS") return F107DataType::observed;
-  if (field == "INT") return F107DataType::interpolated;
-  if (field == "PRD") return F107DataType::predicted_daily;
-  if (field == "PRM") return F107DataType::predicted_monthly;
+  for (std::size_t type = 1; type < f107_data_type_names.size(); ++type) {
+    if (field == f107_data_type_names[type]) return static_cast<F107DataType>(type);
+  }
   return F107DataType::unknown;
 }
 

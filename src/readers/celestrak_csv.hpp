@@ -22,6 +22,8 @@ enum class F107DataType : std::uint8_t {
   predicted_daily,    // "PRD"
   predicted_monthly,  // "PRM": one row per month, ahead of the daily rows
 };
+/// The F10.7_DATA_TYPE text of each F107DataType, empty for unknown.
+inline constexpr std::array<std::string_view, 5> f107_data_type_names{"", "OBS", "INT", "PRD", "PRM"};
 
 /// The optional columns of a row that the daily record has no place for.
 enum class CelestrakExtra : std::uint8_t {

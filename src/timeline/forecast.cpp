@@ -72,11 +72,6 @@ double lerp(double a, double b, double fraction) noexcept { return a + fraction 
 /// floor(a / 8) for any sign: the day of a slot number.
 std::int64_t day_of_slot(std::int64_t slot) noexcept { return slot >= 0 ? slot / 8 : (slot - 7) / 8; }
 
-/// The text of a forecast's data_type, four UCS-4 characters wide.
-void write_msfc(char32_t* out) noexcept {
-  out[0] = 'M', out[1] = 'S', out[2] = 'F', out[3] = 'C';
-}
-
 }  // namespace
 
 double standard_normal_quantile(double p) noexcept {
@@ -302,7 +297,7 @@ struct MsisEpoch {
   } kind;
   double f107, f107a;
   std::array<double, 7> ap;
-  std::array<char32_t, 3> type;
+  std::uint8_t type;
   ForecastSamples samples;
   std::int64_t day;  // the UTC day and the fraction of it the samples are of
   double fraction;
@@ -314,8 +309,8 @@ struct MsisEpoch {
 /// emit() is, so that the common epoch's samples stay in registers.
 [[gnu::always_inline]] inline std::optional<FailedEpoch> prepare(const MsisInputs& msis,
                                                                  const std::optional<DaySpan>& coverage,
-                                                                 const ForecastDays& days, std::int64_t first_full_day,
-                                                                 const Epochs& epochs,
+                                                                 const SolarCyclePrediction& prediction,
+                                                                 const ForecastDays& days, const Epochs& epochs,
                                                                  std::optional<double> burst_limit, std::size_t e,
                                                                  MsisEpoch& epoch) noexcept {
   if (epochs.ticks[e] == not_a_time) {
@@ -323,15 +318,20 @@ struct MsisEpoch {
     return std::nullopt;
   }
   const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-  if (!coverage || day < coverage->first) return FailedEpoch{e, ForecastFailure::outside_daily_rows};
-  if (day <= coverage->last) {
+  const std::optional<EpochFailure> off_rows = outside(coverage, day);
+  if (!off_rows) {
     epoch.kind = MsisEpoch::Kind::daily;
     msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit,
-                 {&epoch.f107, &epoch.f107a, epoch.ap.data(), epoch.type.data()});
+                 {&epoch.f107, &epoch.f107a, epoch.ap.data(), &epoch.type});
     return std::nullopt;
   }
-  if (day < first_full_day) return FailedEpoch{e, ForecastFailure::before_prediction};
-  if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+  // Past the daily rows the prediction serves; before them, or without them, nothing does.
+  if (*off_rows != EpochFailure::after_rows) return FailedEpoch{e, *off_rows};
+  if (day < prediction.first_full_day()) {
+    // In the prediction's first mean_half_width days an epoch has F and A, but not the centred mean.
+    return FailedEpoch{e, day < prediction.first_day() ? EpochFailure::before_prediction : EpochFailure::before_mean};
+  }
+  if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, EpochFailure::past_last_day};
   epoch.day = day;
   epoch.fraction = epochs.clock.fraction_of_day(ticks_in_day);
   epoch.samples = days.samples(day, epoch.fraction);
@@ -349,28 +349,26 @@ struct MsisEpoch {
 
 /// Writes one output row of `epoch` at `percentile`.
 [[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastDays& days,
-                                        const ForecastMsisOutput& out, std::size_t row) noexcept {
+                                        const MsisOutput& out, std::size_t row) noexcept {
   double* const ap = out.ap + 7 * row;
-  char32_t* const type = out.data_type + 4 * row;
   switch (epoch.kind) {
     case MsisEpoch::Kind::not_a_time:
       out.f107[row] = out.f107a[row] = nan;
       std::fill_n(ap, 7, nan);
-      std::fill_n(type, 4, 0);
+      out.data_type[row] = static_cast<std::uint8_t>(F107DataType::unknown);
       return;
     case MsisEpoch::Kind::daily:
       out.f107[row] = epoch.f107;
       out.f107a[row] = epoch.f107a;
       std::copy_n(epoch.ap.begin(), 7, ap);
-      std::copy_n(epoch.type.begin(), 3, type);
-      type[3] = 0;
+      out.data_type[row] = epoch.type;
       return;
     case MsisEpoch::Kind::forecast: {
       const ForecastValues values = days.values(epoch.samples, epoch.day, epoch.fraction, percentile);
       out.f107[row] = values.flux_day_before;
       out.f107a[row] = values.flux_mean81;
       std::fill_n(ap, 7, values.ap);
-      write_msfc(type);
+      out.data_type[row] = msfc_data_type;
       return;
     }
     case MsisEpoch::Kind::junction:
@@ -380,7 +378,7 @@ struct MsisEpoch {
       out.f107a[row] = values.flux_mean81;
       ap[0] = forecast_ap;
       for (std::size_t i = 0; i < epoch.mixes.size(); ++i) ap[i + 1] = epoch.mixes[i].value(forecast_ap);
-      write_msfc(type);
+      out.data_type[row] = msfc_data_type;
       return;
   }
 }
@@ -427,17 +425,17 @@ struct FluxAndAp {
 
 }  // namespace
 
-std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
-                                              std::int64_t first_full_day, const Epochs& epochs,
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const SolarCyclePrediction& prediction,
+                                              const ForecastDays& days, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
-                                              const ForecastMsisOutput& out) noexcept {
+                                              const MsisOutput& out) noexcept {
   const std::optional<DaySpan> coverage = msis.coverage();
   // Inlined by force: left to itself the compiler calls the lambdas, and an
   // epoch's samples make a round trip through memory, a third of its time.
   return for_each_row<MsisEpoch>(
       epochs.count, members,
       [&](std::size_t e, MsisEpoch& epoch) __attribute__((always_inline)) {
-        return prepare(msis, coverage, days, first_full_day, epochs, burst_limit, e, epoch);
+        return prepare(msis, coverage, prediction, days, epochs, burst_limit, e, epoch);
       },
       [&](const MsisEpoch& epoch, const Percentile& percentile, std::size_t row) __attribute__((always_inline)) {
         emit(epoch, percentile, days, out, row);
@@ -445,7 +443,7 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Fore
 }
 
 std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
-                                           const Members& members, double* f107, double* ap) noexcept {
+                                           const Members& members, const ForecastOutput& out) noexcept {
   return for_each_row<FluxAndAp>(
       epochs.count, members,
       [&](std::size_t e, FluxAndAp& values) -> std::optional<FailedEpoch> {
@@ -455,8 +453,8 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
           return std::nullopt;
         }
         const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-        if (day < first_day) return FailedEpoch{e, ForecastFailure::before_prediction};
-        if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, ForecastFailure::past_last_day};
+        if (day < first_day) return FailedEpoch{e, EpochFailure::before_prediction};
+        if (day > SolarCyclePrediction::last_day) return FailedEpoch{e, EpochFailure::past_last_day};
         values.is_time = true;
         values.day = day;
         values.fraction = epochs.clock.fraction_of_day(ticks_in_day);
@@ -464,16 +462,16 @@ std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_
         return std::nullopt;
       },
       [&](const FluxAndAp& values, const Percentile& percentile, std::size_t row) {
-        f107[row] = percentile.of(values.flux);
-        ap[row] = percentile.of(values.ap);
+        out.f107[row] = percentile.of(values.flux);
+        out.ap[row] = percentile.of(values.ap);
         const SolarCyclePrediction& prediction = days.prediction();
         if (!values.is_time) return;
         const bool flux_floored = prediction.floors_flux(percentile), ap_floored = prediction.floors_ap(percentile);
         if (!flux_floored && !ap_floored) [[likely]] return;
         double flux, floored_ap;
         prediction.floored_flux_and_ap(values.day, values.fraction, percentile, flux, floored_ap);
-        if (flux_floored) f107[row] = flux;
-        if (ap_floored) ap[row] = floored_ap;
+        if (flux_floored) out.f107[row] = flux;
+        if (ap_floored) out.ap[row] = floored_ap;
       });
 }
 

@@ -197,19 +197,6 @@ class ForecastDays {
   LargeArray<ForecastSamples> table_;  // from the prediction's first day
 };
 
-/// Why an epoch got no values.
-enum class ForecastFailure : std::uint8_t {
-  outside_daily_rows,  // before the CSV's daily rows, or no daily rows at all
-  before_prediction,   // the epoch needs the prediction before its first month
-  past_last_day,       // the epoch lies after SolarCyclePrediction::last_day
-};
-
-/// The first epoch that got no values, and why.
-struct FailedEpoch {
-  std::size_t index;
-  ForecastFailure why;
-};
-
 /// The percentiles of a call: one per member, or one per epoch (`paired`).
 struct Members {
   const Percentile* percentiles;
@@ -217,31 +204,34 @@ struct Members {
   bool paired;  // percentiles[e] goes with epoch e; else every member with every epoch
 };
 
-/// As MsisOutput, with rows member-major ((members, epochs), or one per
-/// epoch when paired) and data_type four characters wide, "MSFC" included.
-struct ForecastMsisOutput {
-  double* f107;
-  double* f107a;
-  double* ap;
-  char32_t* data_type;
-};
+/// The prediction alone at an epoch, X(key, element, width).
+#define SUNINDEX_FORECAST_FIELDS(X) \
+  X(f107, float64, 1) /* F(t) */ \
+  X(ap, float64, 1)   /* A(t) */
 
-/// MSIS inputs past the CSV's daily rows. Each input takes its best source
+/// Where forecast_values() writes, rows as in msis_with_forecast.
+struct ForecastOutput {
+  SUNINDEX_FORECAST_FIELDS(SUNINDEX_FIELD_POINTER)
+};
+inline constexpr std::array forecast_fields{SUNINDEX_FORECAST_FIELDS(SUNINDEX_FIELD)};
+
+/// MSIS inputs past the CSV's daily rows, into rows member-major ((members,
+/// epochs), or one per epoch when paired). Each input takes its best source
 /// for the time it refers to: up to the last daily day L, the CSV exactly as
 /// MsisInputs gives it; after, the prediction: f107 = F(t - 1 day) once the
 /// day before lies after L, f107a the mean of F(t + k days), k = -40 .. 40,
 /// ap[0] = A(t), and each 3-hour slot after L takes A(t), the means of eight
-/// slots mixing sources slot by slot. data_type is "MSFC" wherever the
-/// prediction was used. Returns the first epoch that got no values, where it
-/// stops, or none.
-std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const ForecastDays& days,
-                                              std::int64_t first_full_day, const Epochs& epochs,
+/// slots mixing sources slot by slot. data_type is msfc_data_type wherever
+/// the prediction was used. `days` is `prediction`'s. Returns the first epoch
+/// that got no values, where it stops, and why; or none.
+std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const SolarCyclePrediction& prediction,
+                                              const ForecastDays& days, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
-                                              const ForecastMsisOutput& out) noexcept;
+                                              const MsisOutput& out) noexcept;
 
 /// F(t) and A(t) from the prediction alone, rows as in msis_with_forecast.
 /// Fails at the first epoch before `first_day`.
 std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,
-                                           const Members& members, double* f107, double* ap) noexcept;
+                                           const Members& members, const ForecastOutput& out) noexcept;
 
 }  // namespace sunindex::timeline

@@ -12,23 +12,9 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-/// The text of each F107DataType; nothing for unknown.
-constexpr std::array<std::array<char, 3>, 5> type_names{
-    {{0, 0, 0}, {'O', 'B', 'S'}, {'I', 'N', 'T'}, {'P', 'R', 'D'}, {'P', 'R', 'M'}}};
-
 /// How uncertain a day's values are, or 0 when they feed no input.
 std::uint8_t uncertainty(F107DataType type) noexcept {
   return type == F107DataType::predicted_monthly ? 0 : static_cast<std::uint8_t>(type);
-}
-
-/// Writes the type's name as UCS-4, the layout of NumPy's "<U3".
-void write_type(char32_t* out, std::size_t type) noexcept {
-  for (std::size_t i = 0; i < 3; ++i) out[i] = static_cast<char32_t>(type_names[type][i]);
-}
-
-/// Writes four flags as UCS-4; a space, which pads a short field, ends the text.
-void write_flags(char32_t* out, const std::array<char, 4>& flags) noexcept {
-  for (std::size_t i = 0; i < flags.size(); ++i) out[i] = flags[i] == ' ' ? 0 : static_cast<char32_t>(flags[i]);
 }
 
 /// `source[first + i]` for i in [0, count), NaN where that lies off the timeline.
@@ -60,18 +46,13 @@ LargeArray<double> trailing_means_of_eight(const LargeArray<double>& slots) {
 void write_nan_row(const MsisOutput& out, std::size_t e) noexcept {
   out.f107[e] = out.f107a[e] = nan;
   std::fill_n(out.ap + 7 * e, 7, nan);
-  write_type(out.data_type + 3 * e, 0);
+  out.data_type[e] = static_cast<std::uint8_t>(F107DataType::unknown);
 }
 
 /// `from` moved `fraction` (in [0, 1)) of the way to `to`; exactly `from` at
 /// the start of a step, whatever `to` is.
 double toward(double from, double to, double fraction) noexcept {
   return fraction == 0.0 ? from : from + fraction * (to - from);
-}
-
-/// Whether an epoch's day lies in `coverage`; NaT lies everywhere.
-bool outside(const std::optional<DaySpan>& coverage, std::int64_t day) noexcept {
-  return !coverage || !coverage->contains(day);
 }
 
 }  // namespace
@@ -131,25 +112,26 @@ void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
 }
 
 template <class Fill>
-std::size_t MsisInputs::for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept {
-  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept {
+std::optional<FailedEpoch> MsisInputs::for_each_epoch(const Epochs& epochs, const MsisOutput& out,
+                                                      Fill fill) const noexcept {
+  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
     for (std::size_t e = begin; e < end; ++e) {
       if (epochs.ticks[e] == not_a_time) {
         write_nan_row(out, e);
         continue;
       }
       const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-      if (outside(coverage_, day)) return e;
+      if (const auto why = outside(coverage_, day)) return FailedEpoch{e, *why};
       const auto d = static_cast<std::size_t>(day - origin_);
       const int slot = slot_of(epochs.clock, ticks_in_day);
       fill(e, Place{day, ticks_in_day, d, slot, 8 * d + static_cast<std::size_t>(slot)});
     }
-    return all_inside;
+    return std::nullopt;
   });
 }
 
-std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
-                                const MsisOutput& out) const noexcept {
+std::optional<FailedEpoch> MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
+                                               const MsisOutput& out) const noexcept {
   return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
     // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
@@ -159,12 +141,12 @@ std::size_t MsisInputs::compute(const Epochs& epochs, std::optional<double> burs
     out.f107a[e] = today.f107a;
     ap[0] = today.ap_avg;
     slot_ap(at.g, ap);
-    write_type(out.data_type + 3 * e, type);
+    out.data_type[e] = type;
   });
 }
 
-std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
-                                             const MsisOutput& out) const noexcept {
+std::optional<FailedEpoch> MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
+                                                            const MsisOutput& out) const noexcept {
   return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
     // The step after the last one of the daily rows is the last one again: the value is held.
@@ -186,7 +168,7 @@ std::size_t MsisInputs::compute_interpolated(const Epochs& epochs, std::optional
     slot_ap(at.g, ap);
     slot_ap(next_g, next_ap);
     for (std::size_t i = 1; i < 7; ++i) ap[i] = toward(ap[i], next_ap[i], slot_fraction);
-    write_type(out.data_type + 3 * e, type);
+    out.data_type[e] = type;
   });
 }
 
@@ -197,7 +179,7 @@ namespace {
 
 /// A SOLFSMY column with every value below 40 made missing, as the model's
 /// own driver does: the file writes 0.0 where it has no value.
-LargeArray<double> solar_index(const Timeline& timeline, Column column, std::int64_t first, std::size_t days) {
+LargeArray<double> solar_index(const Timeline& timeline, LoadedColumn column, std::int64_t first, std::size_t days) {
   LargeArray<double> values = days_of(timeline, timeline.column(column), first, days);
   for (double& value : values) {
     if (value < 40.0) value = nan;
@@ -219,7 +201,7 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
   const auto days = static_cast<std::size_t>(both.last - origin + 1);
   // Each input by the SOLFSMY column it comes from and how many days back.
   struct Lagged {
-    Column column;
+    LoadedColumn column;
     std::size_t lag;
   };
   using enum Jb2008Input;
@@ -239,15 +221,15 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
   dtc_ = days_of(timeline, timeline.dtc_hourly(), both.first, static_cast<std::size_t>(both.last - both.first + 2), 24);
 }
 
-std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
-  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept {
+std::optional<FailedEpoch> Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out) const noexcept {
+  return in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
     for (std::size_t e = begin; e < end; ++e) {
       if (epochs.ticks[e] == not_a_time) {
         for (double* input : out.inputs) input[e] = nan;
         continue;
       }
       const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-      if (outside(coverage_, day)) return e;
+      if (const auto why = outside(coverage_, day)) return FailedEpoch{e, *why};
       const auto d = static_cast<std::size_t>(day - coverage_->first);
       for (std::size_t i = 0; i < solar_input_count; ++i) out.inputs[i][e] = days_[d].inputs[i];
 
@@ -258,42 +240,43 @@ std::size_t Jb2008Inputs::compute(const Epochs& epochs, const Jb2008Output& out)
       const double fraction = epochs.clock.fraction_of_part(ticks_in_day, 24, hour);
       out[Jb2008Input::dstdtc][e] = toward(dtc_[h], dtc_[h + 1], fraction);
     }
-    return all_inside;
+    return std::nullopt;
   });
 }
 
 // ---------------------------------------------------------------------------
 // Daily lookup
 
-std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept {
+std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epochs, const DailyOutput& out) noexcept {
+  const Timeline& timeline = all.timeline();
   for (std::size_t e = 0; e < epochs.count; ++e) {
     if (epochs.ticks[e] == not_a_time) {
       for (double* column : out.columns) column[e] = nan;
-      std::fill_n(out.ap_3hr + 8 * e, 8, nan);
-      std::fill_n(out.kp_3hr + 8 * e, 8, nan);
-      std::fill_n(out.dtc_hourly + 24 * e, 24, nan);
-      write_type(out.data_type + 3 * e, 0);
-      std::fill_n(out.solfsmy_source + 4 * e, 4, 0);
+      std::fill_n(out.ap + 8 * e, 8, nan);
+      std::fill_n(out.kp + 8 * e, 8, nan);
+      std::fill_n(out.dtc + 24 * e, 24, nan);
+      out.f107_data_type[e] = static_cast<std::uint8_t>(F107DataType::unknown);
+      out.ssrc[e] = {' ', ' ', ' ', ' '};
       out.monthly[e] = false;
       out.day[e] = not_a_time;
       continue;
     }
     const std::int64_t day = epochs.clock.split(epochs.ticks[e]).day;
     const auto at = timeline.index_of(day);
-    if (!at) return e;
+    if (!at) return FailedEpoch{e, *outside(timeline.day_span(), day)};
     const std::size_t i = *at;
-    for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = timeline.column(static_cast<Column>(c))[i];
-    std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap_3hr + 8 * e);
-    std::copy_n(timeline.kp_3hr() + 8 * i, 8, out.kp_3hr + 8 * e);
-    std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc_hourly + 24 * e);
+    for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = all.column(static_cast<Column>(c))[i];
+    std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap + 8 * e);
+    std::copy_n(all.kp_3hr() + 8 * i, 8, out.kp + 8 * e);
+    std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc + 24 * e);
     // The file's own type, monthly predictions included, is what a day shows.
     const F107DataType type = timeline.data_type()[i];
-    write_type(out.data_type + 3 * e, static_cast<std::size_t>(type));
-    write_flags(out.solfsmy_source + 4 * e, timeline.solfsmy_source()[i]);
+    out.f107_data_type[e] = static_cast<std::uint8_t>(type);
+    out.ssrc[e] = timeline.solfsmy_source()[i];
     out.monthly[e] = type == F107DataType::predicted_monthly;
     out.day[e] = day;
   }
-  return all_inside;
+  return std::nullopt;
 }
 
 }  // namespace sunindex::timeline

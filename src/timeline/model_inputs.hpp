@@ -16,6 +16,7 @@
 
 #include "timeline/epoch.hpp"
 #include "timeline/large_array.hpp"
+#include "timeline/result_fields.hpp"
 #include "timeline/timeline.hpp"
 
 namespace sunindex::timeline {
@@ -27,15 +28,51 @@ struct Epochs {
   TickClock clock;
 };
 
-/// What compute() returns when every epoch lies inside the coverage.
-inline constexpr std::size_t all_inside = std::numeric_limits<std::size_t>::max();
+/// Why an epoch got no values: X(key), the key Python knows the reason by.
+#define SUNINDEX_EPOCH_FAILURES(X) \
+  X(no_rows)           /* there are no days to compute from */ \
+  X(before_rows)       /* the epoch's day lies before the days computed from */ \
+  X(after_rows)        /* the epoch's day lies after them */ \
+  X(before_prediction) /* the epoch needs the solar-cycle prediction before its first month */ \
+  X(before_mean)       /* its 81-day mean needs the prediction on days before its first */ \
+  X(past_last_day)     /* the epoch lies after SolarCyclePrediction::last_day */
 
-struct MsisOutput {
-  double* f107;       // count values
-  double* f107a;      // count values
-  double* ap;         // count rows of 7
-  char32_t* data_type;  // count rows of 3 UCS-4 characters: "OBS", "INT", "PRD", or none if unknown
+enum class EpochFailure : std::uint8_t {
+  SUNINDEX_EPOCH_FAILURES(SUNINDEX_ENUMERATOR)
+  count,  // not a reason
 };
+inline constexpr std::size_t epoch_failure_count = static_cast<std::size_t>(EpochFailure::count);
+/// The key of each EpochFailure.
+inline constexpr std::array<std::string_view, epoch_failure_count> epoch_failure_keys{
+    SUNINDEX_EPOCH_FAILURES(SUNINDEX_KEY_TEXT)};
+
+/// The first epoch that got no values, and why.
+struct FailedEpoch {
+  std::size_t index;
+  EpochFailure why;
+};
+
+/// Why an epoch on `day` gets no values from `coverage`, the days computed
+/// from (none when there are none), or nothing when the day lies inside.
+inline std::optional<EpochFailure> outside(const std::optional<DaySpan>& coverage, std::int64_t day) noexcept {
+  if (!coverage) return EpochFailure::no_rows;
+  if (day < coverage->first) return EpochFailure::before_rows;
+  if (day > coverage->last) return EpochFailure::after_rows;
+  return std::nullopt;
+}
+
+/// The NRLMSISE-00/MSIS inputs of an epoch (see MsisInputs), X(key, element, width).
+#define SUNINDEX_MSIS_FIELDS(X) \
+  X(f107, float64, 1)        /* F10.7 of the day before */ \
+  X(f107a, float64, 1)       /* its 81-day centred mean */ \
+  X(ap, float64, 7)          /* daily Ap, the slot's ap and the three before, two means of eight */ \
+  X(data_type, data_type, 1) /* the least certain data type of the days used; unknown for NaT */
+
+/// Where the MSIS inputs go: one row per epoch (or per member and epoch) each.
+struct MsisOutput {
+  SUNINDEX_MSIS_FIELDS(SUNINDEX_FIELD_POINTER)
+};
+inline constexpr std::array msis_fields{SUNINDEX_MSIS_FIELDS(SUNINDEX_FIELD)};
 
 /// NRLMSISE-00/MSIS inputs: f107 = F10.7_OBS of the previous UTC day,
 /// f107a = F10.7_OBS_CENTER81 of the day, ap = daily Ap, the ap of the
@@ -50,9 +87,10 @@ class MsisInputs {
 
   /// Fills `out` for each epoch. With a burst limit, a previous-day flux
   /// <= 0 or above it is replaced by that day's centred 81-day mean. Returns
-  /// the index of the first epoch whose day lies outside coverage(), where
-  /// it stops, or all_inside.
-  std::size_t compute(const Epochs& epochs, std::optional<double> burst_limit, const MsisOutput& out) const noexcept;
+  /// the first epoch whose day lies outside coverage(), where it stops, and
+  /// why; none when every epoch lies inside.
+  std::optional<FailedEpoch> compute(const Epochs& epochs, std::optional<double> burst_limit,
+                                     const MsisOutput& out) const noexcept;
 
   /// As compute(), but each input moves linearly from its value at the start
   /// of its step to its value at the start of the next: f107, f107a and ap[0]
@@ -61,8 +99,8 @@ class MsisInputs {
   /// past the daily rows and the value is held. The burst limit applies to
   /// each day's flux before interpolating. The data type also counts the next
   /// day when the epoch is past midnight.
-  std::size_t compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
-                                   const MsisOutput& out) const noexcept;
+  std::optional<FailedEpoch> compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
+                                                  const MsisOutput& out) const noexcept;
 
   /// The f107 of an epoch on `day`, the day after coverage's last included:
   /// the previous day's flux, the burst rule applied as in compute().
@@ -107,9 +145,9 @@ class MsisInputs {
     std::size_t g;
   };
   /// Runs `fill(e, place)` for each epoch inside coverage and writes a row of
-  /// NaN for NaT; returns the index of the first epoch outside, or all_inside.
+  /// NaN for NaT; returns the first epoch outside, as compute() does.
   template <class Fill>
-  std::size_t for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept;
+  std::optional<FailedEpoch> for_each_epoch(const Epochs& epochs, const MsisOutput& out, Fill fill) const noexcept;
 
   std::int64_t origin_ = 0;  // the day of index 0: coverage's first day minus history_days
   std::optional<DaySpan> coverage_;
@@ -140,6 +178,13 @@ inline constexpr std::size_t jb2008_input_count = static_cast<std::size_t>(Jb200
 inline constexpr std::array<std::string_view, jb2008_input_count> jb2008_input_keys{
     SUNINDEX_JB2008_INPUTS(SUNINDEX_KEY_TEXT)};
 
+/// Each JB2008 input is one float64 per epoch.
+inline constexpr auto jb2008_fields = [] {
+  std::array<Field, jb2008_input_count> fields{};
+  for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = {jb2008_input_keys[i], Element::float64, 1};
+  return fields;
+}();
+
 struct Jb2008Output {
   std::array<double*, jb2008_input_count> inputs;  // count values each, by Jb2008Input
 
@@ -157,7 +202,7 @@ class Jb2008Inputs {
   std::optional<DaySpan> coverage() const noexcept { return coverage_; }
 
   /// As MsisInputs::compute.
-  std::size_t compute(const Epochs& epochs, const Jb2008Output& out) const noexcept;
+  std::optional<FailedEpoch> compute(const Epochs& epochs, const Jb2008Output& out) const noexcept;
 
  private:
   static constexpr std::int64_t lag_days = 5;  // Y10's lag, the longest
@@ -176,19 +221,31 @@ class Jb2008Inputs {
   LargeArray<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
 };
 
+/// What a day holds beside its columns, X(key, element, width).
+#define SUNINDEX_DAILY_FIELDS(X) \
+  X(day, int64, 1)                /* the UTC day, not_a_time for NaT */ \
+  X(ap, float64, 8)               /* the 3-hourly ap, 00-03 UT first */ \
+  X(kp, float64, 8)               /* the 3-hourly Kp, as the CSV writes it */ \
+  X(dtc, float64, 24)             /* the hourly Dtc, 00 UT first */ \
+  X(f107_data_type, data_type, 1) /* the CSV's own F10.7_DATA_TYPE, monthly predictions included */ \
+  X(ssrc, flags, 1)               /* SOLFSMY's source flags */ \
+  X(monthly, boolean, 1)          /* the CSV row is a monthly prediction */
+
+/// Where each epoch's day goes: the fields above, then one float64 per column.
 struct DailyOutput {
-  double* columns[column_count];  // count values each
-  double* ap_3hr;                 // count rows of 8
-  double* kp_3hr;                 // count rows of 8
-  double* dtc_hourly;             // count rows of 24
-  char32_t* data_type;            // count rows of 3 characters
-  char32_t* solfsmy_source;       // count rows of 4 characters
-  bool* monthly;                  // count values: the CSV row is a monthly prediction
-  std::int64_t* day;              // count values: the UTC day, not_a_time for NaT
+  SUNINDEX_DAILY_FIELDS(SUNINDEX_FIELD_POINTER)
+  std::array<double*, column_count> columns;  // by Column
 };
+inline constexpr auto daily_fields = [] {
+  constexpr std::array own{SUNINDEX_DAILY_FIELDS(SUNINDEX_FIELD)};
+  std::array<Field, own.size() + column_count> fields{};
+  for (std::size_t i = 0; i < own.size(); ++i) fields[i] = own[i];
+  for (std::size_t c = 0; c < column_count; ++c) fields[own.size() + c] = {column_keys[c], Element::float64, 1};
+  return fields;
+}();
 
 /// Every column of each epoch's UTC day, which must lie on the timeline.
-/// Returns as MsisInputs::compute.
-std::size_t lookup_daily(const Timeline& timeline, const Epochs& epochs, const DailyOutput& out) noexcept;
+/// Returns as MsisInputs::compute, the timeline's days being those computed from.
+std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epochs, const DailyOutput& out) noexcept;
 
 }  // namespace sunindex::timeline

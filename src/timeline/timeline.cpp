@@ -42,18 +42,28 @@ constexpr auto extra_columns = [] {
 static_assert(std::ranges::none_of(extra_columns, [](Column c) { return c == Column::count; }),
               "every optional CSV column needs a timeline column of its name");
 
-/// The CSV's values a load reads: those the model inputs and the landmark
-/// days need. Most callers never ask for the others, and reading them too
-/// took twice as long.
+constexpr bool laid(Column c) noexcept { return laid_at_load[static_cast<std::size_t>(c)]; }
+
+/// The CSV's values a load reads: its columns laid at load, and the series
+/// the model inputs and the landmark days need beside them (the 3-hourly ap
+/// and the data type, not the Kp).
 constexpr CelestrakValues csv_values_at_load{
-    .f10_7_obs = true,
-    .f10_7_adj = false,
-    .ap_daily = true,
+    .f10_7_obs = laid(Column::f107_obs),
+    .f10_7_adj = laid(Column::f107_adj),
+    .ap_daily = laid(Column::ap_avg),
     .ap_3hr = true,
     .kp_3hr = false,
     .data_type = true,
-    .extras = CelestrakRowExtras::bit(CelestrakExtra::f107_obs_center81),
+    .extras = [] {
+      CelestrakRowExtras::Bits bits = 0;
+      for (std::size_t e = 0; e < extra_columns.size(); ++e) {
+        if (laid(extra_columns[e])) bits |= CelestrakRowExtras::bit(static_cast<CelestrakExtra>(e));
+      }
+      return bits;
+    }(),
 };
+static_assert(csv_values_at_load.ap_3hr && csv_values_at_load.data_type && !csv_values_at_load.kp_3hr,
+              "the 3-hourly ap and the data type are stored at load, the Kp later");
 /// The strict reading every file of a timeline gets.
 constexpr ReadOptions strict{.strict_structure = true};
 
@@ -123,12 +133,9 @@ void widen(std::optional<DaySpan>& span, std::int64_t day) noexcept {
   span->last = std::max(span->last, day);
 }
 
-/// Sets the cells of a value the record has; an absent one leaves them.
-void lay(double& cell, const std::optional<double>& value) noexcept {
-  if (value) cell = *value;
-}
+/// Sets the cells of values the record has; absent ones leave them.
 template <std::size_t N>
-void lay(double* cells, const std::array<double, N>* values) noexcept {
+void lay_series(double* cells, const std::array<double, N>* values) noexcept {
   if (values) std::copy(values->begin(), values->end(), cells);
 }
 
@@ -140,46 +147,50 @@ void lay(double* cells, const std::array<double, N>* values) noexcept {
 /// so a value the first row has, a NaN included, is never replaced.
 class TimelineBuilder {
  public:
-  explicit TimelineBuilder(Timeline& timeline) noexcept : t_(timeline) {}
+  /// Lays a load's rows into `timeline`.
+  explicit TimelineBuilder(Timeline& timeline) noexcept : shape_(timeline), t_(&timeline) {}
+  /// Lays the CSV's values read later into `later`, which is sized for `timeline`.
+  TimelineBuilder(const Timeline& timeline, Timeline::LaterColumns& later) noexcept
+      : shape_(timeline), later_(&later) {}
 
   /// Sizes the timeline for `spans`, each file's first and last day, every
   /// value absent. Writing them is most of a load's writing: two threads
   /// share it, in halves of about the same size.
   void allocate(const std::array<std::optional<DaySpan>, source_count>& spans, std::int64_t first_day,
                 std::size_t days) {
-    t_.spans_ = spans;
-    t_.first_day_ = first_day;
-    t_.days_ = days;
+    t_->spans_ = spans;
+    t_->first_day_ = first_day;
+    t_->days_ = days;
     run_concurrently(
         [&] {
-          t_.columns_.assign(column_count * days, absent);
-          t_.kp_3hr_.assign(8 * days, absent);
-          t_.data_type_.assign(days, F107DataType::unknown);
+          t_->columns_.assign(columns_laid_at_load * days, absent);
+          t_->data_type_.assign(days, F107DataType::unknown);
         },
         [&] {
-          t_.ap_3hr_.assign(8 * days, absent);
-          t_.dtc_hourly_.assign(24 * days, absent);
-          t_.solfsmy_source_.assign(days, no_flags);
+          t_->ap_3hr_.assign(8 * days, absent);
+          t_->dtc_hourly_.assign(24 * days, absent);
+          t_->solfsmy_source_.assign(days, no_flags);
         });
   }
 
   /// Lays the CSV's rows, read with `values`: what they lack leaves its cells
-  /// as they are, so a later read of the other values lays those alone.
+  /// as they are, so a later read of the other values lays those alone (and
+  /// the load's alone reach the timeline, the later ones the LaterColumns).
   void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras,
                const CelestrakValues& values) {
     lay_rows(records, extras, [&](std::size_t r, std::size_t i, const DailyIndices& record,
                                   const CelestrakRowExtras& extra) {
-      lay(cell(Column::f107_obs, i), record.get(Field::f10_7_obs));
-      lay(cell(Column::f107_adj, i), record.get(Field::f10_7_adj));
-      lay(cell(Column::ap_avg, i), record.get(Field::ap_daily));
-      lay(&t_.ap_3hr_[8 * i], record.get(Series::ap_3hr));
-      lay(&t_.kp_3hr_[8 * i], record.get(Series::kp_3hr));
+      lay(Column::f107_obs, i, record.get(Field::f10_7_obs));
+      lay(Column::f107_adj, i, record.get(Field::f10_7_adj));
+      lay(Column::ap_avg, i, record.get(Field::ap_daily));
+      if (values.ap_3hr) lay_series(&t_->ap_3hr_[8 * i], record.get(Series::ap_3hr));
+      if (values.kp_3hr) lay_series(&later_->kp_3hr[8 * i], record.get(Series::kp_3hr));
       for (std::size_t e = 0; e < extra_columns.size(); ++e) {
         if (extra.has(static_cast<CelestrakExtra>(e))) cell(extra_columns[e], i) = extra.values[e];
       }
       if (values.data_type) {
-        t_.data_type_[i] = extra.data_type;
-        note_data_type(t_.first_day_ + static_cast<std::int64_t>(i), extras[r].data_type);
+        t_->data_type_[i] = extra.data_type;
+        note_data_type(shape_.first_day_ + static_cast<std::int64_t>(i), extras[r].data_type);
       }
     });
   }
@@ -187,15 +198,15 @@ class TimelineBuilder {
   void add_solfsmy(std::vector<DailyIndices>& records, std::vector<SolfsmyRowExtras>& extras) {
     lay_rows(records, extras, [&](std::size_t, std::size_t i, const DailyIndices& record,
                                   const SolfsmyRowExtras& extra) {
-      lay(cell(Column::f10, i), record.get(Field::f10_7_jb));
-      lay(cell(Column::f81c, i), record.get(Field::f10_7_jb_81c));
-      lay(cell(Column::s10, i), record.get(Field::s10_7));
-      lay(cell(Column::m10, i), record.get(Field::m10_7));
-      lay(cell(Column::y10, i), record.get(Field::y10_7));
+      lay(Column::f10, i, record.get(Field::f10_7_jb));
+      lay(Column::f81c, i, record.get(Field::f10_7_jb_81c));
+      lay(Column::s10, i, record.get(Field::s10_7));
+      lay(Column::m10, i, record.get(Field::m10_7));
+      lay(Column::y10, i, record.get(Field::y10_7));
       if (extra.has(SolfsmyExtra::s81c)) cell(Column::s81c, i) = extra.s81c;
       if (extra.has(SolfsmyExtra::m81c)) cell(Column::m81c, i) = extra.m81c;
       if (extra.has(SolfsmyExtra::y81c)) cell(Column::y81c, i) = extra.y81c;
-      if (extra.has(SolfsmyExtra::source)) t_.solfsmy_source_[i] = extra.source;
+      if (extra.has(SolfsmyExtra::source)) t_->solfsmy_source_[i] = extra.source;
     });
   }
 
@@ -207,7 +218,7 @@ class TimelineBuilder {
       const std::size_t i = index(records[r].date.to_days());
       if (first_row_[i] == no_row) {
         first_row_[i] = r;
-        lay(&t_.dtc_hourly_[24 * i], &hourly[r]);
+        lay_series(&t_->dtc_hourly_[24 * i], &hourly[r]);
       }
     }
   }
@@ -215,7 +226,7 @@ class TimelineBuilder {
  private:
   static constexpr std::size_t no_row = std::numeric_limits<std::size_t>::max();
 
-  void forget_first_rows() { first_row_.assign(t_.days_, no_row); }
+  void forget_first_rows() { first_row_.assign(shape_.days_, no_row); }
 
   /// Calls `lay_row(r, i, record, extra)` for each row `r` of a file, `i`
   /// being its day's index and `record` and `extra` its day's first row with
@@ -241,20 +252,30 @@ class TimelineBuilder {
     return first;
   }
 
-  std::size_t index(std::int64_t day) const noexcept { return static_cast<std::size_t>(day - t_.first_day_); }
-  double& cell(Column c, std::size_t i) noexcept { return t_.columns_[static_cast<std::size_t>(c) * t_.days_ + i]; }
+  std::size_t index(std::int64_t day) const noexcept { return static_cast<std::size_t>(day - shape_.first_day_); }
+  /// Day `i`'s cell of a column: the timeline's at load, the LaterColumns' after.
+  double& cell(Column c, std::size_t i) noexcept {
+    const std::size_t at = column_places[static_cast<std::size_t>(c)] * shape_.days_ + i;
+    return laid(c) ? t_->columns_[at] : later_->columns[at];
+  }
+  /// Sets a cell of a value the record has; an absent one leaves it.
+  void lay(Column c, std::size_t i, const std::optional<double>& value) noexcept {
+    if (value) cell(c, i) = *value;
+  }
 
   /// Monthly predictions lie outside the daily span; the first predicted
   /// day of either kind is where the observations stop being the source.
   void note_data_type(std::int64_t day, F107DataType type) noexcept {
-    if (type != F107DataType::predicted_monthly) widen(t_.daily_csv_span_, day);
-    if (type == F107DataType::observed) t_.last_observed_ = std::max(t_.last_observed_.value_or(day), day);
+    if (type != F107DataType::predicted_monthly) widen(t_->daily_csv_span_, day);
+    if (type == F107DataType::observed) t_->last_observed_ = std::max(t_->last_observed_.value_or(day), day);
     if (type == F107DataType::predicted_daily || type == F107DataType::predicted_monthly) {
-      t_.first_predicted_ = std::min(t_.first_predicted_.value_or(day), day);
+      t_->first_predicted_ = std::min(t_->first_predicted_.value_or(day), day);
     }
   }
 
-  Timeline& t_;
+  const Timeline& shape_;                      // its first day and days
+  Timeline* t_ = nullptr;                      // at load: where every value goes
+  Timeline::LaterColumns* later_ = nullptr;    // later: where the CSV's later values go
   std::vector<std::size_t> first_row_;  // per day, the index of its first row in the file being laid
 };
 
@@ -346,22 +367,35 @@ Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
         if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);
       });
   timeline.csv_text_ = texts.csv;
-  timeline.remaining_read_ = std::make_unique<std::once_flag>();
+  timeline.later_made_ = std::make_unique<std::once_flag>();
   return timeline;
 }
 
-std::optional<LoadError> Timeline::read_remaining_csv_values() const {
-  if (!csv_text_) return std::nullopt;
-  std::call_once(*remaining_read_, [this] {
-    constexpr CelestrakValues remaining = csv_values_at_load.complement();
+Result<AllColumns, LoadError> Timeline::all_columns() const {
+  std::call_once(*later_made_, [this] {
+    constexpr CelestrakValues later_values = csv_values_at_load.complement();
     std::vector<DailyIndices> records;
     std::vector<CelestrakRowExtras> extras;
-    if ((remaining_error_ = read_csv(csv_text_, remaining, records, extras))) return;
-    // The values go into cells of the mutable columns that nothing has read,
-    // and call_once orders these writes before every read that follows.
-    TimelineBuilder(const_cast<Timeline&>(*this)).add_csv(records, extras, remaining);
+    LaterColumns later;
+    // The CSV is read while its cells are written absent, as at load.
+    run_concurrently([&] { later_error_ = read_csv(csv_text_, later_values, records, extras); },
+                     [&] {
+                       later.columns.assign((column_count - columns_laid_at_load) * days_, absent);
+                       later.kp_3hr.assign(8 * days_, absent);
+                     });
+    if (later_error_) return;
+    TimelineBuilder(*this, later).add_csv(records, extras, later_values);
+    later_ = std::make_unique<const LaterColumns>(std::move(later));
   });
-  return remaining_error_;
+  if (later_error_) return *later_error_;
+  AllColumns all;
+  all.timeline_ = this;
+  for (std::size_t c = 0; c < column_count; ++c) {
+    const double* laid_together = laid_at_load[c] ? columns_.data() : later_->columns.data();
+    all.columns_[c] = laid_together + column_places[c] * days_;
+  }
+  all.kp_3hr_ = later_->kp_3hr.data();
+  return all;
 }
 
 }  // namespace sunindex::timeline

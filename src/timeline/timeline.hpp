@@ -4,6 +4,7 @@
 // earliest to the latest date any file holds, every value a double (NaN when
 // absent), so that a day is found by its number and never by a row position.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -31,32 +32,41 @@ namespace sunindex::timeline {
   X(solfsmy) /* SOLFSMY.TXT */ \
   X(dtcfile) /* DTCFILE.TXT */
 
-/// The one-value-per-day columns: X(key), the key of the column in Python.
+/// The one-value-per-day columns: X(key, laid), the key of the column in
+/// Python, and when the timeline lays it: at `load`, or `later`, on the
+/// first call of all_columns(). A load reads of the CSV only what the model
+/// inputs need: most callers never ask for the rest, and reading it too took
+/// twice as long.
 #define SUNINDEX_TIMELINE_COLUMNS(X) \
-  X(f107_obs)          /* CSV F10.7_OBS */ \
-  X(f107_adj)          /* CSV F10.7_ADJ */ \
-  X(f107_obs_center81) /* CSV F10.7_OBS_CENTER81 */ \
-  X(f107_obs_last81)   /* CSV F10.7_OBS_LAST81 */ \
-  X(f107_adj_center81) /* CSV F10.7_ADJ_CENTER81 */ \
-  X(f107_adj_last81)   /* CSV F10.7_ADJ_LAST81 */ \
-  X(ap_avg)            /* CSV AP_AVG */ \
-  X(kp_sum)            /* CSV KP_SUM */ \
-  X(cp)                /* CSV CP */ \
-  X(c9)                /* CSV C9 */ \
-  X(isn)               /* CSV ISN */ \
-  X(bsrn)              /* CSV BSRN */ \
-  X(nd)                /* CSV ND */ \
-  X(f10)               /* SOLFSMY F10 */ \
-  X(f81c)              /* SOLFSMY F81c */ \
-  X(s10)               /* SOLFSMY S10 */ \
-  X(s81c)              /* SOLFSMY S81c */ \
-  X(m10)               /* SOLFSMY M10 */ \
-  X(m81c)              /* SOLFSMY M81c */ \
-  X(y10)               /* SOLFSMY Y10 */ \
-  X(y81c)              /* SOLFSMY Y81c */
+  X(f107_obs, load)           /* CSV F10.7_OBS */ \
+  X(f107_adj, later)          /* CSV F10.7_ADJ */ \
+  X(f107_obs_center81, load)  /* CSV F10.7_OBS_CENTER81 */ \
+  X(f107_obs_last81, later)   /* CSV F10.7_OBS_LAST81 */ \
+  X(f107_adj_center81, later) /* CSV F10.7_ADJ_CENTER81 */ \
+  X(f107_adj_last81, later)   /* CSV F10.7_ADJ_LAST81 */ \
+  X(ap_avg, load)             /* CSV AP_AVG */ \
+  X(kp_sum, later)            /* CSV KP_SUM */ \
+  X(cp, later)                /* CSV CP */ \
+  X(c9, later)                /* CSV C9 */ \
+  X(isn, later)               /* CSV ISN */ \
+  X(bsrn, later)              /* CSV BSRN */ \
+  X(nd, later)                /* CSV ND */ \
+  X(f10, load)                /* SOLFSMY F10 */ \
+  X(f81c, load)               /* SOLFSMY F81c */ \
+  X(s10, load)                /* SOLFSMY S10 */ \
+  X(s81c, load)               /* SOLFSMY S81c */ \
+  X(m10, load)                /* SOLFSMY M10 */ \
+  X(m81c, load)               /* SOLFSMY M81c */ \
+  X(y10, load)                /* SOLFSMY Y10 */ \
+  X(y81c, load)               /* SOLFSMY Y81c */
 
 #define SUNINDEX_ENUMERATOR(key) key,
 #define SUNINDEX_KEY_TEXT(key) #key,
+#define SUNINDEX_COLUMN_ENUMERATOR(key, laid) key,
+#define SUNINDEX_COLUMN_KEY_TEXT(key, laid) #key,
+#define SUNINDEX_LAID_load true
+#define SUNINDEX_LAID_later false
+#define SUNINDEX_COLUMN_LAID_AT_LOAD(key, laid) SUNINDEX_LAID_##laid,
 
 /// The files a timeline is made from (see SUNINDEX_TIMELINE_SOURCES).
 enum class Source : std::uint8_t {
@@ -70,13 +80,36 @@ inline constexpr std::array<std::string_view, source_count> source_keys{
 
 /// The one-value-per-day columns (see SUNINDEX_TIMELINE_COLUMNS).
 enum class Column : std::uint8_t {
-  SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_ENUMERATOR)
+  SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_COLUMN_ENUMERATOR)
   count,  // not a column
 };
 inline constexpr std::size_t column_count = static_cast<std::size_t>(Column::count);
 /// The key of each Column.
 inline constexpr std::array<std::string_view, column_count> column_keys{
-    SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_KEY_TEXT)};
+    SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_COLUMN_KEY_TEXT)};
+/// Whether load() lays each Column; the others wait for all_columns().
+inline constexpr std::array<bool, column_count> laid_at_load{SUNINDEX_TIMELINE_COLUMNS(SUNINDEX_COLUMN_LAID_AT_LOAD)};
+inline constexpr auto columns_laid_at_load = static_cast<std::size_t>(std::ranges::count(laid_at_load, true));
+/// Each column's place among those laid at the same time, which are stored together.
+inline constexpr auto column_places = [] {
+  std::array<std::size_t, column_count> places{};
+  std::array<std::size_t, 2> next{};  // the places taken later, and at load
+  for (std::size_t c = 0; c < column_count; ++c) places[c] = next[laid_at_load[c]]++;
+  return places;
+}();
+
+/// A column load() lays, checked where it is named: naming one laid later
+/// does not compile, so that no code reads it before it is laid.
+class LoadedColumn {
+ public:
+  consteval LoadedColumn(Column column) : column_(column) {  // implicit: a Column constant names one
+    if (!laid_at_load[static_cast<std::size_t>(column)]) throw "laid later: read it through Timeline::all_columns()";
+  }
+  constexpr Column column() const noexcept { return column_; }
+
+ private:
+  Column column_;
+};
 
 /// Inclusive range of day numbers (days since 1970-01-01).
 struct DaySpan {
@@ -96,6 +129,25 @@ struct SourceTexts {
   std::optional<std::string_view> csv, solfsmy, dtcfile;
 };
 
+class Timeline;
+
+/// Every column of a timeline, those laid later included, and its Kp: what
+/// Timeline::all_columns() gives. Valid as long as the timeline.
+class AllColumns {
+ public:
+  const Timeline& timeline() const noexcept { return *timeline_; }
+  /// A column, one value per day from the timeline's first_day().
+  const double* column(Column c) const noexcept { return columns_[static_cast<std::size_t>(c)]; }
+  /// The 3-hourly Kp, eight per day, 00-03 UT first.
+  const double* kp_3hr() const noexcept { return kp_3hr_; }
+
+ private:
+  friend class Timeline;
+  const Timeline* timeline_ = nullptr;
+  std::array<const double*, column_count> columns_{};
+  const double* kp_3hr_ = nullptr;
+};
+
 class Timeline {
  public:
   /// The longest span of days a timeline holds, so that one stray date in a
@@ -109,22 +161,26 @@ class Timeline {
   /// included. Fails with the first file's first error, or with the row that
   /// stretches the files' dates beyond max_days.
   ///
-  /// Of the CSV, only the values the model inputs and the landmark days need
-  /// are read here; the others (F10.7_ADJ, the Kp, and the optional columns
-  /// but F10.7_OBS_CENTER81) are NaN until read_remaining_csv_values() has
-  /// run. The CSV's text must outlive the timeline for that.
+  /// Of the CSV, only the columns laid at load (SUNINDEX_TIMELINE_COLUMNS),
+  /// the 3-hourly ap and the data type are read here; the others, the Kp
+  /// among them, wait for all_columns(). The CSV's text must outlive the
+  /// timeline for that.
   static Result<Timeline, LoadError> load(const SourceTexts& texts);
 
-  /// Reads and lays the CSV values load() left for later, once, whichever
-  /// thread asks first; the others wait for it. Those values sit in columns
-  /// that nothing reads before this returns, so that the timeline is
-  /// otherwise immutable. Fails as load() would have (it cannot, as load()
-  /// read the same rows by the same rules); throws std::bad_alloc when
-  /// memory runs out, and may then be called again.
-  std::optional<LoadError> read_remaining_csv_values() const;
+  /// Every column: the CSV's values load() left for later are read and laid
+  /// on the first call, once, whichever thread asks first; the others wait
+  /// for it. Fails as load() would have (it cannot, as load() read the same
+  /// rows by the same rules); throws std::bad_alloc when memory runs out,
+  /// and may then be called again.
+  Result<AllColumns, LoadError> all_columns() const;
 
   std::int64_t first_day() const noexcept { return first_day_; }
   std::size_t days() const noexcept { return days_; }
+  /// The timeline's first and last day, or none when it has no days.
+  std::optional<DaySpan> day_span() const noexcept {
+    if (days_ == 0) return std::nullopt;
+    return DaySpan{first_day_, first_day_ + static_cast<std::int64_t>(days_) - 1};
+  }
 
   /// The first and last day of a file's rows, or none if it was not loaded
   /// or had no rows.
@@ -134,11 +190,12 @@ class Timeline {
   std::optional<std::int64_t> last_observed() const noexcept { return last_observed_; }
   std::optional<std::int64_t> first_predicted() const noexcept { return first_predicted_; }
 
-  /// A column, one value per day from first_day().
-  const double* column(Column c) const noexcept { return columns_.data() + static_cast<std::size_t>(c) * days_; }
-  /// The 3-hourly ap and Kp, eight per day, 00-03 UT first.
+  /// A column laid at load, one value per day from first_day().
+  const double* column(LoadedColumn c) const noexcept {
+    return columns_.data() + column_places[static_cast<std::size_t>(c.column())] * days_;
+  }
+  /// The 3-hourly ap, eight per day, 00-03 UT first.
   const double* ap_3hr() const noexcept { return ap_3hr_.data(); }
-  const double* kp_3hr() const noexcept { return kp_3hr_.data(); }
   /// The hourly Dtc, 24 per day, 00 UT first.
   const double* dtc_hourly() const noexcept { return dtc_hourly_.data(); }
   const F107DataType* data_type() const noexcept { return data_type_.data(); }
@@ -160,16 +217,22 @@ class Timeline {
   std::array<std::optional<DaySpan>, source_count> spans_{};
   std::optional<DaySpan> daily_csv_span_;
   std::optional<std::int64_t> last_observed_, first_predicted_;
-  // Mutable for read_remaining_csv_values(), the one writer after load().
-  mutable LargeArray<double> columns_;  // column_count columns of days_ values, one after another
-  mutable LargeArray<double> kp_3hr_;
+  /// What all_columns() lays: the columns laid later, by place, and the Kp.
+  struct LaterColumns {
+    LargeArray<double> columns;
+    LargeArray<double> kp_3hr;
+  };
+
+  LargeArray<double> columns_;  // the columns laid at load, by place, days_ values each
   LargeArray<double> ap_3hr_, dtc_hourly_;
   std::vector<F107DataType> data_type_;
   std::vector<std::array<char, 4>> solfsmy_source_;
 
-  std::optional<std::string_view> csv_text_;      // for read_remaining_csv_values()
-  std::unique_ptr<std::once_flag> remaining_read_;  // behind a pointer: a timeline moves
-  mutable std::optional<LoadError> remaining_error_;
+  std::optional<std::string_view> csv_text_;  // for all_columns()
+  // Made once by all_columns(), the only way to them: a cache filled once, not a change.
+  std::unique_ptr<std::once_flag> later_made_;  // behind a pointer: a timeline moves
+  mutable std::unique_ptr<const LaterColumns> later_;
+  mutable std::optional<LoadError> later_error_;
 };
 
 }  // namespace sunindex::timeline

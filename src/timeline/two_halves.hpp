@@ -9,26 +9,16 @@
 #include <optional>
 
 #include "readers/concurrently.hpp"
-#include "timeline/model_inputs.hpp"
 
 namespace sunindex::timeline {
 
 /// Below this many output rows a second thread costs more to start than it saves.
 inline constexpr std::size_t rows_worth_two_threads = std::size_t{1} << 15;
 
-/// Whether a run stopped at an epoch: an index other than all_inside, or a
-/// failure given.
-inline bool stopped(std::size_t index) noexcept { return index != all_inside; }
-template <class Failure>
-bool stopped(const std::optional<Failure>& failure) noexcept {
-  return failure.has_value();
-}
-
 /// Runs `run(begin, end)` over the epochs [0, count), which returns where in
-/// [begin, end) it stopped (an epoch's index, or its failure) or that it did
-/// not (all_inside, or none). Returns the first stop in epoch order, as one
-/// run over all of them would. Each epoch writes `rows_per_epoch` rows (the
-/// members of an ensemble).
+/// [begin, end) it stopped (an optional failure) or none. Returns the first
+/// stop in epoch order, as one run over all of them would. Each epoch writes
+/// `rows_per_epoch` rows (the members of an ensemble).
 template <class Run>
 auto in_two_halves(std::size_t count, Run run, std::size_t rows_per_epoch = 1) noexcept
     -> decltype(run(std::size_t{0}, count)) {
@@ -37,7 +27,7 @@ auto in_two_halves(std::size_t count, Run run, std::size_t rows_per_epoch = 1) n
   decltype(run(std::size_t{0}, count)) head{}, tail{};
   run_concurrently([&]() noexcept { head = run(std::size_t{0}, half); },
                    [&]() noexcept { tail = run(half, count); });
-  return stopped(head) ? head : tail;
+  return head ? head : tail;
 }
 
 }  // namespace sunindex::timeline

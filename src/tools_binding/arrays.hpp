@@ -3,7 +3,7 @@
 // New NumPy arrays for results. Only arrays.cpp sees NumPy's headers.
 
 #include <cstddef>
-#include <initializer_list>
+#include <span>
 
 #include "python_common/py_ref.hpp"
 
@@ -15,17 +15,16 @@ using python::PyRef;
 bool load_numpy();
 
 /// The kinds of result array.
-enum class Element {
+enum class ArrayType {
   float64,  // double
   int64,    // std::int64_t
   boolean,  // bool
-  text3,    // "<U3": three UCS-4 characters
-  text4,    // "<U4": four UCS-4 characters
+  text,     // UCS-4 characters, a fixed number per item ("<U3" for three)
 };
 
-/// A new C-ordered array of `shape`, its contents unset; empty with the
-/// exception set.
-PyRef new_array(Element element, std::initializer_list<std::size_t> shape);
+/// A new C-ordered array of `shape` (at most three extents), its contents
+/// unset; text items of `text_width` characters. Empty with the exception set.
+PyRef new_array(ArrayType type, std::span<const std::size_t> shape, std::size_t text_width = 0);
 
 /// The first byte of an array made by new_array.
 void* array_data(const PyRef& array) noexcept;

@@ -20,6 +20,9 @@ int execute(PyObject* module) noexcept {
     if (PyModule_AddObjectRef(module, "Timeline", type.get()) != 0) return -1;
     PyRef prediction = create_prediction_type(module);
     if (!prediction || PyModule_AddObjectRef(module, "Prediction", prediction.get()) != 0) return -1;
+    if (PyModule_AddIntConstant(module, "MEAN_HALF_WIDTH", timeline::SolarCyclePrediction::mean_half_width) != 0) {
+      return -1;
+    }
     return PyModule_AddIntConstant(module, "LAST_FORECAST_DAY", timeline::SolarCyclePrediction::last_day);
   });
 }

@@ -39,8 +39,15 @@ PyObject* span(PyObject* self, PyObject*) noexcept {
   });
 }
 
+/// first_full_day() -> the day number of the first day with the centred mean's every sample.
+PyObject* first_full_day(PyObject* self, PyObject*) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return PyLong_FromLongLong(prediction_in(self).first_full_day()); });
+}
+
 PyMethodDef methods[] = {
     {"span", span, METH_NOARGS, "span() -> (first, last): day numbers of the 1st of the first and last months"},
+    {"first_full_day", first_full_day, METH_NOARGS,
+     "first_full_day() -> the day number of the first day whose 81-day mean the prediction gives"},
     {nullptr, nullptr, 0, nullptr},
 };
 

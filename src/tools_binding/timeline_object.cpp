@@ -21,6 +21,7 @@
 #include "tools_binding/arrays.hpp"
 #include "tools_binding/epoch_ticks.hpp"
 #include "tools_binding/prediction_object.hpp"
+#include "tools_binding/result_arrays.hpp"
 
 namespace sunindex::tools_python {
 namespace {
@@ -31,9 +32,6 @@ using timeline::Source;
 using timeline::TickClock;
 using timeline::Timeline;
 
-/// The keys of msis()'s and msis_at()'s results, in MsisOutput's order.
-constexpr std::array<std::string_view, 4> msis_keys{"f107", "f107a", "ap", "data_type"};
-
 /// What one object owns: immutable once made, so any number of threads may
 /// compute from it at once without the interpreter lock.
 struct Loaded {
@@ -41,9 +39,10 @@ struct Loaded {
   Timeline timeline;
   timeline::MsisInputs msis;
   timeline::Jb2008Inputs jb2008;
-  // msis_keys as str, made once with the lock held: a propagator calls
+  // The MSIS keys as str, made once with the lock held: a propagator calls
   // msis_at() at every step, and new keys were a quarter of its time.
-  std::array<PyRef, msis_keys.size()> msis_key_texts{};
+  std::array<PyRef, timeline::msis_fields.size()> msis_key_texts{};
+  TypeTexts type_texts{};  // the same for its data types
 
   /// The timeline with both models' tables, made side by side.
   static std::unique_ptr<Loaded> make(Timeline laid_out) {
@@ -58,11 +57,6 @@ struct TimelineObject {
   PyObject_HEAD
   Loaded* loaded;  // owned; never null once the object is handed out
 };
-
-constexpr std::array<std::string_view, 2> forecast_keys{"f107", "ap"};
-
-/// The keys of daily()'s results beside the columns, in the order daily() makes them.
-constexpr std::array<std::string_view, 7> daily_keys{"day", "ap", "kp", "dtc", "f107_data_type", "ssrc", "monthly"};
 
 const Loaded& loaded_of(PyObject* self) noexcept { return *reinterpret_cast<TimelineObject*>(self)->loaded; }
 
@@ -164,24 +158,24 @@ class TickView {
   HeldBuffer buffer_;
 };
 
+using Failed = std::optional<timeline::FailedEpoch>;
+
 /// Runs `compute` with the interpreter lock released.
 template <class Compute>
-std::size_t without_lock(Compute compute) noexcept {
-  std::size_t result;
+Failed without_lock(Compute compute) noexcept {
+  Failed result;
   Py_BEGIN_ALLOW_THREADS
   result = compute();
   Py_END_ALLOW_THREADS
   return result;
 }
 
-/// The index an epoch failed at, or -1, as a Python int.
-PyRef outside_index(std::size_t index) {
-  return PyRef::steal(PyLong_FromSsize_t(index == timeline::all_inside ? -1 : static_cast<Py_ssize_t>(index)));
-}
-
-/// A Python str of `text`.
-PyRef text_object(std::string_view text) {
-  return PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+/// The first epoch that got no values as (index, the reason's key), or None.
+PyRef failure_object(const Failed& failed) {
+  if (!failed) return PyRef::borrow(Py_None);
+  const std::string_view why = timeline::epoch_failure_keys[static_cast<std::size_t>(failed->why)];
+  return PyRef::steal(Py_BuildValue("(ns#)", static_cast<Py_ssize_t>(failed->index), why.data(),
+                                    static_cast<Py_ssize_t>(why.size())));
 }
 
 /// `dict[keys[i]] = values[i]` for each i; false with the exception set.
@@ -194,39 +188,35 @@ bool set_items(PyObject* dict, const std::array<std::string_view, N>& keys, cons
   return true;
 }
 
-/// The same with keys already made.
+/// The texts of `fields`' keys as str; false with the exception set.
 template <std::size_t N>
-bool set_items(PyObject* dict, const std::array<PyRef, N>& keys, const std::array<PyRef, N>& values) {
+bool make_texts(const std::array<timeline::Field, N>& fields, std::array<PyRef, N>& texts) {
   for (std::size_t i = 0; i < N; ++i) {
-    if (PyDict_SetItem(dict, keys[i].get(), values[i].get()) != 0) return false;
-  }
-  return true;
-}
-
-/// The texts of `keys` as str; false with the exception set.
-template <std::size_t N>
-bool make_texts(const std::array<std::string_view, N>& keys, std::array<PyRef, N>& texts) {
-  for (std::size_t i = 0; i < N; ++i) {
-    texts[i] = text_object(keys[i]);
+    texts[i] = text_object(fields[i].key);
     if (!texts[i]) return false;
   }
   return true;
 }
 
-/// (results, outside index).
-PyObject* with_outside(PyRef results, std::size_t outside) {
-  PyRef index = outside_index(outside);
-  if (!index) return nullptr;
-  return PyTuple_Pack(2, results.get(), index.get());
+/// ({key: array}, the first epoch that got no values and why, or None).
+template <const auto& fields>
+PyObject* keyed_results(const ResultArrays<fields>& arrays, const Failed& failed) {
+  PyRef dict = arrays.dict();
+  PyRef failure = failure_object(failed);
+  if (!dict || !failure) return nullptr;
+  return PyTuple_Pack(2, dict.get(), failure.get());
 }
 
-/// ({keys[i]: arrays[i]}, outside index).
-template <std::size_t N>
-PyObject* keyed_results(const std::array<std::string_view, N>& keys, const std::array<PyRef, N>& arrays,
-                        std::size_t outside) {
-  PyRef dict = PyRef::steal(PyDict_New());
-  if (!dict || !set_items(dict.get(), keys, arrays)) return nullptr;
-  return with_outside(std::move(dict), outside);
+/// Runs `compute(out)` into `arrays` without the interpreter lock, and names
+/// their codes when every row was written.
+template <class Output, const auto& fields, class Compute>
+Failed compute_into(const ResultArrays<fields>& arrays, Compute compute) noexcept {
+  const Output out = arrays.template output<Output>();
+  return without_lock([&] {
+    const Failed failed = compute(out);
+    if (!failed) arrays.name();
+    return failed;
+  });
 }
 
 template <std::size_t N>
@@ -261,7 +251,7 @@ bool check_arity(const char* name, Py_ssize_t given, Py_ssize_t wanted) {
 // ---------------------------------------------------------------------------
 // Methods
 
-/// msis(ticks, ticks_per_day, burst_limit, interpolate) -> ({f107, f107a, ap, data_type}, outside)
+/// msis(ticks, ticks_per_day, burst_limit, interpolate) -> ({f107, f107a, ap, data_type}, failure)
 PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("msis", nargs, 4)) return nullptr;
@@ -270,19 +260,15 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
     if (!view.open(args[0], args[1]) || !burst_limit_argument(args[2], limit)) return nullptr;
     const int interpolate = PyObject_IsTrue(args[3]);
     if (interpolate < 0) return nullptr;
-    const std::size_t n = view.count();
-    std::array<PyRef, 4> arrays{new_array(Element::float64, {n}), new_array(Element::float64, {n}),
-                                new_array(Element::float64, {n, 7}), new_array(Element::text3, {n})};
-    if (!all_made(arrays)) return nullptr;
-    const timeline::MsisOutput out{static_cast<double*>(array_data(arrays[0])), static_cast<double*>(array_data(arrays[1])),
-                                   static_cast<double*>(array_data(arrays[2])),
-                                   static_cast<char32_t*>(array_data(arrays[3]))};
+    const std::array rows{view.count()};
+    ResultArrays<timeline::msis_fields> arrays;
+    if (!arrays.make(rows, csv_type_codes)) return nullptr;
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] {
+    const Failed failed = compute_into<timeline::MsisOutput>(arrays, [&](const timeline::MsisOutput& out) {
       return interpolate ? loaded.msis.compute_interpolated(epochs, limit, out) : loaded.msis.compute(epochs, limit, out);
     });
-    return keyed_results(msis_keys, arrays, outside);
+    return keyed_results(arrays, failed);
   });
 }
 
@@ -296,100 +282,74 @@ PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexc
     if (!ticks) return nullptr;
     std::optional<double> limit;
     if (!burst_limit_argument(args[1], limit)) return nullptr;
-    PyRef ap = new_array(Element::float64, {7});
-    if (!ap) return nullptr;
-    double f107, f107a;
-    char32_t type[3];
-    const timeline::MsisOutput out{&f107, &f107a, static_cast<double*>(array_data(ap)), type};
+    ScalarResult<timeline::msis_fields> values;
+    if (!values.make()) return nullptr;
     const Epochs epochs{&*ticks, 1, TickClock(microseconds_per_day)};
     const Loaded& loaded = loaded_of(self);
-    if (loaded.msis.compute(epochs, limit, out) != timeline::all_inside) Py_RETURN_NONE;
-
-    const Py_ssize_t length = type[0] == 0 ? 0 : 3;
-    const std::array<PyRef, msis_keys.size()> values{
-        PyRef::steal(PyFloat_FromDouble(f107)), PyRef::steal(PyFloat_FromDouble(f107a)), std::move(ap),
-        PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, type, length))};
+    if (loaded.msis.compute(epochs, limit, values.output<timeline::MsisOutput>())) Py_RETURN_NONE;
     PyRef result = PyRef::steal(PyDict_New());
-    if (!all_made(values) || !result || !set_items(result.get(), loaded.msis_key_texts, values)) return nullptr;
+    if (!result || !values.fill(result.get(), loaded.msis_key_texts, loaded.type_texts)) return nullptr;
     return result.release();
   });
 }
 
-/// jb2008(ticks, ticks_per_day) -> ({f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc}, outside)
+/// jb2008(ticks, ticks_per_day) -> ({f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc}, failure)
 PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("jb2008", nargs, 2)) return nullptr;
     TickView view;
     if (!view.open(args[0], args[1])) return nullptr;
-    const std::size_t n = view.count();
-    std::array<PyRef, timeline::jb2008_input_count> arrays;
-    for (auto& array : arrays) array = new_array(Element::float64, {n});
-    if (!all_made(arrays)) return nullptr;
-    timeline::Jb2008Output out{};
-    for (std::size_t i = 0; i < arrays.size(); ++i) out.inputs[i] = static_cast<double*>(array_data(arrays[i]));
+    const std::array rows{view.count()};
+    ResultArrays<timeline::jb2008_fields> arrays;
+    if (!arrays.make(rows, csv_type_codes)) return nullptr;
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] { return loaded.jb2008.compute(epochs, out); });
-    return keyed_results(timeline::jb2008_input_keys, arrays, outside);
+    const Failed failed = compute_into<timeline::Jb2008Output>(
+        arrays, [&](const timeline::Jb2008Output& out) { return loaded.jb2008.compute(epochs, out); });
+    return keyed_results(arrays, failed);
   });
 }
 
-/// Runs the timeline's read of the CSV values its load left for later, once,
-/// without the interpreter lock; false with the Python error set on failure.
-bool read_remaining_csv_values(const Timeline& timeline) {
-  std::optional<timeline::LoadError> error;
+/// Every column of the timeline, the CSV values its load left for later
+/// read on the first call, without the interpreter lock; none with the
+/// Python error set on failure.
+std::optional<timeline::AllColumns> all_columns(const Timeline& timeline) {
+  std::optional<Result<timeline::AllColumns, timeline::LoadError>> all;
   bool out_of_memory = false;
   Py_BEGIN_ALLOW_THREADS
   try {
-    error = timeline.read_remaining_csv_values();
+    all.emplace(timeline.all_columns());
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }
   Py_END_ALLOW_THREADS
   if (out_of_memory) {
     PyErr_NoMemory();
-    return false;
+    return std::nullopt;
   }
-  if (error) raise_load_error(*error);
-  return !error;
+  if (!all->ok()) {
+    raise_load_error(all->error());
+    return std::nullopt;
+  }
+  return all->value();
 }
 
-/// daily(ticks, ticks_per_day) -> (dict of columns, outside). The day comes
+/// daily(ticks, ticks_per_day) -> (dict of columns, failure). The day comes
 /// back as int64 day numbers.
 PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!check_arity("daily", nargs, 2)) return nullptr;
     TickView view;
     if (!view.open(args[0], args[1])) return nullptr;
-    const std::size_t n = view.count();
-
-    std::array<PyRef, timeline::column_count> columns;
-    for (auto& column : columns) column = new_array(Element::float64, {n});
-    std::array<PyRef, daily_keys.size()> others{
-        new_array(Element::int64, {n}),   new_array(Element::float64, {n, 8}), new_array(Element::float64, {n, 8}),
-        new_array(Element::float64, {n, 24}), new_array(Element::text3, {n}), new_array(Element::text4, {n}),
-        new_array(Element::boolean, {n})};
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!all_made(columns) || !all_made(others) || !dict) return nullptr;
-    timeline::DailyOutput out{};
-    for (std::size_t c = 0; c < columns.size(); ++c) out.columns[c] = static_cast<double*>(array_data(columns[c]));
-    out.day = static_cast<std::int64_t*>(array_data(others[0]));
-    out.ap_3hr = static_cast<double*>(array_data(others[1]));
-    out.kp_3hr = static_cast<double*>(array_data(others[2]));
-    out.dtc_hourly = static_cast<double*>(array_data(others[3]));
-    out.data_type = static_cast<char32_t*>(array_data(others[4]));
-    out.solfsmy_source = static_cast<char32_t*>(array_data(others[5]));
-    out.monthly = static_cast<bool*>(array_data(others[6]));
-
+    const std::array rows{view.count()};
+    ResultArrays<timeline::daily_fields> arrays;
+    if (!arrays.make(rows, csv_type_codes)) return nullptr;
     const Epochs epochs = view.epochs();
-    const Timeline& timeline = loaded_of(self).timeline;
-    if (!read_remaining_csv_values(timeline)) return nullptr;
-    const std::size_t outside = without_lock([&] { return timeline::lookup_daily(timeline, epochs, out); });
-
-    if (!set_items(dict.get(), daily_keys, others) || !set_items(dict.get(), timeline::column_keys, columns)) {
-      return nullptr;
-    }
-    return with_outside(std::move(dict), outside);
+    const std::optional<timeline::AllColumns> all = all_columns(loaded_of(self).timeline);
+    if (!all) return nullptr;
+    const Failed failed = compute_into<timeline::DailyOutput>(
+        arrays, [&](const timeline::DailyOutput& out) { return timeline::lookup_daily(*all, epochs, out); });
+    return keyed_results(arrays, failed);
   });
 }
 
@@ -436,13 +396,19 @@ bool members_argument(PyObject* paired, const std::vector<timeline::Percentile>&
   return true;
 }
 
-/// The index of the first epoch that got no values, or all_inside.
-std::size_t failed_index(const std::optional<timeline::FailedEpoch>& failed) noexcept {
-  return failed ? failed->index : timeline::all_inside;
+/// The leading extents of a forecast's rows: (epochs) when paired, else (members, epochs).
+struct MemberRows {
+  std::array<std::size_t, 2> shape;
+  std::size_t rank;
+  std::span<const std::size_t> extents() const noexcept { return {shape.data(), rank}; }
+};
+MemberRows member_rows(const timeline::Members& members, std::size_t epochs) noexcept {
+  if (members.paired) return {{epochs, 0}, 1};
+  return {{members.count, epochs}, 2};
 }
 
 /// msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired)
-///   -> ({f107, f107a, ap, data_type}, outside)
+///   -> ({f107, f107a, ap, data_type}, failure)
 /// Rows are (members, epochs), or one per epoch when paired; data_type is "<U4".
 PyObject* msis_forecast(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -456,31 +422,19 @@ PyObject* msis_forecast(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
         !burst_limit_argument(args[4], limit) || !members_argument(args[5], percentiles, view.count(), members)) {
       return nullptr;
     }
-    const std::size_t n = view.count(), m = percentiles.size();
-    std::array<PyRef, 4> arrays;
-    if (members.paired) {
-      arrays = {new_array(Element::float64, {n}), new_array(Element::float64, {n}),
-                new_array(Element::float64, {n, 7}), new_array(Element::text4, {n})};
-    } else {
-      arrays = {new_array(Element::float64, {m, n}), new_array(Element::float64, {m, n}),
-                new_array(Element::float64, {m, n, 7}), new_array(Element::text4, {m, n})};
-    }
-    if (!all_made(arrays)) return nullptr;
-    const timeline::ForecastMsisOutput out{
-        static_cast<double*>(array_data(arrays[0])), static_cast<double*>(array_data(arrays[1])),
-        static_cast<double*>(array_data(arrays[2])), static_cast<char32_t*>(array_data(arrays[3]))};
+    ResultArrays<timeline::msis_fields> arrays;
+    if (!arrays.make(member_rows(members, view.count()).extents(), every_type_code)) return nullptr;
     const timeline::ForecastDays& days = prediction->days();  // made here, where running out of memory can be told
-    const std::int64_t first_full_day = prediction->first_full_day();
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
-    const std::size_t outside = without_lock([&] {
-      return failed_index(timeline::msis_with_forecast(loaded.msis, days, first_full_day, epochs, limit, members, out));
+    const Failed failed = compute_into<timeline::MsisOutput>(arrays, [&](const timeline::MsisOutput& out) {
+      return timeline::msis_with_forecast(loaded.msis, *prediction, days, epochs, limit, members, out);
     });
-    return keyed_results(msis_keys, arrays, outside);
+    return keyed_results(arrays, failed);
   });
 }
 
-/// forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> ({f107, ap}, outside):
+/// forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> ({f107, ap}, failure):
 /// F(t) and A(t) from the prediction alone, rows as msis_forecast's.
 PyObject* forecast(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -493,18 +447,15 @@ PyObject* forecast(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept 
         !members_argument(args[4], percentiles, view.count(), members)) {
       return nullptr;
     }
-    const std::size_t n = view.count(), m = percentiles.size();
-    std::array<PyRef, 2> arrays;
-    for (auto& array : arrays) array = members.paired ? new_array(Element::float64, {n}) : new_array(Element::float64, {m, n});
-    if (!all_made(arrays)) return nullptr;
+    ResultArrays<timeline::forecast_fields> arrays;
+    if (!arrays.make(member_rows(members, view.count()).extents(), every_type_code)) return nullptr;
     const timeline::ForecastDays& days = prediction->days();
     const std::int64_t first_day = prediction->first_day();
     const Epochs epochs = view.epochs();
-    auto* f107 = static_cast<double*>(array_data(arrays[0]));
-    auto* ap = static_cast<double*>(array_data(arrays[1]));
-    const std::size_t outside = without_lock(
-        [&] { return failed_index(timeline::forecast_values(days, first_day, epochs, members, f107, ap)); });
-    return keyed_results(forecast_keys, arrays, outside);
+    const Failed failed = compute_into<timeline::ForecastOutput>(arrays, [&](const timeline::ForecastOutput& out) {
+      return timeline::forecast_values(days, first_day, epochs, members, out);
+    });
+    return keyed_results(arrays, failed);
   });
 }
 
@@ -534,10 +485,8 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
     std::array<PyRef, timeline::source_count> source_spans;
     for (std::size_t s = 0; s < timeline::source_count; ++s) source_spans[s] = span_object(t.span(static_cast<Source>(s)));
     if (!all_made(source_spans) || !set_items(spans.get(), timeline::source_keys, source_spans)) return nullptr;
-    const std::optional<timeline::DaySpan> whole =
-        t.days() == 0 ? std::nullopt
-                      : std::optional(timeline::DaySpan{t.first_day(), t.first_day() + static_cast<std::int64_t>(t.days()) - 1});
-    if (!set_object(result.get(), "spans", std::move(spans)) || !set_object(result.get(), "timeline", span_object(whole)) ||
+    if (!set_object(result.get(), "spans", std::move(spans)) ||
+        !set_object(result.get(), "timeline", span_object(t.day_span())) ||
         !set_object(result.get(), "msis", span_object(loaded.msis.coverage())) ||
         !set_object(result.get(), "jb2008", span_object(loaded.jb2008.coverage())) ||
         !set_object(result.get(), "last_observed", day_object(t.last_observed())) ||
@@ -550,17 +499,17 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef methods[] = {
     {"msis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis)), METH_FASTCALL,
-     "msis(ticks, ticks_per_day, burst_limit, interpolate) -> (dict of f107, f107a, ap, data_type; outside)"},
+     "msis(ticks, ticks_per_day, burst_limit, interpolate) -> (dict of f107, f107a, ap, data_type; failure)"},
     {"msis_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_at)), METH_FASTCALL,
      "msis_at(epoch, burst_limit) -> dict, or None outside the coverage"},
     {"jb2008", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(jb2008)), METH_FASTCALL,
-     "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; outside)"},
+     "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; failure)"},
     {"daily", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(daily)), METH_FASTCALL,
-     "daily(ticks, ticks_per_day) -> (dict of columns, outside)"},
+     "daily(ticks, ticks_per_day) -> (dict of columns, failure)"},
     {"msis_forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_forecast)), METH_FASTCALL,
-     "msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired) -> (f107, f107a, ap, data_type, outside)"},
+     "msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired) -> (dict of f107, f107a, ap, data_type; failure)"},
     {"forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(forecast)), METH_FASTCALL,
-     "forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> (f107, ap, outside)"},
+     "forecast(prediction, ticks, ticks_per_day, percentiles, paired) -> (dict of f107, ap; failure)"},
     {"summary", summary, METH_NOARGS, "summary() -> dict of spans and landmark days, as day numbers"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -647,7 +596,10 @@ PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t narg
       raise_load_error(*outcome.error);
       return nullptr;
     }
-    if (!make_texts(msis_keys, outcome.loaded->msis_key_texts)) return nullptr;
+    if (!make_texts(timeline::msis_fields, outcome.loaded->msis_key_texts) ||
+        !make_type_texts(outcome.loaded->type_texts)) {
+      return nullptr;
+    }
     outcome.loaded->csv_text = PyRef::borrow(args[0]);
     auto* heap_type = reinterpret_cast<PyTypeObject*>(type.get());
     PyObject* object = heap_type->tp_alloc(heap_type, 0);
