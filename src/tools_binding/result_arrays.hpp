@@ -71,7 +71,7 @@ class ResultArrays {
   /// Makes the arrays with `rows` leading extents (the epochs, or members
   /// and epochs); data types may be any of the first `type_codes`. False
   /// with the exception set.
-  bool make(std::span<const std::size_t> rows, std::size_t type_codes) {
+  bool make(std::span<const std::size_t> rows, std::size_t type_codes = csv_type_codes) {
     type_width_ = type_width(type_codes);
     count_ = 1;
     for (const std::size_t extent : rows) count_ *= extent;

@@ -262,7 +262,7 @@ PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept
     if (interpolate < 0) return nullptr;
     const std::array rows{view.count()};
     ResultArrays<timeline::msis_fields> arrays;
-    if (!arrays.make(rows, csv_type_codes)) return nullptr;
+    if (!arrays.make(rows)) return nullptr;
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
     const Failed failed = compute_into<timeline::MsisOutput>(arrays, [&](const timeline::MsisOutput& out) {
@@ -301,7 +301,7 @@ PyObject* jb2008(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexce
     if (!view.open(args[0], args[1])) return nullptr;
     const std::array rows{view.count()};
     ResultArrays<timeline::jb2008_fields> arrays;
-    if (!arrays.make(rows, csv_type_codes)) return nullptr;
+    if (!arrays.make(rows)) return nullptr;
     const Epochs epochs = view.epochs();
     const Loaded& loaded = loaded_of(self);
     const Failed failed = compute_into<timeline::Jb2008Output>(
@@ -343,7 +343,7 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
     if (!view.open(args[0], args[1])) return nullptr;
     const std::array rows{view.count()};
     ResultArrays<timeline::daily_fields> arrays;
-    if (!arrays.make(rows, csv_type_codes)) return nullptr;
+    if (!arrays.make(rows)) return nullptr;
     const Epochs epochs = view.epochs();
     const std::optional<timeline::AllColumns> all = all_columns(loaded_of(self).timeline);
     if (!all) return nullptr;
@@ -448,7 +448,7 @@ PyObject* forecast(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept 
       return nullptr;
     }
     ResultArrays<timeline::forecast_fields> arrays;
-    if (!arrays.make(member_rows(members, view.count()).extents(), every_type_code)) return nullptr;
+    if (!arrays.make(member_rows(members, view.count()).extents())) return nullptr;
     const timeline::ForecastDays& days = prediction->days();
     const std::int64_t first_day = prediction->first_day();
     const Epochs epochs = view.epochs();
