@@ -49,7 +49,7 @@ bench: $(VPY)
 # The readers and the merge without Python: wall times, or one pass of each for
 # `valgrind --tool=callgrind build/bench/readers DATA_DIR 1`.
 BENCH_DATA ?= $(or $(SUNINDEX_FULL_DATA),../shared/data)
-build/bench/readers: bench/readers.cpp $(wildcard src/readers/*.cpp src/readers/*.hpp src/store/*)
+build/bench/readers: bench/readers.cpp $(wildcard src/readers/*.cpp src/readers/*.hpp src/common/*.hpp src/store/*)
 	mkdir -p build/bench
 	$(CXX) -std=c++20 -O3 -Isrc -o $@ bench/readers.cpp $(wildcard src/readers/*.cpp) src/store/index_store.cpp -pthread
 
@@ -74,7 +74,7 @@ fuzz-deps:
 	dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1 || \
 		{ apt-get update && apt-get install -y --no-install-recommends clang libclang-rt-14-dev; }
 
-$(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(wildcard fuzz/*.hpp) $(FUZZ_SOURCES) $(wildcard src/readers/*.hpp src/store/*.hpp) | fuzz-deps
+$(FUZZ_BUILD)/fuzz_%: fuzz/fuzz_%.cpp $(wildcard fuzz/*.hpp) $(FUZZ_SOURCES) $(wildcard src/readers/*.hpp src/common/*.hpp src/store/*.hpp) | fuzz-deps
 	mkdir -p $(FUZZ_BUILD)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -o $@ $< $(FUZZ_SOURCES)
 

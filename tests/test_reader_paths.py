@@ -30,8 +30,8 @@ CXXFLAGS = ["-std=c++20", "-O1", "-g", "-fno-omit-frame-pointer", "-fsanitize=ad
             "-fno-sanitize-recover=all", "-pthread", f"-I{ROOT / 'src'}"]
 SOURCES = [FUZZ_DIR / "replay.cpp", *sorted((ROOT / "src" / "readers").glob("*.cpp")),
            ROOT / "src" / "store" / "index_store.cpp"]
-BUILT_FROM = [*sorted(FUZZ_DIR.glob("*.[hc]pp")), *sorted((ROOT / "src" / "readers").iterdir()),
-              *sorted((ROOT / "src" / "store").iterdir())]
+BUILT_FROM = [*sorted(FUZZ_DIR.glob("*.[hc]pp")),
+              *(path for folder in ("readers", "common", "store") for path in sorted((ROOT / "src" / folder).iterdir()))]
 
 # Each turns a line into one that reads otherwise, fails, or is not UTF-8.
 FAULTS = {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "readers/concurrently.hpp"
+#include "common/concurrently.hpp"
 #include "readers/read_options.hpp"
 #include "store/data_error.hpp"
 

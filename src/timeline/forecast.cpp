@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "timeline/two_halves.hpp"
+#include "common/two_halves.hpp"
 
 namespace sunindex::timeline {
 namespace {

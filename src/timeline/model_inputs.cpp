@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "timeline/two_halves.hpp"
+#include "common/two_halves.hpp"
 
 namespace sunindex::timeline {
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "readers/concurrently.hpp"
+#include "common/concurrently.hpp"
 #include "readers/dtcfile.hpp"
 #include "readers/fixed_columns.hpp"
 #include "readers/solfsmy.hpp"

@@ -16,9 +16,9 @@
 #include <utility>
 
 #include "python_common/py_ref.hpp"
-#include "readers/concurrently.hpp"
+#include "common/concurrently.hpp"
 #include "timeline/result_fields.hpp"
-#include "timeline/two_halves.hpp"
+#include "common/two_halves.hpp"
 
 namespace sunindex::tools_python {
 

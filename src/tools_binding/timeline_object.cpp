@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "python_common/guard.hpp"
-#include "readers/concurrently.hpp"
+#include "common/concurrently.hpp"
 #include "timeline/forecast.hpp"
 #include "timeline/model_inputs.hpp"
 #include "tools_binding/arrays.hpp"

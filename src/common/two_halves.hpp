@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "readers/concurrently.hpp"
+#include "common/concurrently.hpp"
 
 namespace sunindex::timeline {
 
