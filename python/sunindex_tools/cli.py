@@ -321,13 +321,15 @@ def _stdin_lines(args: argparse.Namespace) -> list[str]:
     lines: list[str] = []
     if sys.stdin is None:
         return lines
+    read = 0  # blank lines count too: an endless stream of them must end as well
     while line := sys.stdin.readline(_MAX_LINE + 1):
+        read += 1
         if len(line) > _MAX_LINE:
             raise _UsageError(f"{_PROG} {args.command}: error: a line on stdin is longer than {_MAX_LINE} characters")
+        if read > _MAX_EPOCHS:
+            raise _UsageError(f"{_PROG} {args.command}: error: stdin holds more than {_MAX_EPOCHS} lines")
         if line.strip():
             lines.append(line.strip())
-            if len(lines) > _MAX_EPOCHS:
-                raise _UsageError(f"{_PROG} {args.command}: error: stdin holds more than {_MAX_EPOCHS} epochs")
     return lines
 
 
