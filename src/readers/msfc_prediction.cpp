@@ -4,13 +4,12 @@
 #include <optional>
 #include <string>
 
+#include "readers/month_names.hpp"
 #include "readers/text.hpp"
 
 namespace sunindex {
 namespace {
 
-constexpr std::array<std::string_view, 12> month_names{"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                                       "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 constexpr std::array<std::string_view, 6> value_labels{"F10.7 95%", "F10.7 50%", "F10.7 5%",
                                                        "Ap 95%",    "Ap 50%",    "Ap 5%"};
 constexpr std::size_t field_count = 2 + value_labels.size();
@@ -40,14 +39,6 @@ std::size_t split_fields(std::string_view line, std::array<std::string_view, fie
   return count;
 }
 
-/// 1 to 12 for a month's name, or none.
-std::optional<std::uint8_t> month_number(std::string_view name) noexcept {
-  for (std::size_t m = 0; m < month_names.size(); ++m) {
-    if (name == month_names[m]) return static_cast<std::uint8_t>(m + 1);
-  }
-  return std::nullopt;
-}
-
 /// What is wrong when a month's columns do not fall from 95 % to 5 %: in
 /// another order, a higher percentile would give less than a lower one.
 std::optional<std::string> percentile_order_fault(const PredictionMonth& month) {
@@ -67,7 +58,7 @@ std::optional<std::string> read_month(std::string_view line, PredictionMonth& mo
   const auto decimal_year = text::parse_number(fields[0]);
   // The year's bound keeps the integer conversion defined.
   if (!decimal_year || !(std::abs(*decimal_year) < 1e6)) return "bad decimal year";
-  const auto number = month_number(fields[1]);
+  const auto number = text::month_from_abbreviation(fields[1], text::MonthCase::upper);
   if (!number) return "bad month name";
   month.year = static_cast<std::int32_t>(std::floor(*decimal_year));
   month.month = *number;
@@ -95,7 +86,7 @@ std::int64_t month_index(const PredictionMonth& month) noexcept {
 }
 
 std::string month_text(const PredictionMonth& month) {
-  return std::to_string(month.year) + " " + std::string(month_names[month.month - 1]);
+  return std::to_string(month.year) + " " + std::string(text::upper_month_abbreviations[month.month - 1]);
 }
 
 }  // namespace
