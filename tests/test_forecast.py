@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 from conftest import SAMPLE_DIR
+from test_hostile_epochs import same_inputs
 from test_robustness import memory_growth, rss_bytes
 from sunindex_tools import SpaceWeather
 from sunindex_tools.cli import main
@@ -96,6 +97,14 @@ class TestPublishedVectors:
         # Three vectors print their non-terminating ap to 14 digits: still within 1e-12.
         assert inputs["ap"] == pytest.approx(ap, rel=1e-12)
         assert inputs["data_type"] == data_type
+
+    @pytest.mark.parametrize("day", ["2026-09-25", "2030-01-15"])
+    def test_an_instant_gives_the_same_inputs_in_every_unit(self, sample, day):
+        """The fraction of the day is one rounding of the instant, whatever unit writes it."""
+        epochs = np.datetime64(day, "m") + np.arange(1440).astype("m8[m]")
+        want = sample.msis_inputs(epochs, forecast_percentile=30)
+        for unit in ("s", "ms", "us", "ns"):
+            assert same_inputs(sample.msis_inputs(epochs.astype(f"M8[{unit}]"), forecast_percentile=30), want)
 
     def test_vectors_in_one_call_with_the_full_file(self, full_data):
         sw = SpaceWeather.load(csv=full_data("SW-All.csv"))

@@ -62,14 +62,13 @@ class TickClock {
     return static_cast<int>(part);
   }
 
-  /// The fraction of the day that has passed at `ticks_in_day`, in [0, 1),
-  /// to within an ulp (a multiply: a division per epoch is most of what an
-  /// interpolation costs); exactly 0 at midnight.
-  double fraction_of_day(std::int64_t ticks_in_day) const noexcept {
-    return static_cast<double>(ticks_in_day) * days_per_tick_;
-  }
+  /// The fraction of the day that has passed at `ticks_in_day`, in [0, 1);
+  /// exactly 0 at midnight.
+  double fraction_of_day(std::int64_t ticks_in_day) const noexcept { return fraction_of_part(ticks_in_day, 1, 0); }
 
-  /// The fraction of a part that has passed at `ticks_in_day`, in [0, 1).
+  /// The fraction of a part that has passed at `ticks_in_day`, in [0, 1):
+  /// one correctly rounded division of exact integers, so that an instant
+  /// gives the same fraction in every unit it can be written in.
   double fraction_of_part(std::int64_t ticks_in_day, int parts, int part) const noexcept {
     const std::int64_t into_part = ticks_in_day * parts - part * ticks_per_day_;
     return static_cast<double>(into_part) / static_cast<double>(ticks_per_day_);

@@ -269,7 +269,7 @@ struct SlotMix {
 /// the CSV's daily rows end on `last_daily`: the means add their slots
 /// oldest first, as MsisInputs does, so that a mean from the CSV alone is
 /// its value to the bit.
-std::array<SlotMix, 6> slot_mixes(const MsisInputs& msis, std::int64_t g, std::int64_t last_daily) noexcept {
+std::array<SlotMix, ap_windows.size()> slot_mixes(const MsisInputs& msis, std::int64_t g, std::int64_t last_daily) noexcept {
   const auto add = [&](SlotMix& mix, std::int64_t slot) {
     const std::int64_t day = day_of_slot(slot);
     if (day > last_daily) {
@@ -278,11 +278,12 @@ std::array<SlotMix, 6> slot_mixes(const MsisInputs& msis, std::int64_t g, std::i
       mix.csv_sum += msis.ap_of_slot(day, static_cast<int>(slot - 8 * day));
     }
   };
-  std::array<SlotMix, 6> mixes;
-  for (std::int64_t k = 0; k < 4; ++k) add(mixes[k], g - k);
-  mixes[4].slots = mixes[5].slots = 8;
-  for (std::int64_t k = 11; k >= 4; --k) add(mixes[4], g - k);
-  for (std::int64_t k = 19; k >= 12; --k) add(mixes[5], g - k);
+  std::array<SlotMix, ap_windows.size()> mixes;
+  for (std::size_t i = 0; i < ap_windows.size(); ++i) {
+    const ApWindow& window = ap_windows[i];
+    mixes[i].slots = window.slots;
+    for (std::int64_t k = window.newest + window.slots - 1; k >= window.newest; --k) add(mixes[i], g - k);
+  }
   return mixes;
 }
 
@@ -302,7 +303,7 @@ struct MsisEpoch {
   std::int64_t day;  // the UTC day and the fraction of it the samples are of
   double fraction;
   std::optional<double> csv_f107;
-  std::array<SlotMix, 6> mixes;
+  std::array<SlotMix, ap_windows.size()> mixes;
 };
 
 /// Fills `epoch` for epoch `e`, or says why it gets no values. Inlined, as

@@ -32,12 +32,13 @@ LargeArray<double> days_of(const Timeline& timeline, const double* source, std::
 /// The mean of `slots[g-7 .. g]` for each g, NaN where one is missing or
 /// lies before the first. The values are integers or halves, so the sum and
 /// the mean are exact whatever the order.
-LargeArray<double> trailing_means_of_eight(const LargeArray<double>& slots) {
+LargeArray<double> trailing_means(const LargeArray<double>& slots) {
+  constexpr std::size_t n = ap_mean_slots;
   LargeArray<double> means(slots.size(), nan);
-  for (std::size_t g = 7; g < slots.size(); ++g) {
+  for (std::size_t g = n - 1; g < slots.size(); ++g) {
     double sum = 0.0;
-    for (std::size_t k = g - 7; k <= g; ++k) sum += slots[k];
-    means[g] = sum / 8.0;
+    for (std::size_t k = g - (n - 1); k <= g; ++k) sum += slots[k];
+    means[g] = sum / n;
   }
   return means;
 }
@@ -80,7 +81,7 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
       std::fill_n(ap_.begin() + 8 * i, 8, nan);
     }
   }
-  ap_mean8_ = trailing_means_of_eight(ap_);
+  ap_mean8_ = trailing_means(ap_);
 
   // The record past the last day holds only its flux before, for the forecast's first day.
   days_.assign(days + 1, Day{nan, nan, nan, 0, 0});
@@ -103,12 +104,10 @@ double MsisInputs::f107_before(std::size_t d, std::optional<double> burst_limit,
 }
 
 void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
-  ap[1] = ap_[g];
-  ap[2] = ap_[g - 1];
-  ap[3] = ap_[g - 2];
-  ap[4] = ap_[g - 3];
-  ap[5] = ap_mean8_[g - 4];
-  ap[6] = ap_mean8_[g - 12];
+  for (std::size_t i = 0; i < ap_windows.size(); ++i) {
+    const ApWindow& window = ap_windows[i];
+    ap[i + 1] = window.slots == 1 ? ap_[g - window.newest] : ap_mean8_[g - window.newest];
+  }
 }
 
 template <class Fill>
@@ -153,7 +152,7 @@ std::optional<FailedEpoch> MsisInputs::compute_interpolated(const Epochs& epochs
     const bool last_day = at.day == coverage_->last;
     const std::size_t next_d = last_day ? at.d : at.d + 1;
     const std::size_t next_g = last_day && at.slot == 7 ? at.g : at.g + 1;
-    const double day_fraction = epochs.clock.fraction_of_part(at.ticks_in_day, 1, 0);
+    const double day_fraction = epochs.clock.fraction_of_day(at.ticks_in_day);
     const double slot_fraction = epochs.clock.fraction_of_part(at.ticks_in_day, 8, at.slot);
 
     const Day& today = days_[at.d];

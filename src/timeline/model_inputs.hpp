@@ -74,6 +74,19 @@ struct MsisOutput {
 };
 inline constexpr std::array msis_fields{SUNINDEX_MSIS_FIELDS(SUNINDEX_FIELD)};
 
+/// MSIS's ap[1..6] as windows of 3-hour slots counted back from the epoch's:
+/// the slot itself and the three before it, then the means of the eight
+/// slots 12-33 h and 36-57 h before. The daily, interpolated and forecast
+/// inputs all read their windows here, and a mean adds its slots oldest
+/// first, so that every path gives the same value to the bit.
+struct ApWindow {
+  int newest;  // how many slots back the window's newest slot lies
+  int slots;   // 1 for a single slot, else ap_mean_slots
+};
+inline constexpr int ap_mean_slots = 8;
+inline constexpr std::array<ApWindow, 6> ap_windows{
+    {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, ap_mean_slots}, {12, ap_mean_slots}}};
+
 /// NRLMSISE-00/MSIS inputs: f107 = F10.7_OBS of the previous UTC day,
 /// f107a = F10.7_OBS_CENTER81 of the day, ap = daily Ap, the ap of the
 /// current slot and the three before it, then the means of the eight slots
@@ -116,6 +129,8 @@ class MsisInputs {
 
  private:
   static constexpr std::int64_t history_days = 3;  // the oldest slot used lies 3 days back
+  static_assert(ap_windows.back().newest + ap_windows.back().slots - 1 <= 8 * history_days,
+                "the oldest slot a window reaches lies within history_days of the day's first");
 
   /// What an epoch needs of its day beside the slots, in one record that
   /// never straddles a cache line: in random order each table an epoch
