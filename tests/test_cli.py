@@ -562,7 +562,7 @@ class TestEpochs:
     ])
     def test_stdin_is_bounded(self, run, no_cache, monkeypatch, stream, message):
         monkeypatch.setattr(sys, "stdin", stream)
-        monkeypatch.setattr("sunindex_tools.cli._MAX_EPOCHS", 1000)  # the bound a range has, made small
+        monkeypatch.setattr("sunindex_tools._cli_epochs.MAX_EPOCHS", 1000)  # the bound a range has, made small
         status, _, err = run("msis", "-", *files("csv"), *no_cache)
         assert status == 2 and message in err and err.count("\n") == 1
 
