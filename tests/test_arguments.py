@@ -3,7 +3,7 @@ import pathlib
 import shutil
 import subprocess
 import sys
-from datetime import date, timedelta
+from datetime import date
 
 import pytest
 
@@ -18,6 +18,22 @@ HEADER = "DATE,F10.7_OBS,F10.7_ADJ,AP_AVG," + ",".join([f"AP{i}" for i in range(
 def csv_text(days):
     rows = [f"{d.isoformat()},{100 + i % 50}.5,99.25,{i % 40},{','.join('12345678')},{','.join(['30'] * 8)}" for i, d in enumerate(days)]
     return "\n".join([HEADER, *rows]) + "\n"
+
+
+#: Paths no file can be read from, made from an empty folder and a file that loads, with the
+#: error each gives.
+UNUSABLE_PATHS = {
+    "directory": (lambda folder, good: str(folder), "Is a directory (os error 21)"),
+    "missing": (lambda folder, good: str(folder / "absent.txt"), "No such file or directory (os error 2)"),
+    "missing folder": (lambda folder, good: str(folder / "absent" / "x"), "No such file or directory (os error 2)"),
+    "file as folder": (lambda folder, good: good + "/x", "Not a directory (os error 20)"),
+    "too long": (lambda folder, good: "x" * 5000, "File name too long (os error 36)"),
+    # The part before the NUL names a file that loads, so truncating the path would load it.
+    **{f"NUL {suffix!r}": (lambda folder, good, suffix=suffix: good + suffix, "path contains a NUL character")
+       for suffix in ["\0", "\0.csv", "\0\0"]},
+    "NUL in a folder": (lambda folder, good: f"{os.path.dirname(good)}/ok\0/../{os.path.basename(good)}",
+                        "path contains a NUL character"),
+}
 
 
 class _Holder:
@@ -105,15 +121,10 @@ class TestFileLayer:
         return str(e.value)
 
     @pytest.mark.parametrize("name", CONSTRUCTORS)
-    def test_missing_and_directory(self, name, tmp_path):
-        assert self.error_of(name, str(tmp_path / "absent.txt")) == "No such file or directory (os error 2)"
-        assert self.error_of(name, str(tmp_path)) == "Is a directory (os error 21)"
-
-    @pytest.mark.parametrize("suffix", ["\0", "\0.csv", "\0\0"])
-    def test_nul_in_path(self, write_file, suffix):
-        # The part before the NUL names a valid file, so truncating the path would load it.
-        good = write_file(csv_text([D1]))
-        assert self.error_of("from_celestrak_csv", good + suffix) == "path contains a NUL character"
+    @pytest.mark.parametrize("case", UNUSABLE_PATHS)
+    def test_unusable_paths(self, name, case, tmp_path, sample_path):
+        path_of, message = UNUSABLE_PATHS[case]
+        assert self.error_of(name, path_of(tmp_path, sample_path(SAMPLES[name]))) == message
 
     @pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs Linux /proc")
     def test_file_reporting_size_zero_is_read_whole(self):
@@ -132,23 +143,6 @@ class TestFileLayer:
         code = f"import sunindex\ntry: sunindex.Sunindex.from_celestrak_csv({path!r})\nexcept ValueError as e: print(e)"
         done = subprocess.run([*prefix, sys.executable, "-c", code], capture_output=True, text=True)
         assert done.stdout == "Permission denied (os error 13)\n", done.stderr
-
-    def test_fifo_read_to_end(self, tmp_path, write_file):
-        # Larger than a pipe buffer, so the content arrives in several reads.
-        days = [D1 + timedelta(days=i) for i in range(1500)]
-        source = write_file(csv_text(days))
-        assert os.path.getsize(source) > 1 << 16
-        fifo = str(tmp_path / "fifo.csv")
-        os.mkfifo(fifo)
-        # A separate process writes, because the constructor keeps the interpreter lock while it reads.
-        writer = subprocess.Popen(["sh", "-c", 'cat "$0" > "$1"', source, fifo])
-        try:
-            loaded = Sunindex.from_celestrak_csv(fifo)
-        finally:
-            writer.kill()
-            writer.wait()
-        assert loaded.len() == len(days)
-        assert loaded.date_range() == (days[0], days[-1])
 
     def test_relative_path(self, tmp_path, monkeypatch):
         (tmp_path / "sub").mkdir()

@@ -562,7 +562,7 @@ class TestEpochs:
     ])
     def test_stdin_is_bounded(self, run, no_cache, monkeypatch, stream, message):
         monkeypatch.setattr(sys, "stdin", stream)
-        monkeypatch.setattr("sunindex_tools.cli._MAX_EPOCHS", 1000)  # the bound a range has, made small
+        monkeypatch.setattr("sunindex_tools._cli_epochs.MAX_EPOCHS", 1000)  # the bound a range has, made small
         status, _, err = run("msis", "-", *files("csv"), *no_cache)
         assert status == 2 and message in err and err.count("\n") == 1
 
@@ -586,12 +586,18 @@ class TestFormats:
         assert run(*argv, "--format", "table", *where) == run(*argv, *where)
         assert run(*argv, "--format", "xml", *where)[0] == 2
 
-    def test_the_two_meanings_of_ap_are_labelled_apart(self, run, data_dir):
-        where = ["--offline", "--data-dir", data_dir, "--csv"]
-        msis = run("msis", "2024-05-11T12:00", *where)[1].splitlines()[0].split(",")
-        show = run("show", "2024-05-11", *where)[1].splitlines()[0].split(",")
-        assert [name for name in msis if name.startswith("ap")] == MSIS_AP_COLUMNS
-        assert [name for name in show if name.startswith("ap_")] == ["ap_avg"] + [f"ap_{h:02d}" for h in range(0, 24, 3)]
+    @pytest.mark.parametrize("argv, method", [(["msis", "2024-05-11T12:00"], "msis_inputs"),
+                                              (["show", "2024-05-11"], "daily")])
+    def test_the_header_labels_each_returned_column_once(self, run, data_dir, argv, method):
+        header = run(*argv, "--offline", "--data-dir", data_dir, "--csv")[1].splitlines()[0].split(",")
+        weather = SpaceWeather.load(*(data_dir / name for name in CACHED_NAMES.values()))
+        result = getattr(weather, method)([argv[1]])
+        single = ["epoch"] * (argv[0] == "msis") + [key for key, values in result.items() if values.ndim == 1]
+        columns = len(single) + sum(values.shape[1] for values in result.values() if values.ndim == 2)
+        # The single values first, then each array over labels of its own: none falls back to
+        # "ap[0]", which would give msis's daily Ap and show's first 3-hour ap one name.
+        assert header[:len(single)] == single and len(header) == len(set(header)) == columns
+        assert not [name for name in header if "[" in name]
 
 
 class TestPlot:

@@ -500,24 +500,6 @@ class TestHostileFiles:
             obj = build(method, "/dev/null")
             assert (obj.len(), obj.date_range(), everything(obj)) == (0, None, [])
 
-    @pytest.mark.parametrize("method", CONSTRUCTORS)
-    def test_unreadable_paths(self, method, tmp_path):
-        assert load_error(method, str(tmp_path)) == "Is a directory (os error 21)"
-        assert load_error(method, str(tmp_path / "none")) == "No such file or directory (os error 2)"
-        assert load_error(method, str(tmp_path / "none" / "x")) == "No such file or directory (os error 2)"
-        (tmp_path / "file").write_text("x")
-        assert load_error(method, str(tmp_path / "file" / "x")) == "Not a directory (os error 20)"
-        assert load_error(method, "x" * 5000) == "File name too long (os error 36)"
-        assert load_error(method, str(tmp_path) + "/ok\0/../file") == "path contains a NUL character"
-
-    @pytest.mark.skipif(os.geteuid() == 0, reason="root reads files without read permission")
-    @pytest.mark.parametrize("method", CONSTRUCTORS)
-    def test_no_read_permission(self, method, files, tmp_path):
-        path = tmp_path / "locked"
-        path.write_bytes(Path(files["csv"]).read_bytes())
-        path.chmod(0o200)
-        assert load_error(method, str(path)) == "Permission denied (os error 13)"
-
     @pytest.mark.parametrize("method, name", [(CONSTRUCTORS[0], "SW-sample.csv"),
                                               (CONSTRUCTORS[1], "SOLFSMY-sample.TXT"),
                                               (CONSTRUCTORS[2], "DTCFILE-sample.TXT")])

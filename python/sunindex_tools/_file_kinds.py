@@ -1,51 +1,88 @@
-"""What kind of data file some bytes are, as the readers themselves tell it: each kind's
-reader is tried on the whole content, and the one kind whose reader takes it, with rows,
-is the file's. No header is matched here, so no second definition of any format exists."""
+"""The package's one way into the native readers, and what kind of data file some bytes are.
+
+`read_native` is what SpaceWeather reads its files with, what a download is checked with
+before it replaces a copy, and what `file_kind` tries each kind's reader with: a file one
+of them takes, the others take too. No header is matched here, so no second definition of
+any format exists."""
 
 from __future__ import annotations
 
-from collections.abc import Callable
+from collections.abc import Iterator, Mapping
+from contextlib import contextmanager
 from pathlib import Path
+from typing import NamedTuple
 
 from . import _native
-from .space_weather import SOURCE_NAMES
+from ._text import printable
+
+#: What each kind of file is called in messages, by the key SpaceWeather takes it under:
+#: the timeline's files, then the MSFC solar-cycle prediction (SpaceWeather's msfc=).
+KIND_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT",
+              "msfc": "MSFC solar-cycle prediction"}
+# The native timeline's list of sources is the one definition of the timeline's kinds.
+if tuple(KIND_NAMES) != (*_native.SOURCE_KEYS, "msfc"):
+    raise ImportError(f"sunindex_tools: file kinds {tuple(KIND_NAMES)} differ from {_native.SOURCE_KEYS} and msfc")
 
 
 class UnknownFileKind(ValueError):
     """No reader, or more than one, takes a file with rows."""
 
 
-def _timeline_reader(key: str) -> Callable[[bytes], str | None]:
-    """Why the timeline's reader of `key` refuses `content`, or None when it takes it with rows."""
+class Read(NamedTuple):
+    """What the native readers made of some files."""
 
-    def refusal(content: bytes) -> str | None:
+    timeline: _native.Timeline | None  # of the timeline's files; None when none was given
+    prediction: _native.Prediction | None  # of the "msfc" file; None when it was not given
+
+    def has_rows(self, key: str) -> bool:
+        """Whether the file of kind `key` gave dated rows. A prediction always does: its
+        reader takes none without a data line."""
+        if key == "msfc":
+            return self.prediction is not None
+        return self.timeline is not None and self.timeline.summary()["spans"][key] is not None
+
+
+def read_native(contents: Mapping[str, bytes]) -> Read:
+    """What the native readers make of `contents`, files' bytes by kind key.
+
+    Raises
+    ------
+    ValueError
+        ``ValueError(key, message)`` for the first file a reader refuses, the timeline's
+        files before the prediction: the key of its kind and what the reader found wrong.
+    """
+    timeline = None
+    if contents.keys() & set(_native.SOURCE_KEYS):
+        timeline = _native.load(*(contents.get(key) for key in _native.SOURCE_KEYS))
+    prediction = None
+    if "msfc" in contents:
         try:
-            timeline = _native.load(*(content if other == key else None for other in _native.SOURCE_KEYS))
+            prediction = _native.load_prediction(contents["msfc"])
         except ValueError as error:
-            return str(error.args[1])
-        return None if timeline.summary()["spans"][key] is not None else "no rows"
-
-    return refusal
+            raise ValueError("msfc", str(error)) from None
+    return Read(timeline, prediction)
 
 
-def _prediction_refusal(content: bytes) -> str | None:
-    """Why the solar-cycle prediction's reader refuses `content`, or None when it takes it
-    (it takes none without a data line)."""
+@contextmanager
+def naming_the_file(contents: Mapping[str, tuple[Path, bytes]]) -> Iterator[None]:
+    """Turns a reader's error about a file of `contents`, ValueError((key, message)),
+    into ValueError("<path>: message")."""
     try:
-        _native.load_prediction(content)
+        yield
     except ValueError as error:
-        return str(error)
-    return None
+        if len(error.args) != 2 or error.args[0] not in contents:
+            raise
+        key, message = error.args
+        raise ValueError(f"{contents[key][0]}: {printable(message)}") from None
 
 
-#: Each kind's reader by the key SpaceWeather takes it under: the timeline's files, and
-#: the MSFC solar-cycle prediction (SpaceWeather's msfc=).
-_READERS: dict[str, Callable[[bytes], str | None]] = {
-    **{key: _timeline_reader(key) for key in _native.SOURCE_KEYS},
-    "msfc": _prediction_refusal,
-}
-#: What each kind is called in messages.
-KIND_NAMES = {**SOURCE_NAMES, "msfc": "MSFC solar-cycle prediction"}
+def _refusal(key: str, content: bytes) -> str | None:
+    """Why the reader of kind `key` refuses `content`, or None when it takes it with rows."""
+    try:
+        read = read_native({key: content})
+    except ValueError as error:
+        return str(error.args[1])
+    return None if read.has_rows(key) else "no rows"
 
 
 def file_kind(path: Path, content: bytes) -> str:
@@ -57,7 +94,7 @@ def file_kind(path: Path, content: bytes) -> str:
         When no kind's reader takes the content with rows, saying what each found wrong,
         or when more than one does.
     """
-    refusals = {key: read(content) for key, read in _READERS.items()}
+    refusals = {key: _refusal(key, content) for key in KIND_NAMES}
     taken = [key for key, refusal in refusals.items() if refusal is None]
     if len(taken) == 1:
         return taken[0]

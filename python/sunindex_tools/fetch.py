@@ -37,7 +37,8 @@ from typing import IO, Any
 
 import platformdirs
 
-from . import _files
+from . import _files, _native
+from ._file_kinds import read_native
 from ._text import printable
 
 __all__ = ["DEFAULT_MAX_AGE", "DEFAULT_TIMEOUT", "FILE_NAMES", "FetchError", "cache_dir", "describe_age", "fetch",
@@ -76,6 +77,10 @@ _SOURCES = (
 
 #: The name of each file in the cache folder, by the key `fetch` returns it under.
 FILE_NAMES = {source.key: source.file_name for source in _SOURCES}
+# The native timeline's list of sources is the one definition: SpaceWeather.load takes
+# what fetch returns by these keys, in its order.
+if tuple(FILE_NAMES) != _native.SOURCE_KEYS:
+    raise ImportError(f"sunindex_tools: source keys {tuple(FILE_NAMES)} differ from {_native.SOURCE_KEYS}")
 
 
 class FetchError(OSError):
@@ -421,10 +426,7 @@ def _content_length(headers: Message) -> int | None:
 
 def _check_download(source: _Source, path: Path, received: int, expected: int | None) -> None:
     """Raises `FetchError` unless `path` holds a whole file of `source`'s format with rows,
-    one that `SpaceWeather.load` accepts."""
-    # Here, not at the top: space_weather imports this module.
-    from .space_weather import SpaceWeather
-
+    read as `SpaceWeather.load` reads it."""
     if expected is not None and received < expected:
         raise FetchError(f"the body was cut off after {received} of {expected} bytes")
     content = _files.read_regular_file(path)
@@ -437,11 +439,10 @@ def _check_download(source: _Source, path: Path, received: int, expected: int | 
     if not content.endswith(b"\n"):
         raise FetchError("the body ends in the middle of a line: the download was cut off")
     try:
-        weather = SpaceWeather({source.key: (path, content)})
-    except ValueError as error:
-        reason = str(error).removeprefix(f"{path}: ")  # the temporary file's name means nothing to a reader
-        raise FetchError(f"the download is not a valid {source.file_name}: {reason}") from None
-    if weather.sources[source.key].first is None:
+        read = read_native({source.key: content})
+    except ValueError as error:  # not named by the temporary file's path, which means nothing to a reader
+        raise FetchError(f"the download is not a valid {source.file_name}: {printable(error.args[1])}") from None
+    if not read.has_rows(source.key):
         raise FetchError(f"the download holds no dated rows of {source.file_name}")
 
 

@@ -5,8 +5,6 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
-from collections.abc import Iterator
-from contextlib import contextmanager
 from dataclasses import dataclass, replace
 from importlib import resources
 from pathlib import Path
@@ -17,8 +15,8 @@ from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
+from ._file_kinds import Read, naming_the_file, read_native
 from ._files import read_regular_file
-from ._text import printable
 from ._types import (
     DailyArrays,
     DailyAt,
@@ -30,18 +28,10 @@ from ._types import (
     MsisInputsAt,
     PymsisKwargs,
 )
-from .fetch import DEFAULT_MAX_AGE, FILE_NAMES, fetch
+from .fetch import DEFAULT_MAX_AGE, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
 
-#: The files a SpaceWeather is made from, by the keyword that names each.
-SOURCE_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
-# The native timeline's list of sources is the one definition: the tables here
-# and in fetch name the same files in the same order, or nothing works.
-for _table in (SOURCE_NAMES, FILE_NAMES):
-    if tuple(_table) != _native.SOURCE_KEYS:
-        raise ImportError(f"sunindex_tools: source keys {tuple(_table)} differ from {_native.SOURCE_KEYS}")
-del _table
 _EPOCH = _dt.date(1970, 1, 1)
 #: The F10.7 above which pymsis takes a flux for a radio burst and uses its 81-day mean.
 PYMSIS_BURST_LIMIT = 400.0
@@ -58,19 +48,6 @@ def _span_dates(span: tuple[int, int] | None) -> tuple[_dt.date, _dt.date] | Non
     if span is None:
         return None
     return _EPOCH + _dt.timedelta(days=span[0]), _EPOCH + _dt.timedelta(days=span[1])
-
-
-@contextmanager
-def _naming_the_file(contents: dict[str, tuple[Path, bytes]]) -> Iterator[None]:
-    """Turns the timeline's error about a file, ValueError((key, message)),
-    into ValueError("<path>: message")."""
-    try:
-        yield
-    except ValueError as error:
-        if len(error.args) != 2 or error.args[0] not in contents:
-            raise
-        key, message = error.args
-        raise ValueError(f"{contents[key][0]}: {printable(message)}") from None
 
 
 class EpochOutsideError(ValueError):
@@ -173,8 +150,8 @@ class SpaceWeather:
         _check_contents(contents)
         contents = dict(contents)
         msfc = contents.pop("msfc", None) or _bundled_prediction()
-        with _naming_the_file(contents):
-            timeline = _native.load(*(contents[key][1] if key in contents else None for key in _native.SOURCE_KEYS))
+        timeline, prediction = _read({**contents, "msfc": msfc})
+        assert timeline is not None and prediction is not None  # both were given
         summary = timeline.summary()
         fields = {
             "_contents": dict(contents),
@@ -183,15 +160,14 @@ class SpaceWeather:
             "_sources": {
                 key: Source(path, *map(_date, summary["spans"][key] or (None, None)))
                 for key, (path, _) in contents.items()
-            },
+            } | {"msfc": _prediction_source(msfc[0], prediction)},
             "_last_observed": _date(summary["last_observed"]),
             "_first_predicted": _date(summary["first_predicted"]),
+            "_msfc": msfc,
+            "_prediction": prediction,
         }
         for name, value in fields.items():
             object.__setattr__(self, name, value)
-        object.__setattr__(self, "_msfc", msfc)
-        prediction, self._sources["msfc"] = _read_prediction(*msfc)
-        object.__setattr__(self, "_prediction", prediction)
 
     def __setattr__(self, name: str, value: Any) -> NoReturn:
         raise AttributeError(f"SpaceWeather is immutable: cannot set {name!r}")
@@ -463,7 +439,7 @@ class SpaceWeather:
         file has no value. The day must lie on the timeline.
         """
         ticks = to_ticks(epochs)
-        with _naming_the_file(self._contents):  # the first call reads the CSV's remaining values
+        with naming_the_file(self._contents):  # the first call reads the CSV's remaining values
             columns, failed = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
         self._check_inside("timeline", ticks, failed)
         columns["date"] = columns.pop("day").view("M8[D]")
@@ -543,22 +519,28 @@ def _bundled_prediction() -> tuple[Path, bytes]:
     return Path(str(resource)), resource.read_bytes()
 
 
-def _read_prediction(path: Path, content: bytes) -> tuple[Any, Source]:
-    """The native prediction of a file's bytes, and its Source; ValueError names the file."""
-    try:
-        prediction = _native.load_prediction(content)
-    except ValueError as error:
-        raise ValueError(f"{path}: {printable(str(error))}") from None
-    return prediction, Source(path, *map(_date, prediction.span()))
+def _read(files: dict[str, tuple[Path, bytes]]) -> Read:
+    """What the native readers make of `files`, paths and bytes by kind key; ValueError
+    names the file a reader refuses."""
+    with naming_the_file(files):
+        return read_native({key: content for key, (_, content) in files.items()})
+
+
+def _prediction_source(path: Path, prediction: _native.Prediction) -> Source:
+    return Source(path, *map(_date, prediction.span()))
 
 
 def prediction_source(msfc: PathLike | None = None) -> Source:
     """The solar-cycle prediction `msfc` (default: the one shipped) as a Source:
     its path and the 1st of its first and last months."""
     if msfc is None:
-        return _read_prediction(*_bundled_prediction())[1]
-    path = Path(os.fspath(msfc))
-    return _read_prediction(path, read_regular_file(path))[1]
+        path, content = _bundled_prediction()
+    else:
+        path = Path(os.fspath(msfc))
+        content = read_regular_file(path)
+    prediction = _read({"msfc": (path, content)}).prediction
+    assert prediction is not None  # it was given
+    return _prediction_source(path, prediction)
 
 
 @dataclass(frozen=True)

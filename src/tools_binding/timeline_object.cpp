@@ -227,17 +227,12 @@ bool all_made(const std::array<PyRef, N>& arrays) noexcept {
   return true;
 }
 
-/// The burst limit argument: None, or a number above 0 (infinity replaces
-/// only the fluxes <= 0). NaN is refused: no flux compares above it, so it
-/// would turn the filter off without a word.
+/// The burst limit argument: None, or a number. Its bound (above 0) is
+/// checked once, by SpaceWeather, whose message the user reads.
 bool burst_limit_argument(PyObject* object, std::optional<double>& limit) {
   if (object == Py_None) return true;
   const double value = PyFloat_AsDouble(object);
   if (value == -1.0 && PyErr_Occurred()) return false;
-  if (!(value > 0.0)) {
-    PyErr_Format(PyExc_ValueError, "burst_limit must be a number above 0, not %R", object);
-    return false;
-  }
   limit = value;
   return true;
 }
@@ -356,9 +351,9 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
 // ---------------------------------------------------------------------------
 // Forecast methods: the same epochs, with a prediction and percentiles
 
-/// The percentiles argument: a contiguous float64 buffer, each value in
-/// (0, 100); one Percentile each, the quantile computed once per run of
-/// equal values.
+/// The percentiles argument: a contiguous float64 buffer; one Percentile
+/// each, the quantile computed once per run of equal values. Their bound,
+/// (0, 100), is checked once, by SpaceWeather, whose message the user reads.
 bool percentiles_argument(PyObject* object, std::vector<timeline::Percentile>& percentiles) {
   HeldBuffer buffer;
   if (!buffer.open(object, [](std::string_view format) { return native_element(format, 'd'); })) {
@@ -368,11 +363,6 @@ bool percentiles_argument(PyObject* object, std::vector<timeline::Percentile>& p
   const auto* values = static_cast<const double*>(buffer.data());
   percentiles.reserve(buffer.count());
   for (std::size_t i = 0; i < buffer.count(); ++i) {
-    if (!(values[i] > 0.0 && values[i] < 100.0)) {
-      PyRef value = PyRef::steal(PyFloat_FromDouble(values[i]));
-      if (value) PyErr_Format(PyExc_ValueError, "forecast percentile must lie strictly between 0 and 100, not %R", value.get());
-      return false;
-    }
     if (i > 0 && values[i] == values[i - 1]) {
       percentiles.push_back(percentiles.back());
     } else {

@@ -1,0 +1,89 @@
+"""The files a `sunindex` command reads: the user's own (--file), told by their content,
+else the cached copies, refreshed where stale."""
+
+from __future__ import annotations
+
+import argparse
+import warnings
+from pathlib import Path
+
+from ._cli_parser import usage_error
+from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
+from ._files import read_regular_file
+from .fetch import FILE_NAMES, FetchError, fetch
+from .space_weather import SpaceWeather, prediction_source
+
+FETCH_AGAIN = "run 'sunindex fetch' to download it again"
+#: The files each computing command reads; None for every file there is.
+_READS: dict[str, list[str] | None] = {"msis": ["csv"], "jb2008": ["solfsmy", "dtcfile"], "show": None, "plot": None}
+
+
+def weather(args: argparse.Namespace) -> SpaceWeather:
+    """The files the command reads: the user's own (--file), else the cached copies,
+    refreshed where stale; only those it needs, so that a file it does not read can
+    neither be missing nor bad."""
+    keys = _READS[args.command]
+    if args.files:
+        return _own_files(args, keys)
+    if keys is None:
+        return _present_weather(args)
+    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=keys), args.msfc)
+
+
+def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather:
+    """The --file files, each of the kind its content shows, and the --msfc prediction
+    (a kind it names): of the files of days, those of `keys` (None: all given); the
+    prediction whichever way it came."""
+    given: dict[str, tuple[str, Path, bytes]] = {}  # by kind: the option that named it, its path and bytes
+    named = [("--msfc", args.msfc)] if args.msfc else []  # first: a second prediction is then a --file
+    for option, text in named + [("--file", text) for text in args.files]:
+        path = Path(text)
+        content = read_regular_file(path)
+        kind = "msfc" if option == "--msfc" else _kind_of_file(args, path, content)
+        if kind in given:
+            raise usage_error(args, f"argument --file: {path} is a second {KIND_NAMES[kind]}, "
+                                    f"after {given[kind][0]} {given[kind][1]}")
+        given[kind] = (option, path, content)
+    if keys is None and not given.keys() - {"msfc"}:
+        kinds = " or a ".join(KIND_NAMES[key] for key in FILE_NAMES)
+        raise usage_error(args, f"{args.command} needs a {kinds}; give it with --file")
+    needed = [key for key in given if key != "msfc"] if keys is None else keys
+    missing = [f"a {KIND_NAMES[key]}" for key in needed if key not in given]
+    if missing:
+        raise usage_error(args, f"{args.command} needs {' and '.join(missing)}; "
+                                f"give {'it' if len(missing) == 1 else 'them'} with --file")
+    return SpaceWeather({key: given[key][1:] for key in [*needed, "msfc"] if key in given})
+
+
+def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> str:
+    """The kind of a --file's content; a bad argument when it is of none."""
+    try:
+        return file_kind(path, content)
+    except UnknownFileKind as error:
+        raise usage_error(args, f"argument --file: {error}") from None
+
+
+def _present_weather(args: argparse.Namespace) -> SpaceWeather:
+    """Every file that can be had; a warning for each that cannot, an error if none can."""
+    paths: dict[str, Path] = {}
+    failures: list[FetchError] = []
+    for key in FILE_NAMES:
+        try:
+            paths.update(fetch(offline=args.offline, data_dir=args.data_dir, keys=[key]))
+        except FetchError as error:
+            failures.append(error)
+    if not paths:
+        raise failures[0]
+    for failure in failures:
+        warnings.warn(f"shown without it: {failure}", UserWarning, stacklevel=1)
+    return _load(paths, args.msfc)
+
+
+def _load(paths: dict[str, Path], msfc: str | None) -> SpaceWeather:
+    """The cached files and the prediction `msfc`; only a cached copy's error says to fetch."""
+    if msfc:
+        prediction_source(msfc)  # its own error first, since no fetch replaces it
+    try:
+        return SpaceWeather.load(**paths, msfc=msfc)
+    except (ValueError, OSError) as error:
+        raise ValueError(f"{error}; {FETCH_AGAIN}") from None

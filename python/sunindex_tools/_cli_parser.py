@@ -1,0 +1,165 @@
+"""The `sunindex` command line's arguments: the parser, each option's type, and the error
+of a bad command line."""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+from collections.abc import Sequence
+from pathlib import Path
+from typing import Any, Literal, NoReturn
+
+import numpy as np
+
+from . import __version__
+from .space_weather import checked_burst_limit, checked_percentiles
+
+PROG = "sunindex"
+_DURATION_UNITS = {"s": 1, "m": 60, "h": 3600, "d": 86400}
+_STEP_UNITS: dict[str, Literal["D", "h", "m", "s"]] = {"d": "D", "h": "h", "m": "m", "s": "s"}
+_MAX_STEP_SECONDS = 100_000 * 86_400  # beyond any span of the files, and far from overflowing ticks
+
+
+class UsageError(Exception):
+    """A bad command line given to `prog` (``sunindex msis``, as argparse names a command),
+    reported in one line with the USAGE exit status."""
+
+    def __init__(self, prog: str, message: str) -> None:
+        super().__init__(f"{prog}: error: {message}")
+
+
+def usage_error(args: argparse.Namespace, message: str) -> UsageError:
+    """The error of a bad command line to the command `args` were parsed for."""
+    return UsageError(f"{PROG} {args.command}", message)
+
+
+class _Parser(argparse.ArgumentParser):
+    # argparse would print the whole usage and exit; one line and a status are wanted.
+    def error(self, message: str) -> NoReturn:
+        raise UsageError(self.prog, message)
+
+
+def parser() -> argparse.ArgumentParser:
+    """The parser of the whole command line; `command` names the command given."""
+    common = _Parser(add_help=False)
+    common.add_argument("--data-dir", metavar="DIR",
+                        help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR)")
+    common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
+    common.add_argument("--msfc", metavar="PATH",
+                        help="solar-cycle prediction (default: the shipped one)")
+    own = _Parser(add_help=False)
+    own.add_argument("--file", dest="files", action="append", metavar="PATH",
+                     help="your own file of any kind (repeatable), not the cache")
+    output = _Parser(add_help=False)
+    style = output.add_mutually_exclusive_group()
+    style.add_argument("--format", dest="style", choices=["table", "csv", "json"], default="table", metavar="FORMAT",
+                       help="table (default), csv (--csv) or json (--json)")
+    style.add_argument("--csv", dest="style", action="store_const", const="csv", help=argparse.SUPPRESS)
+    style.add_argument("--json", dest="style", action="store_const", const="json", help=argparse.SUPPRESS)
+    epochs = _Parser(add_help=False)
+    epochs.add_argument("epochs", nargs="+", metavar="EPOCH",
+                        help="ISO 8601 (UTC unless offset), now, today; - is stdin")
+    epochs.add_argument("--step", type=_step, metavar="STEP",
+                        help="epochs START END, STEP apart (Nd, Nh, Nm, Ns)")
+
+    parser = _Parser(prog=PROG, description="Daily solar and geomagnetic indices, and model inputs from them.",
+                     epilog="Run 'sunindex COMMAND --help' for a command's options.")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
+
+    def command(name: str, summary: str, parents: Sequence[_Parser] = (common,)) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, parents=list(parents), help=summary, description=summary)
+        sub.set_defaults(command=name)
+        return sub
+
+    fetch_command = command("fetch", "download or revalidate the three files now")
+    fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
+                               help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
+    command("info", "the cached files: ages, spans, last observed day, first predicted day; the prediction")
+    show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, output))
+    show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
+    show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
+    msis = command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, own, output, epochs))
+    msis.add_argument("--burst-limit", type=_burst_limit, metavar="SFU",
+                      help="F10.7 above SFU gives way to its 81-day mean")
+    # The prediction is already linear in time: the two options exclude each other.
+    timing = msis.add_mutually_exclusive_group()
+    timing.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
+    timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
+                        help="past the daily rows, the prediction at percentile Q")
+    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
+    plot = command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", (common, own))
+    plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
+    plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
+    plot.add_argument("--output", type=Path, metavar="FILE",
+                      help="where to write the picture, in the format its extension names: .png, .pdf, .svg... "
+                           "(default: sunindex-START-END.png here)")
+    plot.add_argument("--forecast-percentile", dest="forecast_percentiles", action="append", default=[],
+                      type=_percentile, metavar="Q",
+                      help="past the daily rows, the prediction at Q (repeatable: a band)")
+    return parser
+
+
+def utc_now() -> datetime.datetime:
+    """This instant, naive UTC: the one clock of now and today."""
+    return datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
+
+
+def _seconds(text: str) -> float:
+    number, unit = (text[:-1], text[-1]) if text[-1:] in _DURATION_UNITS else (text, "s")
+    try:
+        value = float(number) * _DURATION_UNITS[unit]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a duration: {text!r} (try 90s, 30m, 6h or 2d)") from None
+    if not value >= 0:
+        raise argparse.ArgumentTypeError(f"not a duration: {text!r} (must be 0 or more)")
+    return value
+
+
+def _percentile(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a percentile: {text!r}") from None
+    try:
+        checked_percentiles(value)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a percentile: {text!r} (must lie strictly between 0 and 100)") from None
+    return value
+
+
+def _burst_limit(text: str) -> float:
+    try:
+        limit = checked_burst_limit(float(text))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a burst limit: {text!r} (a flux above 0, in sfu)") from None
+    assert limit is not None
+    return limit
+
+
+class _Once(argparse.Action):
+    """An option that may be given once: argparse would keep only the last, and
+    drop the others without a word."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        if getattr(namespace, self.dest) is not None:
+            parser.error(f"argument {option_string}: given twice; run the command once for each value")
+        setattr(namespace, self.dest, values)
+
+
+def _step(text: str) -> np.timedelta64:
+    count, unit = text[:-1], text[-1:]
+    if not (count.isascii() and count.isdigit() and unit in _STEP_UNITS
+            and 0 < int(count) * _DURATION_UNITS[unit] <= _MAX_STEP_SECONDS):
+        raise argparse.ArgumentTypeError(f"not a step: {text!r} (try 1d, 3h, 15m or 30s; at most 100000d)")
+    return np.timedelta64(int(count), _STEP_UNITS[unit])
+
+
+def _date(text: str) -> datetime.date:
+    if text in ("now", "today"):
+        return utc_now().date()
+    try:
+        return datetime.date.fromisoformat(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a date: {text!r} (use YYYY-MM-DD, today or now)") from None
