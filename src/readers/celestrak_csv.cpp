@@ -257,16 +257,6 @@ F107DataType parse_data_type(std::string_view field) noexcept {
   return F107DataType::unknown;
 }
 
-/// An extras entry with every value absent, for a row about to be read.
-CelestrakRowExtras absent_extras(std::uint64_t row) noexcept {
-  CelestrakRowExtras extras;
-  extras.values.fill(std::numeric_limits<double>::quiet_NaN());
-  extras.present = 0;
-  extras.data_type = F107DataType::unknown;
-  extras.row = row;
-  return extras;
-}
-
 /// What read_row leaves for the row loop to judge.
 struct RowText {
   std::string_view date;  // empty when the row ends before its column
@@ -366,7 +356,9 @@ template <bool with_extras, ScanPath path>
     if (line.empty()) continue;
     DailyIndices& record = out.records.emplace_back();
     CelestrakRowExtras* row_extras = nullptr;
-    if constexpr (with_extras) row_extras = &out.extras.emplace_back(absent_extras(lines_before + lines.line_number()));
+    if constexpr (with_extras) {
+      row_extras = &out.extras.emplace_back(CelestrakRowExtras::absent(lines_before + lines.line_number()));
+    }
     const RowText row = read_row<with_extras, path>(line, readable_end, roles, field_ends.data(), record, row_extras);
     if (strict && row.fields != roles.header_fields) {
       return field_count_error(lines.line_number(), line, roles.header_fields);

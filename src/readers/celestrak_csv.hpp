@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -57,6 +58,14 @@ struct CelestrakRowExtras {
   Bits present;  // bit per CelestrakExtra
   F107DataType data_type;
   std::uint64_t row;  // the line number, for errors found after the read
+
+  /// A row of `row` with every value absent and its data type unknown.
+  static constexpr CelestrakRowExtras absent(std::uint64_t row) noexcept {
+    CelestrakRowExtras extras{};
+    extras.values.fill(std::numeric_limits<double>::quiet_NaN());
+    extras.row = row;
+    return extras;
+  }
 
   static constexpr Bits bit(CelestrakExtra extra) noexcept {
     return static_cast<Bits>(1u << static_cast<unsigned>(extra));
