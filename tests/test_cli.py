@@ -415,7 +415,7 @@ class TestOwnFiles:
         assert status == 2 and "as a SOLFSMY.TXT, parse error at row 10" in err
 
     @pytest.mark.parametrize("argv, keys, message", [
-        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis needs a CelesTrak CSV; give it with --file"),
+        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis needs a CelesTrak CSV or a legacy text file (SW-All.txt); give it with --file"),
         (["jb2008", "2024-05-11"], ["csv", "dtcfile"], "jb2008 needs a SOLFSMY.TXT; give it with --file"),
         (["jb2008", "2024-05-11"], ["csv"], "jb2008 needs a SOLFSMY.TXT and a DTCFILE.TXT; give them with --file"),
         (["msis", "2024-05-11"], ["csv", "csv"], "is a second CelesTrak CSV, after"),
@@ -446,7 +446,8 @@ class TestOwnFiles:
     def test_a_prediction_alone_is_not_enough_to_show(self, run, write_file, no_cache, command):
         status, _, err = run(*command, "--file", doubled_prediction(write_file), *no_cache)
         assert status == 2 and err.count("\n") == 1
-        assert f"{command[0]} needs a CelesTrak CSV or a SOLFSMY.TXT or a DTCFILE.TXT; give it with --file" in err
+        kinds = "a CelesTrak CSV or a SOLFSMY.TXT or a DTCFILE.TXT or a legacy text file (SW-All.txt)"
+        assert f"{command[0]} needs {kinds}; give it with --file" in err
 
     @pytest.mark.parametrize("twice", [["--msfc", "{0}", "--file", "{0}"], ["--file", "{0}", "--msfc", "{0}"],
                                        ["--file", "{0}", "--file", "{0}"]])

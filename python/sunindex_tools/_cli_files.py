@@ -14,26 +14,29 @@ from .fetch import FILE_NAMES, FetchError, fetch
 from .space_weather import SpaceWeather, prediction_source
 
 FETCH_AGAIN = "run 'sunindex fetch' to download it again"
-#: The files each computing command reads; None for every file there is.
-_READS: dict[str, list[str] | None] = {"msis": ["csv"], "jb2008": ["solfsmy", "dtcfile"], "show": None, "plot": None}
+#: The files each computing command reads, each as the kinds that can give it (the
+#: first is the one downloaded); None for every file there is.
+_READS: dict[str, list[tuple[str, ...]] | None] = {
+    "msis": [("csv", "txt")], "jb2008": [("solfsmy",), ("dtcfile",)], "show": None, "plot": None,
+}
 
 
 def weather(args: argparse.Namespace) -> SpaceWeather:
     """The files the command reads: the user's own (--file), else the cached copies,
     refreshed where stale; only those it needs, so that a file it does not read can
     neither be missing nor bad."""
-    keys = _READS[args.command]
+    reads = _READS[args.command]
     if args.files:
-        return _own_files(args, keys)
-    if keys is None:
+        return _own_files(args, reads)
+    if reads is None:
         return _present_weather(args)
-    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=keys), args.msfc)
+    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=[kinds[0] for kinds in reads]), args.msfc)
 
 
-def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather:
+def _own_files(args: argparse.Namespace, reads: list[tuple[str, ...]] | None) -> SpaceWeather:
     """The --file files, each of the kind its content shows, and the --msfc prediction
-    (a kind it names): of the files of days, those of `keys` (None: all given); the
-    prediction whichever way it came."""
+    (a kind it names): of the files of days, those of a kind in `reads` (None: all
+    given); the prediction whichever way it came."""
     given: dict[str, tuple[str, Path, bytes]] = {}  # by kind: the option that named it, its path and bytes
     named = [("--msfc", args.msfc)] if args.msfc else []  # first: a second prediction is then a --file
     for option, text in named + [("--file", text) for text in args.files]:
@@ -44,13 +47,15 @@ def _own_files(args: argparse.Namespace, keys: list[str] | None) -> SpaceWeather
             raise usage_error(args, f"argument --file: {path} is a second {KIND_NAMES[kind]}, "
                                     f"after {given[kind][0]} {given[kind][1]}")
         given[kind] = (option, path, content)
-    if keys is None and not given.keys() - {"msfc"}:
-        kinds = " or a ".join(KIND_NAMES[key] for key in FILE_NAMES)
+    if reads is None and not given.keys() - {"msfc"}:
+        kinds = " or a ".join(KIND_NAMES[key] for key in KIND_NAMES if key != "msfc")
         raise usage_error(args, f"{args.command} needs a {kinds}; give it with --file")
-    needed = [key for key in given if key != "msfc"] if keys is None else keys
-    missing = [f"a {KIND_NAMES[key]}" for key in needed if key not in given]
+    needed = [key for key in given if key != "msfc"] if reads is None else [
+        key for kinds in reads for key in kinds if key in given]
+    missing = [" or a ".join(KIND_NAMES[key] for key in kinds) for kinds in reads or []
+               if not any(key in given for key in kinds)]
     if missing:
-        raise usage_error(args, f"{args.command} needs {' and '.join(missing)}; "
+        raise usage_error(args, f"{args.command} needs a {' and a '.join(missing)}; "
                                 f"give {'it' if len(missing) == 1 else 'them'} with --file")
     return SpaceWeather({key: given[key][1:] for key in [*needed, "msfc"] if key in given})
 

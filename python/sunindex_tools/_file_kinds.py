@@ -18,7 +18,7 @@ from ._text import printable
 #: What each kind of file is called in messages, by the key SpaceWeather takes it under:
 #: the timeline's files, then the MSFC solar-cycle prediction (SpaceWeather's msfc=).
 KIND_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT",
-              "msfc": "MSFC solar-cycle prediction"}
+              "txt": "legacy text file (SW-All.txt)", "msfc": "MSFC solar-cycle prediction"}
 # The native timeline's list of sources is the one definition of the timeline's kinds.
 if tuple(KIND_NAMES) != (*_native.SOURCE_KEYS, "msfc"):
     raise ImportError(f"sunindex_tools: file kinds {tuple(KIND_NAMES)} differ from {_native.SOURCE_KEYS} and msfc")

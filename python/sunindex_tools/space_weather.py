@@ -44,6 +44,12 @@ def _date(day_number: int | None) -> _dt.date | None:
     return None if day_number is None else _EPOCH + _dt.timedelta(days=day_number)
 
 
+def _instant(microseconds: int | None) -> _dt.datetime | None:
+    if microseconds is None:
+        return None
+    return _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc) + _dt.timedelta(microseconds=microseconds)
+
+
 def _span_dates(span: tuple[int, int] | None) -> tuple[_dt.date, _dt.date] | None:
     if span is None:
         return None
@@ -115,11 +121,13 @@ class _Failure:
 
 @dataclass(frozen=True)
 class Source:
-    """One loaded file: where it was read from and the days its rows cover."""
+    """One loaded file: where it was read from, the days its rows cover and, where
+    the file writes one, its own stamp of when it was made (in UTC)."""
 
     path: Path
     first: _dt.date | None
     last: _dt.date | None
+    stamp: _dt.datetime | None = None
 
 
 class SpaceWeather:
@@ -158,7 +166,7 @@ class SpaceWeather:
             "_timeline": timeline,
             "_coverage": {key: summary[key] for key in ("msis", "jb2008", "timeline")},
             "_sources": {
-                key: Source(path, *map(_date, summary["spans"][key] or (None, None)))
+                key: Source(path, *map(_date, summary["spans"][key] or (None, None)), _instant(summary["stamps"][key]))
                 for key, (path, _) in contents.items()
             } | {"msfc": _prediction_source(msfc[0], prediction)},
             "_last_observed": _date(summary["last_observed"]),
@@ -182,11 +190,15 @@ class SpaceWeather:
         solfsmy: PathLike | None = None,
         dtcfile: PathLike | None = None,
         msfc: PathLike | None = None,
+        txt: PathLike | None = None,
     ) -> SpaceWeather:
-        """Reads any subset of the three files.
+        """Reads any subset of the files.
 
         `csv` is a CelesTrak daily-index CSV (SW-All.csv), `solfsmy` a
         SOLFSMY.TXT and `dtcfile` a DTCFILE.TXT; each a `str` or path-like.
+        `txt` is the legacy fixed-width text file (SW-All.txt,
+        SpaceWeather-All-v1.2.txt), the CSV's rows in another layout, which
+        stands in for the CSV (the two are not given together).
         `msfc` is a solar-cycle prediction of NASA Marshall Space Flight
         Center ("Table 3", as ``oct2026f10-prd.txt``) for inputs past the
         daily rows; by default the release shipped with the package.
@@ -195,7 +207,7 @@ class SpaceWeather:
         ValueError naming the file and the row of bad content, or a file
         larger than 64 MiB.
         """
-        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile, "msfc": msfc}
+        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile, "txt": txt, "msfc": msfc}
         contents = {}
         for key, path in given.items():
             if path is not None:
@@ -500,7 +512,7 @@ def _check_contents(contents: Any) -> None:
         if not (isinstance(value, tuple) and len(value) == 2 and isinstance(value[1], bytes)):
             raise TypeError(f"SpaceWeather(): {key} must be a (path, bytes) pair; read files with SpaceWeather.load")
     if not set(contents) & set(_native.SOURCE_KEYS):
-        raise ValueError("SpaceWeather needs at least one of csv, solfsmy and dtcfile")
+        raise ValueError("SpaceWeather needs at least one of csv, solfsmy, dtcfile and txt")
 
 
 def past_end_hint(kind: str, option: str = "forecast_percentile") -> str:

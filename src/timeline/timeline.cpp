@@ -7,6 +7,7 @@
 #include "common/concurrently.hpp"
 #include "readers/dtcfile.hpp"
 #include "readers/fixed_columns.hpp"
+#include "readers/legacy_text.hpp"
 #include "readers/solfsmy.hpp"
 
 namespace sunindex::timeline {
@@ -69,8 +70,9 @@ constexpr ReadOptions strict{.strict_structure = true};
 
 /// What the readers gave for each file, with each record's day number.
 struct ParsedFiles {
-  std::vector<DailyIndices> csv, solfsmy, dtcfile;
-  std::vector<CelestrakRowExtras> csv_extras;
+  std::vector<DailyIndices> csv, solfsmy, dtcfile, txt;
+  std::vector<CelestrakRowExtras> csv_extras, txt_extras;
+  std::optional<std::int64_t> txt_updated_us;
   std::vector<SolfsmyRowExtras> solfsmy_extras;
   std::vector<HourlyDtc> dtc_hourly;
 };
@@ -94,14 +96,28 @@ std::optional<LoadError> read_csv(std::optional<std::string_view> text, const Ce
       text, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, extras, strict, values); }, records);
 }
 
+/// The text file's rows and stamp, or its error.
+std::optional<LoadError> read_txt(std::string_view text, ParsedFiles& files) {
+  auto result = parse_legacy_text(text, strict);
+  if (!result.ok()) return LoadError{Source::txt, result.error().text()};
+  files.txt = std::move(result.value().records);
+  files.txt_extras = std::move(result.value().extras);
+  files.txt_updated_us = result.value().updated_us;
+  return std::nullopt;
+}
+
 /// Every file given, read with its extras and the readers' strict rules, or
-/// the first failure in the order CSV, SOLFSMY, DTCFILE. The CSV is read
-/// beside the other two.
+/// the first failure in the order CSV or text file, SOLFSMY, DTCFILE. The
+/// CSV or the text file is read beside the other two.
 std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) {
+  if (texts.csv && texts.txt) {
+    return LoadError{Source::txt, "give a CSV or a legacy text file, not both: they hold the same rows"};
+  }
   std::optional<LoadError> csv_error, fixed_columns_error;
   run_concurrently(
       [&] {
         csv_error = read_csv(texts.csv, csv_values_at_load, files.csv, files.csv_extras);
+        if (!csv_error && texts.txt) csv_error = read_txt(*texts.txt, files);
       },
       [&] {
         fixed_columns_error = read_source(
@@ -152,6 +168,10 @@ class TimelineBuilder {
   /// Lays the CSV's values read later into `later`, which is sized for `timeline`.
   TimelineBuilder(const Timeline& timeline, Timeline::LaterColumns& later) noexcept
       : shape_(timeline), later_(&later) {}
+  /// Lays a load's rows into `timeline` and, of a file read whole at load,
+  /// the values laid later into `later`, which is sized for it.
+  TimelineBuilder(Timeline& timeline, Timeline::LaterColumns& later) noexcept
+      : shape_(timeline), t_(&timeline), later_(&later) {}
 
   /// Sizes the timeline for `spans`, each file's first and last day, every
   /// value absent. Writing them is most of a load's writing: two threads
@@ -173,7 +193,7 @@ class TimelineBuilder {
         });
   }
 
-  /// Lays the CSV's rows, read with `values`: what they lack leaves its cells
+  /// Lays the rows of the CSV or the text file, read with `values`: what they lack leaves its cells
   /// as they are, so a later read of the other values lays those alone (and
   /// the load's alone reach the timeline, the later ones the LaterColumns).
   void add_csv(std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras,
@@ -284,13 +304,17 @@ namespace {
 /// Each file's records, in the order errors are looked for.
 std::array<std::pair<Source, const std::vector<DailyIndices>*>, source_count> records_by_source(
     const ParsedFiles& files) noexcept {
-  return {{{Source::csv, &files.csv}, {Source::solfsmy, &files.solfsmy}, {Source::dtcfile, &files.dtcfile}}};
+  return {{{Source::csv, &files.csv},
+           {Source::solfsmy, &files.solfsmy},
+           {Source::dtcfile, &files.dtcfile},
+           {Source::txt, &files.txt}}};
 }
 
 /// The row in its file of record `index` of `source`.
 std::uint64_t row_of(Source source, std::size_t index, const ParsedFiles& files, const SourceTexts& texts) {
   switch (source) {
     case Source::csv: return files.csv_extras[index].row;
+    case Source::txt: return files.txt_extras[index].row;
     case Source::solfsmy: return fixed_columns::row_of_record(*texts.solfsmy, index);
     default: return fixed_columns::row_of_record(*texts.dtcfile, index);
   }
@@ -356,19 +380,33 @@ Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
   const std::optional<DaySpan> days = spans.value().joint;
   TimelineBuilder(timeline).allocate(spans.value().of_source, days ? days->first : 0,
                                      days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
+  // The text file is read whole: what the CSV leaves for later is laid now.
+  Timeline::LaterColumns later;
+  if (texts.txt) later.assign_absent(timeline.days_);
   // The CSV's cells and the other files' are apart: one thread lays each.
   run_concurrently(
       [&] {
         if (texts.csv) TimelineBuilder(timeline).add_csv(files.csv, files.csv_extras, csv_values_at_load);
+        if (texts.txt) TimelineBuilder(timeline, later).add_csv(files.txt, files.txt_extras, CelestrakValues{});
       },
       [&] {
         TimelineBuilder builder(timeline);
         if (texts.solfsmy) builder.add_solfsmy(files.solfsmy, files.solfsmy_extras);
         if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);
       });
+  timeline.stamps_[static_cast<std::size_t>(Source::txt)] = files.txt_updated_us;
   timeline.csv_text_ = texts.csv;
   timeline.later_made_ = std::make_unique<std::once_flag>();
+  if (texts.txt) {
+    timeline.later_ = std::make_unique<const LaterColumns>(std::move(later));
+    std::call_once(*timeline.later_made_, [] {});  // nothing is left to read
+  }
   return timeline;
+}
+
+void Timeline::LaterColumns::assign_absent(std::size_t days) {
+  columns.assign((column_count - columns_laid_at_load) * days, absent);
+  kp_3hr.assign(8 * days, absent);
 }
 
 Result<AllColumns, LoadError> Timeline::all_columns() const {
@@ -379,10 +417,7 @@ Result<AllColumns, LoadError> Timeline::all_columns() const {
     LaterColumns later;
     // The CSV is read while its cells are written absent, as at load.
     run_concurrently([&] { later_error_ = read_csv(csv_text_, later_values, records, extras); },
-                     [&] {
-                       later.columns.assign((column_count - columns_laid_at_load) * days_, absent);
-                       later.kp_3hr.assign(8 * days_, absent);
-                     });
+                     [&] { later.assign_absent(days_); });
     if (later_error_) return;
     TimelineBuilder(*this, later).add_csv(records, extras, later_values);
     later_ = std::make_unique<const LaterColumns>(std::move(later));

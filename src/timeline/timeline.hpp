@@ -30,7 +30,8 @@ namespace sunindex::timeline {
 #define SUNINDEX_TIMELINE_SOURCES(X) \
   X(csv)     /* the CelesTrak daily-index CSV */ \
   X(solfsmy) /* SOLFSMY.TXT */ \
-  X(dtcfile) /* DTCFILE.TXT */
+  X(dtcfile) /* DTCFILE.TXT */ \
+  X(txt)     /* the legacy text file: the CSV's rows, in fixed columns */
 
 /// The one-value-per-day columns: X(key, laid), the key of the column in
 /// Python, and when the timeline lays it: at `load`, or `later`, on the
@@ -126,7 +127,7 @@ struct LoadError {
 
 /// The whole content of each file given; an absent one adds nothing.
 struct SourceTexts {
-  std::optional<std::string_view> csv, solfsmy, dtcfile;
+  std::optional<std::string_view> csv, solfsmy, dtcfile, txt;
 };
 
 class Timeline;
@@ -164,7 +165,8 @@ class Timeline {
   /// Of the CSV, only the columns laid at load (SUNINDEX_TIMELINE_COLUMNS),
   /// the 3-hourly ap and the data type are read here; the others, the Kp
   /// among them, wait for all_columns(). The CSV's text must outlive the
-  /// timeline for that.
+  /// timeline for that. The text file holds the CSV's rows and stands in
+  /// for it, read whole at once; the two are not given together.
   static Result<Timeline, LoadError> load(const SourceTexts& texts);
 
   /// Every column: the CSV's values load() left for later are read and laid
@@ -185,7 +187,11 @@ class Timeline {
   /// The first and last day of a file's rows, or none if it was not loaded
   /// or had no rows.
   std::optional<DaySpan> span(Source source) const noexcept { return spans_[static_cast<std::size_t>(source)]; }
-  /// The span of the CSV's daily rows, its monthly predictions left out.
+  /// The file's own stamp of when it was made, microseconds since
+  /// 1970-01-01 UTC, where it writes one (the text file's UPDATED).
+  std::optional<std::int64_t> stamp_us(Source source) const noexcept { return stamps_[static_cast<std::size_t>(source)]; }
+  /// The span of the daily rows of the CSV or the text file, their monthly
+  /// predictions left out.
   std::optional<DaySpan> daily_csv_span() const noexcept { return daily_csv_span_; }
   std::optional<std::int64_t> last_observed() const noexcept { return last_observed_; }
   std::optional<std::int64_t> first_predicted() const noexcept { return first_predicted_; }
@@ -215,12 +221,16 @@ class Timeline {
   std::int64_t first_day_ = 0;
   std::size_t days_ = 0;
   std::array<std::optional<DaySpan>, source_count> spans_{};
+  std::array<std::optional<std::int64_t>, source_count> stamps_{};
   std::optional<DaySpan> daily_csv_span_;
   std::optional<std::int64_t> last_observed_, first_predicted_;
   /// What all_columns() lays: the columns laid later, by place, and the Kp.
   struct LaterColumns {
     LargeArray<double> columns;
     LargeArray<double> kp_3hr;
+
+    /// Every value absent, for a timeline of `days` days.
+    void assign_absent(std::size_t days);
   };
 
   LargeArray<double> columns_;  // the columns laid at load, by place, days_ values each

@@ -455,16 +455,17 @@ PyRef span_object(const std::optional<timeline::DaySpan>& span) {
   return PyRef::steal(Py_BuildValue("(LL)", static_cast<long long>(span->first), static_cast<long long>(span->last)));
 }
 
-PyRef day_object(const std::optional<std::int64_t>& day) {
-  if (!day) return PyRef::borrow(Py_None);
-  return PyRef::steal(PyLong_FromLongLong(*day));
+PyRef int_or_none(const std::optional<std::int64_t>& value) {
+  if (!value) return PyRef::borrow(Py_None);
+  return PyRef::steal(PyLong_FromLongLong(*value));
 }
 
 bool set_object(PyObject* dict, const char* key, PyRef value) {
   return value && PyDict_SetItemString(dict, key, value.get()) == 0;
 }
 
-/// summary() -> dict of the spans and landmark days, as day numbers.
+/// summary() -> dict of the spans and landmark days, as day numbers, and
+/// each file's stamp, in microseconds since 1970.
 PyObject* summary(PyObject* self, PyObject*) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     const Loaded& loaded = loaded_of(self);
@@ -472,15 +473,23 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
     PyRef result = PyRef::steal(PyDict_New());
     PyRef spans = PyRef::steal(PyDict_New());
     if (!result || !spans) return nullptr;
-    std::array<PyRef, timeline::source_count> source_spans;
-    for (std::size_t s = 0; s < timeline::source_count; ++s) source_spans[s] = span_object(t.span(static_cast<Source>(s)));
-    if (!all_made(source_spans) || !set_items(spans.get(), timeline::source_keys, source_spans)) return nullptr;
-    if (!set_object(result.get(), "spans", std::move(spans)) ||
+    PyRef stamps = PyRef::steal(PyDict_New());
+    if (!stamps) return nullptr;
+    std::array<PyRef, timeline::source_count> source_spans, source_stamps;
+    for (std::size_t s = 0; s < timeline::source_count; ++s) {
+      source_spans[s] = span_object(t.span(static_cast<Source>(s)));
+      source_stamps[s] = int_or_none(t.stamp_us(static_cast<Source>(s)));
+    }
+    if (!all_made(source_spans) || !set_items(spans.get(), timeline::source_keys, source_spans) ||
+        !all_made(source_stamps) || !set_items(stamps.get(), timeline::source_keys, source_stamps)) {
+      return nullptr;
+    }
+    if (!set_object(result.get(), "spans", std::move(spans)) || !set_object(result.get(), "stamps", std::move(stamps)) ||
         !set_object(result.get(), "timeline", span_object(t.day_span())) ||
         !set_object(result.get(), "msis", span_object(loaded.msis.coverage())) ||
         !set_object(result.get(), "jb2008", span_object(loaded.jb2008.coverage())) ||
-        !set_object(result.get(), "last_observed", day_object(t.last_observed())) ||
-        !set_object(result.get(), "first_predicted", day_object(t.first_predicted()))) {
+        !set_object(result.get(), "last_observed", int_or_none(t.last_observed())) ||
+        !set_object(result.get(), "first_predicted", int_or_none(t.first_predicted()))) {
       return nullptr;
     }
     return result.release();
@@ -514,7 +523,7 @@ void dealloc(PyObject* self) noexcept {
 PyType_Slot slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
     {Py_tp_methods, methods},
-    {Py_tp_doc, const_cast<char*>("The three files on one daily timeline, with its model-input tables.")},
+    {Py_tp_doc, const_cast<char*>("The files on one daily timeline, with its model-input tables.")},
     {0, nullptr},
 };
 
@@ -568,10 +577,10 @@ PyRef source_keys_tuple() {
 
 PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!check_arity("load", nargs, 3)) return nullptr;
+    if (!check_arity("load", nargs, 4)) return nullptr;
     timeline::SourceTexts texts;
     if (!text_argument(args[0], texts.csv) || !text_argument(args[1], texts.solfsmy) ||
-        !text_argument(args[2], texts.dtcfile)) {
+        !text_argument(args[2], texts.dtcfile) || !text_argument(args[3], texts.txt)) {
       return nullptr;
     }
     PyRef type = PyRef::steal(PyObject_GetAttrString(module, "Timeline"));
