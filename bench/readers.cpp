@@ -15,6 +15,7 @@
 #include "readers/celestrak_csv.hpp"
 #include "readers/dtcfile.hpp"
 #include "readers/solfsmy.hpp"
+#include "readers/swpc_forecast.hpp"
 #include "store/index_store.hpp"
 
 namespace {
@@ -44,6 +45,15 @@ sunindex::IndexStore store_of(sunindex::Result<std::vector<sunindex::DailyIndice
   return sunindex::IndexStore::from_records(std::move(parsed.value()));
 }
 
+/// The forecast of `parsed`, or exits with its error.
+sunindex::SwpcForecast forecast_of(sunindex::Result<sunindex::SwpcForecast> parsed) {
+  if (!parsed.ok()) {
+    std::fprintf(stderr, "%s\n", parsed.error().text().c_str());
+    std::exit(1);
+  }
+  return parsed.value();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +69,16 @@ int main(int argc, char** argv) {
   std::printf("csv     %9.1f us\n", median_us(repeats, [&] { store_of(parse_celestrak_csv(csv)); }));
   std::printf("solfsmy %9.1f us\n", median_us(repeats, [&] { store_of(parse_solfsmy(sol)); }));
   std::printf("dtcfile %9.1f us\n", median_us(repeats, [&] { store_of(parse_dtcfile(dtc)); }));
+  // The forecast is 1.5 kB: a hundred reads per run lift its time above the clock's resolution.
+  const std::string swpc_path = dir + "/swpc/45-day-ap-forecast.txt", swpc = slurp(swpc_path);
+  constexpr int swpc_reads = 100;
+  const double swpc_us = median_us(repeats, [&] {
+    for (int i = 0; i < swpc_reads; ++i) forecast_of(parse_swpc_forecast(swpc));
+  }) / swpc_reads;
+  const double swpc_bytes_us = median_us(repeats, [&] {
+    for (int i = 0; i < swpc_reads; ++i) (void)slurp(swpc_path);
+  }) / swpc_reads;
+  std::printf("swpc    %9.3f us (reading its bytes %.3f us)\n", swpc_us, swpc_bytes_us);
   std::vector<CelestrakRowExtras> csv_extras;
   std::vector<SolfsmyRowExtras> sol_extras;
   std::vector<HourlyDtc> hourly;

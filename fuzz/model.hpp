@@ -1,11 +1,12 @@
 #pragma once
 
-// Reference readers: the three formats read the plainest way, from their
+// Reference readers: the formats read the plainest way, from their
 // rules alone, with strings and strtod and no attention to speed. A fuzz
 // target compares the real reader with its model on every input, so a fast
 // path that drifts from the rules shows up as a difference.
 
 #include <array>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "checks.hpp"
 #include "readers/celestrak_csv.hpp"
 #include "readers/solfsmy.hpp"
+#include "readers/swpc_forecast.hpp"
 
 namespace fuzz::model {
 
@@ -274,6 +276,123 @@ inline Outcome dtcfile(std::string_view data) {
     r.set(sunindex::Field::dtc, static_cast<double>(sum) / 24.0);
     return {};
   });
+}
+
+// ---------------------------------------------------------------------------
+// SWPC's 45-day forecast, line by line as published, with the calendar of
+// <chrono>.
+
+/// A forecast as the model reads it, or the row of its first fault.
+struct SwpcOutcome {
+  bool ok = false;
+  std::uint64_t row = 0;
+  std::int64_t issued_us = 0;
+  std::chrono::sys_days first_day;
+  std::array<double, 45> ap{}, f107{};
+  std::uint64_t first_row = 0;
+};
+
+/// Whether `s` matches `pattern` byte for byte, where 'D' stands for a
+/// digit, 'A' for a capital and 'a' for a small letter.
+inline bool matches(std::string_view s, std::string_view pattern) {
+  if (s.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i], p = pattern[i];
+    const bool ok = p == 'D' ? c >= '0' && c <= '9' : p == 'A' ? c >= 'A' && c <= 'Z' : p == 'a' ? c >= 'a' && c <= 'z' : c == p;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+/// The day of a year, a title-case month name and a day of month, if real.
+inline std::optional<std::chrono::sys_days> swpc_day(int year, std::string_view month, int day) {
+  static constexpr std::string_view names[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (unsigned m = 0; m < 12; ++m) {
+    if (month != names[m]) continue;
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{m + 1},
+                                           std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok() || year < 1) return std::nullopt;
+    return std::chrono::sys_days{date};
+  }
+  return std::nullopt;
+}
+
+inline int number_at(std::string_view s, std::size_t first, std::size_t width) {
+  return std::atoi(std::string(s.substr(first, width)).c_str());
+}
+
+inline SwpcOutcome swpc_forecast(std::string_view data) {
+  const auto lines = lines_of(data);
+  // The first line that is not UTF-8, holds a CR or is a last line without LF.
+  std::size_t faulty = lines.size();
+  for (std::size_t i = 0; i < lines.size() && faulty == lines.size(); ++i) {
+    const bool last_cut = i + 1 == lines.size() && !data.ends_with('\n');
+    if (!utf8_oracle(lines[i]) || lines[i].find('\r') != std::string_view::npos || last_cut) faulty = i;
+  }
+  SwpcOutcome out;
+  std::size_t at = 0;  // the next line's index
+  const auto fails = [&](std::uint64_t row) { out.row = row; return out; };
+  // Line `at`, or none when the read stops there (the row is then set).
+  const auto take = [&]() -> std::optional<std::string_view> {
+    if (at == lines.size()) { out.row = lines.size(); return std::nullopt; }
+    if (at == faulty) { out.row = at + 1; return std::nullopt; }
+    return lines[at++];
+  };
+  auto line = take();
+  if (!line) return out;
+  if (*line != ":Product: 45 Day AP Forecast  45DF.txt") return fails(at);
+  if (!(line = take())) return out;
+  if (!matches(*line, ":Issued: DDDD Aaa DD DDDD UTC")) return fails(at);
+  const auto issue_day = swpc_day(number_at(*line, 9, 4), line->substr(14, 3), number_at(*line, 18, 2));
+  const int hours = number_at(*line, 21, 2), minutes = number_at(*line, 23, 2);
+  if (!issue_day || hours > 23 || minutes > 59) return fails(at);
+  out.issued_us = (std::int64_t{issue_day->time_since_epoch().count()} * 86400 + hours * 3600 + minutes * 60) * 1000000;
+  do {
+    if (!(line = take())) return out;
+  } while (line->starts_with('#'));
+  if (*line != "45-DAY AP FORECAST") return fails(at);
+  std::array<std::chrono::sys_days, 45> days;
+  for (int block = 0; block < 2; ++block) {
+    if (block == 1) {
+      if (!(line = take())) return out;
+      if (*line != "45-DAY F10.7 CM FLUX FORECAST") return fails(at);
+    }
+    for (std::size_t k = 0; k < 9; ++k) {
+      if (!(line = take())) return out;
+      if (block == 0 && k == 0) out.first_row = at;
+      if (line->size() != 59) return fails(at);
+      for (std::size_t p = 0; p < 5; ++p) {
+        const std::string_view pair = line->substr(12 * p, 11);
+        if (!matches(pair.substr(0, 8), "DDAaaDD ") || (p < 4 && (*line)[12 * p + 11] != ' ')) return fails(at);
+        const auto day = swpc_day(2000 + number_at(pair, 5, 2), pair.substr(2, 3), number_at(pair, 0, 2));
+        if (!day) return fails(at);
+        const std::size_t i = 5 * k + p;
+        if (block == 0) {
+          const auto from_issue = (*day - *issue_day).count();
+          if ((i > 0 && *day != days[i - 1] + std::chrono::days{1}) || (i == 0 && (from_issue < -45 || from_issue > 45))) {
+            return fails(at);
+          }
+          days[i] = *day;
+        } else if (*day != days[i]) {
+          return fails(at);
+        }
+        const auto value = integer(trim(pair.substr(8, 3)), true, 0, block == 0 ? 400 : 999);
+        if (!value) return fails(at);
+        (block == 0 ? out.ap : out.f107)[i] = static_cast<double>(*value);
+      }
+    }
+  }
+  out.first_day = days[0];
+  if (!(line = take())) return out;
+  if (!line->starts_with("FORECASTER:")) return fails(at);
+  for (const std::string_view closing : {"99999", "NNNN"}) {
+    if (!(line = take())) return out;
+    if (*line != closing) return fails(at);
+  }
+  if (at != lines.size()) return fails(at + 1);
+  out.ok = true;
+  return out;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,10 +1,11 @@
 // The fuzz targets' checks without libFuzzer, for the test suite:
 // replay TARGET PATH... checks every input under each PATH (a file, or a
 // folder's files in name order) as fuzz_TARGET would, TARGET being
-// celestrak_csv, solfsmy, dtcfile or msfc_prediction. Each input's path is
-// printed before it is checked, so that a broken property, which aborts,
-// follows the name of its input; when every check holds the last line is
-// "N inputs checked".
+// celestrak_csv, solfsmy, dtcfile, msfc_prediction or swpc_forecast. Each
+// input's path is printed before it is checked, so that a broken property,
+// which aborts, follows the name of its input; when every check holds the
+// last line is "N inputs checked". With --outcomes first (swpc_forecast
+// only), each path is followed by a line with what the reader gave.
 // Exit status 2 for a usage error, 1 for an input that cannot be read.
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -23,12 +25,20 @@ namespace {
 namespace fs = std::filesystem;
 
 using Check = void (*)(std::string_view);
+using Describe = std::string (*)(std::string_view);
 
 Check check_of(std::string_view target) noexcept {
   if (target == "celestrak_csv") return fuzz::check_celestrak_csv;
   if (target == "solfsmy") return fuzz::check_solfsmy;
   if (target == "dtcfile") return fuzz::check_dtcfile;
   if (target == "msfc_prediction") return fuzz::check_msfc_prediction;
+  if (target == "swpc_forecast") return fuzz::check_swpc_forecast;
+  return nullptr;
+}
+
+/// The one-line account of a read, for the targets that have one.
+Describe describe_of(std::string_view target) noexcept {
+  if (target == "swpc_forecast") return fuzz::describe_swpc_forecast;
   return nullptr;
 }
 
@@ -58,13 +68,17 @@ std::optional<std::vector<char>> read_exactly(const fs::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Check check = argc >= 2 ? check_of(argv[1]) : nullptr;
-  if (check == nullptr) {
-    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction PATH...\n", argv[0]);
+  const bool outcomes = argc >= 2 && std::string_view(argv[1]) == "--outcomes";
+  const int first = outcomes ? 2 : 1;
+  const Check check = argc > first ? check_of(argv[first]) : nullptr;
+  const Describe describe = outcomes && argc > first ? describe_of(argv[first]) : nullptr;
+  if (check == nullptr || (outcomes && describe == nullptr)) {
+    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|swpc_forecast PATH...\n"
+                 "       %s --outcomes swpc_forecast PATH...\n", argv[0], argv[0]);
     return 2;
   }
   std::size_t checked = 0;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first + 1; i < argc; ++i) {
     std::error_code error;
     for (const fs::path& input : inputs_under(argv[i], error)) {
       const auto bytes = read_exactly(input);
@@ -75,6 +89,7 @@ int main(int argc, char** argv) {
       std::printf("%s\n", input.c_str());
       std::fflush(stdout);
       check({bytes->data(), bytes->size()});
+      if (describe) std::printf("%s\n", describe({bytes->data(), bytes->size()}).c_str());
       ++checked;
     }
     if (error) {

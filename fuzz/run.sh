@@ -34,6 +34,8 @@ for target in "$@"; do
         dtcfile) chunks "$target" "$data/DTCFILE-sample.TXT" 4; dict=fixed_columns.dict ;;
         msfc_prediction) chunks "$target" "$here/../python/sunindex_tools/data/oct2026f10-prd.txt" 12
             dict=msfc_prediction.dict ;;
+        # A forecast is whole or nothing: its seeds are whole files.
+        swpc_forecast) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=swpc_forecast.dict ;;
         *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
     esac
     mkdir -p "$build/corpus/$target" "$build/artifacts/$target" "$here/regressions/$target"

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "checks.hpp"
@@ -18,6 +20,7 @@
 #include "readers/dtcfile.hpp"
 #include "readers/msfc_prediction.hpp"
 #include "readers/solfsmy.hpp"
+#include "readers/swpc_forecast.hpp"
 #include "readers/word_bytes.hpp"
 
 namespace fuzz {
@@ -179,6 +182,94 @@ inline void check_msfc_prediction(std::string_view data) {
       require(month.row > before.row, "rows out of order");
       require(month.year * 12 + month.month == before.year * 12 + before.month + 1, "months not consecutive");
     }
+  }
+  check_numbers_in(data);
+}
+
+/// Whether the SWPC reader can give `message`: one of its whole messages, or
+/// one that begins as its composed ones do.
+inline bool known_swpc_message(const std::string& message) {
+  for (const char* whole : {"invalid utf-8", "a CR without an LF after it: lines must end with LF or CR LF",
+                            "the last line has no line end: the file may be cut off",
+                            "not an ':Issued: YYYY Mon DD HHMM UTC' line",
+                            "issue date not a calendar day in years 1-9999", "issue time not HHMM from 0000 to 2359",
+                            "text after NNNN, the forecast's last line"}) {
+    if (message == whole) return true;
+  }
+  for (const char* start : {"the file ends before ", "expected '", "line length ", "pair "}) {
+    if (message.starts_with(start)) return true;
+  }
+  return false;
+}
+
+/// What a read of the forecast gave, on one line: "error at row N: message",
+/// or "issued_us first_day first_row" and the 45 Ap then the 45 F10.7 values.
+inline std::string describe_swpc_forecast(std::string_view data) {
+  auto result = sunindex::parse_swpc_forecast(data);
+  if (!result.ok()) return "error at row " + std::to_string(result.error().row()) + ": " + result.error().message();
+  const sunindex::SwpcForecast& forecast = result.value();
+  char day[16];
+  std::snprintf(day, sizeof day, "%04d-%02d-%02d", forecast.first_day.year, forecast.first_day.month,
+                forecast.first_day.day);
+  std::string out = std::to_string(forecast.issued_us) + " " + day + " " + std::to_string(forecast.first_row);
+  for (const auto* values : {&forecast.ap, &forecast.f107}) {
+    for (const double value : *values) out += " " + std::to_string(static_cast<long long>(value));
+  }
+  return out;
+}
+
+/// Whether two reads of the forecast give the same forecast bit for bit, or the same error.
+inline bool same_forecast(sunindex::Result<sunindex::SwpcForecast>& a, sunindex::Result<sunindex::SwpcForecast>& b) {
+  if (a.ok() != b.ok()) return false;
+  if (!a.ok()) return a.error().text() == b.error().text();
+  const auto &x = a.value(), &y = b.value();
+  return x.issued_us == y.issued_us && x.first_day == y.first_day && x.first_row == y.first_row &&
+         std::memcmp(x.ap.data(), y.ap.data(), sizeof x.ap) == 0 &&
+         std::memcmp(x.f107.data(), y.f107.data(), sizeof x.f107) == 0;
+}
+
+inline void check_swpc_forecast(std::string_view data) {
+  auto result = sunindex::parse_swpc_forecast(data);
+  const model::SwpcOutcome want = model::swpc_forecast(data);
+  const std::uint64_t lines = count_lines(data);
+  if (result.ok() != want.ok) {
+    fail(want.ok ? "reader failed where the model reads the file" : "reader succeeded where the model fails",
+         want.ok ? result.error().text() : "model: row " + std::to_string(want.row));
+  }
+  if (!result.ok()) {
+    const DataError& error = result.error();
+    const std::string text = error.text();
+    require(error.kind() == DataError::Kind::parse, "unknown error kind", text);
+    require(error.row() == want.row, "error row differs from the model", text + " / model: row " + std::to_string(want.row));
+    // Every error names a line of the file; only an empty file has none.
+    require(error.row() <= lines && (error.row() == 0) == (lines == 0), "error row outside the file's lines", text);
+    require(known_swpc_message(error.message()), "unexpected error message", text);
+    if (error.message() == "invalid utf-8") require(!utf8_oracle(line_at(data, error.row())), "invalid utf-8 reported for a valid line", text);
+  } else {
+    const sunindex::SwpcForecast& forecast = result.value();
+    require(utf8_oracle(data), "a forecast from invalid UTF-8");
+    require(forecast.issued_us == want.issued_us, "issue instant differs from the model");
+    require(forecast.first_day.to_days() == want.first_day.time_since_epoch().count(), "first day differs from the model");
+    require(forecast.first_row == want.first_row, "first row differs from the model");
+    for (std::size_t i = 0; i < sunindex::SwpcForecast::days; ++i) {
+      require(same_bits(forecast.ap[i], want.ap[i]) && same_bits(forecast.f107[i], want.f107[i]),
+              "a value differs from the model");
+      // Values the format allows, whatever the model says: integers, Ap 0-400, F10.7 0-999.
+      require(std::nearbyint(forecast.ap[i]) == forecast.ap[i] && forecast.ap[i] >= 0 && forecast.ap[i] <= 400,
+              "Ap outside the format's range");
+      require(std::nearbyint(forecast.f107[i]) == forecast.f107[i] && forecast.f107[i] >= 0 && forecast.f107[i] <= 999,
+              "F10.7 outside the format's range");
+    }
+    // After the first Ap line: 8 more, the F10.7 heading and 9 lines, then FORECASTER:, 99999 and NNNN.
+    require(forecast.first_row >= 2 && forecast.first_row + 21 == lines, "the layout's lines miscounted");
+    require(line_at(data, forecast.first_row - 1) == "45-DAY AP FORECAST", "first row not after the Ap heading");
+  }
+  // CR LF line ends read as LF ones do: the same forecast, or the same error at the same line.
+  if (data.find('\r') == std::string_view::npos) {
+    std::string crlf;
+    for (const char c : data) c == '\n' ? crlf += "\r\n" : crlf += c;
+    auto again = sunindex::parse_swpc_forecast(crlf);
+    require(same_forecast(result, again), "CR LF line ends read otherwise than LF");
   }
   check_numbers_in(data);
 }

@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import subprocess
+from datetime import datetime, timezone
 from pathlib import Path
 
 import pytest
@@ -114,3 +115,93 @@ def test_every_path_and_the_cut_read_as_the_default_read(replay, target, tmp_pat
     run = replay(target, *inputs)
     assert run.returncode == 0, run.stdout.splitlines()[-1:] + run.stderr.splitlines()[-30:]
     assert run.stdout.splitlines() == [*map(str, inputs), f"{len(inputs)} inputs checked"]
+
+
+SWPC_SEEDS = FUZZ_DIR / "seeds" / "swpc_forecast"
+SWPC_PUBLISHED = FULL_DATA_DIR / "swpc" / "45-day-ap-forecast.txt"
+# Each hostile seed fails at the line at fault, and says what is wrong there.
+SWPC_ERRORS = {
+    "empty.txt": "error at row 0: the file ends before :Product: 45 Day AP Forecast  45DF.txt",
+    "header_only.txt": "error at row 9: the file ends before 45-DAY AP FORECAST",
+    "cut_in_f107_block.txt": "error at row 25: the file ends before the end of the F10.7 block",
+    "cut_last_line.txt": "error at row 32: the last line has no line end: the file may be cut off",
+    "cr_only.txt": "error at row 1: a CR without an LF after it: lines must end with LF or CR LF",
+    "invalid_utf8.txt": "error at row 3: invalid utf-8",
+    "bad_issued.txt": "error at row 2: issue date not a calendar day in years 1-9999",
+    "issued_2400.txt": "error at row 2: issue time not HHMM from 0000 to 2359",
+    "blank_line_in_header.txt": "error at row 10: expected '45-DAY AP FORECAST'",
+    "changed_layout.txt": "error at row 10: expected '45-DAY AP FORECAST'",
+    "line_too_long.txt": "error at row 14: line length 60, expected 59",
+    "pair_missing.txt": "error at row 14: line length 47, expected 59",
+    "f107_1000.txt": "error at row 29: line length 60, expected 59",
+    "pair_separator.txt": "error at row 11: pair 1: not 'DDMonYY NNN' and a space",
+    "bad_value.txt": "error at row 12: pair 2: Ap not an integer 0-400",
+    "f107_negative.txt": "error at row 22: pair 2: F10.7 not an integer 0-999",
+    "ap_401.txt": "error at row 13: pair 5: Ap not an integer 0-400",
+    "two_digit_month_day.txt": "error at row 11: pair 1: date not a DDMonYY calendar day",
+    "upper_case_month.txt": "error at row 11: pair 1: date not a DDMonYY calendar day",
+    "days_swapped.txt": "error at row 12: pair 2: not the day after the one before",
+    "day_repeated.txt": "error at row 18: pair 1: not the day after the one before",
+    "far_from_issue.txt": "error at row 11: pair 1: first day more than 45 days from the issue day",
+    "blocks_disagree.txt": "error at row 24: pair 2: not the same day as in the Ap block",
+    "text_after_nnnn.txt": "error at row 33: text after NNNN, the forecast's last line",
+}
+SWPC_READABLE = ["published.txt", "crlf.txt", "leap_day_storm.txt", "year_end.txt", "late_issue.txt"]
+
+
+@pytest.fixture(scope="module")
+def swpc_outcomes(replay):
+    """What the reader gives for each seed, by file name, after the checks of its fuzz target held."""
+    seeds = sorted(SWPC_SEEDS.iterdir())
+    run = replay("--outcomes", "swpc_forecast", *seeds)
+    assert run.returncode == 0, run.stdout.splitlines()[-1:] + run.stderr.splitlines()[-30:]
+    lines = run.stdout.splitlines()
+    assert lines[-1] == f"{len(seeds)} inputs checked"
+    return {Path(path).name: outcome for path, outcome in zip(lines[:-1:2], lines[1:-1:2])}
+
+
+def test_swpc_forecast_seeds_and_published_file(replay):
+    """Every seed, the regressions and the published file keep the fuzz target's properties."""
+    inputs = [*sorted(SWPC_SEEDS.iterdir()), *sorted((FUZZ_DIR / "regressions" / "swpc_forecast").glob("*"))]
+    if SWPC_PUBLISHED.is_file():
+        inputs.append(SWPC_PUBLISHED)
+    run = replay("swpc_forecast", *inputs)
+    assert run.returncode == 0, run.stdout.splitlines()[-1:] + run.stderr.splitlines()[-30:]
+    assert run.stdout.splitlines() == [*map(str, inputs), f"{len(inputs)} inputs checked"]
+
+
+def test_swpc_forecast_every_seed_is_either_readable_or_a_named_fault(swpc_outcomes):
+    assert sorted(swpc_outcomes) == sorted([*SWPC_ERRORS, *SWPC_READABLE])
+
+
+@pytest.mark.parametrize("seed", SWPC_ERRORS)
+def test_swpc_forecast_fault_named_at_its_line(swpc_outcomes, seed):
+    assert swpc_outcomes[seed] == SWPC_ERRORS[seed]
+
+
+def _forecast_as_written(content):
+    """A forecast read from its own text as a person would: the :Issued: stamp, the first day, the line of its
+    Ap, then the 45 Ap and the 45 F10.7 values, in the replay's account."""
+    text = content.decode().replace("\r\n", "\n")
+    stamp = datetime.strptime(re.search(r"^:Issued: (.*) UTC$", text, re.M).group(1), "%Y %b %d %H%M")
+    head, blocks = text.split("45-DAY AP FORECAST\n")
+    ap, f107 = (re.findall(r"(\d\d[A-Z][a-z]{2}\d\d) (\d{3})", block)
+                for block in blocks.split("FORECASTER:")[0].split("45-DAY F10.7 CM FLUX FORECAST\n"))
+    assert len(ap) == len(f107) == 45
+    first_day = datetime.strptime(ap[0][0], "%d%b%y").date()
+    microseconds = int(stamp.replace(tzinfo=timezone.utc).timestamp()) * 10**6
+    return " ".join([str(microseconds), first_day.isoformat(), str(head.count("\n") + 2),
+                     *(str(int(value)) for _, value in ap + f107)])
+
+
+@pytest.mark.parametrize("seed", SWPC_READABLE)
+def test_swpc_forecast_reads_what_the_file_says(swpc_outcomes, seed):
+    assert swpc_outcomes[seed] == _forecast_as_written((SWPC_SEEDS / seed).read_bytes())
+
+
+def test_swpc_forecast_published_file_reads_what_it_says(replay):
+    if not SWPC_PUBLISHED.is_file():
+        pytest.skip(f"{SWPC_PUBLISHED} not present")
+    run = replay("--outcomes", "swpc_forecast", SWPC_PUBLISHED)
+    assert run.returncode == 0, run.stderr.splitlines()[-30:]
+    assert run.stdout.splitlines()[1] == _forecast_as_written(SWPC_PUBLISHED.read_bytes())

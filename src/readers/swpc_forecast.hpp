@@ -22,8 +22,24 @@ struct SwpcForecast {
 };
 
 /// Reads a 45-day forecast (its whole content), strictly: the layout SWPC
-/// publishes, line by line, both blocks on the same 45 consecutive days. A
-/// layout that differs is an error naming its line, never numbers.
+/// publishes, line by line, and nothing else.
+///   :Product: 45 Day AP Forecast  45DF.txt
+///   :Issued: 2023 Oct 31 2113 UTC          (to the minute, UTC)
+///   # ...                                  (any number of lines that begin with '#')
+///   45-DAY AP FORECAST
+///   01Nov23 008 02Nov23 005 ... 05Nov23 005  (9 lines of 59 bytes: five "DDMonYY NNN", single spaces)
+///   45-DAY F10.7 CM FLUX FORECAST
+///   01Nov23 148 ...                          (9 lines, the same days)
+///   FORECASTER: ...                          (any names)
+///   99999
+///   NNNN                                     (the last line)
+/// Lines end with LF or CR LF, as every reader's text rules allow; blank
+/// lines and text after NNNN are refused. Two-digit years are 20YY. The
+/// Ap block names 45 consecutive days, the first within 45 days of the
+/// issue day; the F10.7 block names the same. Ap is an integer 0-400,
+/// F10.7 an integer 0-999 (the field's three digits); the file has no
+/// missing marker. A layout that differs is an error naming its line (1-based;
+/// 0 for an empty file), never numbers. Does not throw but std::bad_alloc.
 Result<SwpcForecast> parse_swpc_forecast(std::string_view content);
 
 }  // namespace sunindex
