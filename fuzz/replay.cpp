@@ -1,10 +1,14 @@
 // The fuzz targets' checks without libFuzzer, for the test suite:
 // replay TARGET PATH... checks every input under each PATH (a file, or a
 // folder's files in name order) as fuzz_TARGET would, TARGET being
-// celestrak_csv, solfsmy, dtcfile or msfc_prediction. Each input's path is
-// printed before it is checked, so that a broken property, which aborts,
-// follows the name of its input; when every check holds the last line is
-// "N inputs checked".
+// celestrak_csv, solfsmy, dtcfile, msfc_prediction or legacy_text. Each
+// input's path is printed before it is checked, so that a broken property,
+// which aborts, follows the name of its input; when every check holds the
+// last line is "N inputs checked".
+// replay legacy_text_vs_csv TEXT CSV YYYY-MM-DD [NAME,...] compares the
+// observed rows of a legacy text file up to that day with the CSV's rows of
+// the same days, all but the extras named (as the CSV's header names them),
+// and prints "N observed rows equal".
 // Exit status 2 for a usage error, 1 for an input that cannot be read.
 
 #include <algorithm>
@@ -29,6 +33,7 @@ Check check_of(std::string_view target) noexcept {
   if (target == "solfsmy") return fuzz::check_solfsmy;
   if (target == "dtcfile") return fuzz::check_dtcfile;
   if (target == "msfc_prediction") return fuzz::check_msfc_prediction;
+  if (target == "legacy_text") return fuzz::check_legacy_text;
   return nullptr;
 }
 
@@ -55,12 +60,46 @@ std::optional<std::vector<char>> read_exactly(const fs::path& path) {
   return bytes;
 }
 
+/// The legacy_text_vs_csv form: 0 when the rows agree (a broken one aborts).
+int compare_text_with_csv(const char* text_path, const char* csv_path, const char* last_day, std::string_view unchecked) {
+  sunindex::CelestrakRowExtras::Bits unchecked_bits = 0;
+  for (std::size_t e = 0; e < sunindex::celestrak_extra_names.size(); ++e) {
+    const std::string_view name = sunindex::celestrak_extra_names[e];
+    for (std::string_view rest = unchecked; !rest.empty();) {
+      const std::size_t comma = std::min(rest.find(','), rest.size());
+      if (rest.substr(0, comma) == name) unchecked_bits |= sunindex::CelestrakRowExtras::bit(static_cast<sunindex::CelestrakExtra>(e));
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    }
+  }
+  int year = 0, month = 0, day = 0;
+  if (std::sscanf(last_day, "%d-%d-%d", &year, &month, &day) != 3) {
+    std::fprintf(stderr, "%s: not a day YYYY-MM-DD\n", last_day);
+    return 2;
+  }
+  const auto text = read_exactly(text_path), csv = read_exactly(csv_path);
+  if (!text || !csv) {
+    std::fprintf(stderr, "%s: cannot be read\n", text ? csv_path : text_path);
+    return 1;
+  }
+  const sunindex::CivilDate last{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+  const std::size_t equal =
+      fuzz::compare_legacy_text_with_csv({text->data(), text->size()}, {csv->data(), csv->size()}, last, unchecked_bits);
+  std::printf("%zu observed rows equal\n", equal);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if ((argc == 5 || argc == 6) && std::string_view(argv[1]) == "legacy_text_vs_csv") {
+    return compare_text_with_csv(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
+  }
   const Check check = argc >= 2 ? check_of(argv[1]) : nullptr;
   if (check == nullptr) {
-    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction PATH...\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|legacy_text PATH...\n"
+                 "       %s legacy_text_vs_csv TEXT CSV YYYY-MM-DD [NAME,...]\n",
+                 argv[0], argv[0]);
     return 2;
   }
   std::size_t checked = 0;

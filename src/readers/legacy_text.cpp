@@ -428,6 +428,9 @@ class StructureWalk {
   std::optional<DataError> take_end(std::string_view line, std::uint64_t row) {
     const KeywordLine words = split_keyword(line);
     if (words.keyword != "END") {
+      // A data line begins with its year, a keyword line with a letter.
+      const bool keyword_line = !line.empty() && ((line.front() | 0x20) >= 'a' && (line.front() | 0x20) <= 'z');
+      if (keyword_line) return DataError::parse(row, "expected END " + std::string(name_of(open_)));
       return DataError::parse(row, "line length " + std::to_string(line.size()) + ", expected " +
                                        std::to_string(data_line_length));
     }
