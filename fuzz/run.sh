@@ -34,6 +34,8 @@ for target in "$@"; do
         dtcfile) chunks "$target" "$data/DTCFILE-sample.TXT" 4; dict=fixed_columns.dict ;;
         msfc_prediction) chunks "$target" "$here/../python/sunindex_tools/data/oct2026f10-prd.txt" 12
             dict=msfc_prediction.dict ;;
+        # No sample of its own in data/: a file cut into pieces is no longer one.
+        legacy_text) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=legacy_text.dict ;;
         *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
     esac
     mkdir -p "$build/corpus/$target" "$build/artifacts/$target" "$here/regressions/$target"

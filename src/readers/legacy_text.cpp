@@ -47,6 +47,8 @@ enum class Reading : std::uint8_t {
   bad,    // anything else
 };
 
+/// Reads a field into `value`. The shared column readers answer for every
+/// number; only a field they refuse is looked at again, for blanks.
 [[gnu::always_inline]] inline Reading read_number(const DataLine& line, Column column, double& value) noexcept {
   if (column.integer) {
     std::int32_t number = 0;
@@ -60,6 +62,7 @@ enum class Reading : std::uint8_t {
   return fixed_columns::column_text(line.text, column.first, column.width).empty() ? Reading::blank : Reading::bad;
 }
 
+/// A value of the daily record, named in errors as the CSV's header names it.
 struct FieldColumn {
   Column column;
   Field field;
@@ -70,9 +73,10 @@ constexpr std::array<FieldColumn, 2> field_columns{{
     {{112, 6, false}, Field::f10_7_obs, "F10.7_OBS"},
 }};
 
+/// A value the daily record has no place for.
 struct ExtraColumn {
   Column column;
-  CelestrakExtra extra;  // named in errors as the CSV's header names it
+  CelestrakExtra extra;  // named in errors as the CSV's header names it (a literal, so .data() ends it)
 };
 constexpr std::array<ExtraColumn, 9> extra_columns{{
     {{10, 5, true}, CelestrakExtra::bsrn},
