@@ -497,24 +497,25 @@ struct LineError {
   DataError error;
 };
 
-/// Reads the data lines of `lines` into their records, up to the first that
-/// fails; the error, if any.
+/// Reads the data lines of `lines` into records appended to `out`, up to
+/// and with the first that fails; the error, if any.
 std::optional<LineError> read_lines(const DataLines& lines, const char* buffer_end, LegacyText& out) {
   text::LineCursor cursor(lines.text);
   std::string_view text;
   for (std::size_t i = 0; i < lines.count && cursor.next(text); ++i) {
     const std::uint64_t row = lines.first_row + i;
     const std::size_t record = lines.first_record + i;
-    CelestrakRowExtras& extras = out.extras[record];
-    extras = CelestrakRowExtras::absent(row);
-    if (const char* label = read_data_line(DataLine{text, buffer_end}, lines.section, out.records[record], extras)) {
+    DailyIndices& indices = out.records.emplace_back();  // filled in place: no copy per line
+    CelestrakRowExtras& extras = out.extras.emplace_back(CelestrakRowExtras::absent(row));
+    if (const char* label = read_data_line(DataLine{text, buffer_end}, lines.section, indices, extras)) {
       return LineError{record, DataError::parse(row, label)};
     }
   }
   return std::nullopt;
 }
 
-/// The runs of data lines from record `begin` to record `end` (exclusive).
+/// The runs of data lines from record `begin` to record `end` (exclusive),
+/// appended to `out`.
 std::optional<LineError> read_records(const Layout& layout, std::size_t begin, std::size_t end,
                                      const char* buffer_end, LegacyText& out) {
   for (std::size_t s = 0; s < layout.section_count; ++s) {
@@ -576,14 +577,19 @@ Result<LegacyText> parse_legacy_text(std::string_view content, const ReadOptions
 
   LegacyText out;
   out.updated_us = layout.updated_us;
-  out.records.resize(layout.records);  // each thread fills its own
-  out.extras.resize(layout.records);
+  out.records.reserve(layout.records);  // the final size: the second half is appended in place
+  out.extras.reserve(layout.records);
   const char* const buffer_end = content.data() + content.size();
   const std::size_t half = layout.second_half ? layout.second_half->first_record : layout.records;
   std::optional<LineError> head, tail;
   if (half < layout.records) {
+    LegacyText second;
+    second.records.reserve(layout.records - half);
+    second.extras.reserve(layout.records - half);
     run_concurrently([&] { head = read_records(layout, 0, half, buffer_end, out); },
-                     [&] { tail = read_records(layout, half, layout.records, buffer_end, out); });
+                     [&] { tail = read_records(layout, half, layout.records, buffer_end, second); });
+    out.records.insert(out.records.end(), second.records.begin(), second.records.end());
+    out.extras.insert(out.extras.end(), second.extras.begin(), second.extras.end());
   } else {
     head = read_records(layout, 0, layout.records, buffer_end, out);
   }
