@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
   const std::string legacy_path = dir + "/legacy/SW-All.txt";
   const std::string legacy = slurp(legacy_path);
   if (legacy.empty()) return 0;
-  std::printf("legacy text SW-All.txt %9.1f us\n", median_us(repeats, [&] { store_of(parse_legacy_text_records(legacy)); }));
+  std::printf("legacy text SW-All.txt %9.1f us\n",
+              median_us(repeats, [&] { store_of(parse_legacy_text_records(legacy)); }));
   std::printf("  its bytes read        %9.1f us\n", median_us(repeats, [&] { (void)slurp(legacy_path); }));
   return 0;
 }

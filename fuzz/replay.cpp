@@ -61,13 +61,16 @@ std::optional<std::vector<char>> read_exactly(const fs::path& path) {
 }
 
 /// The legacy_text_vs_csv form: 0 when the rows agree (a broken one aborts).
-int compare_text_with_csv(const char* text_path, const char* csv_path, const char* last_day, std::string_view unchecked) {
+int compare_text_with_csv(const char* text_path, const char* csv_path, const char* last_day,
+                          std::string_view unchecked) {
   sunindex::CelestrakRowExtras::Bits unchecked_bits = 0;
   for (std::size_t e = 0; e < sunindex::celestrak_extra_names.size(); ++e) {
     const std::string_view name = sunindex::celestrak_extra_names[e];
     for (std::string_view rest = unchecked; !rest.empty();) {
       const std::size_t comma = std::min(rest.find(','), rest.size());
-      if (rest.substr(0, comma) == name) unchecked_bits |= sunindex::CelestrakRowExtras::bit(static_cast<sunindex::CelestrakExtra>(e));
+      if (rest.substr(0, comma) == name) {
+        unchecked_bits |= sunindex::CelestrakRowExtras::bit(static_cast<sunindex::CelestrakExtra>(e));
+      }
       rest.remove_prefix(std::min(comma + 1, rest.size()));
     }
   }
@@ -82,8 +85,8 @@ int compare_text_with_csv(const char* text_path, const char* csv_path, const cha
     return 1;
   }
   const sunindex::CivilDate last{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
-  const std::size_t equal =
-      fuzz::compare_legacy_text_with_csv({text->data(), text->size()}, {csv->data(), csv->size()}, last, unchecked_bits);
+  const std::size_t equal = fuzz::compare_legacy_text_with_csv({text->data(), text->size()},
+                                                               {csv->data(), csv->size()}, last, unchecked_bits);
   std::printf("%zu observed rows equal\n", equal);
   return 0;
 }

@@ -414,8 +414,9 @@ inline std::size_t compare_legacy_text_with_csv(std::string_view txt, std::strin
     for (std::size_t e = 0; e < want.values.size(); ++e) {
       const auto extra = static_cast<sunindex::CelestrakExtra>(e);
       if (unchecked & sunindex::CelestrakRowExtras::bit(extra)) continue;
+      const std::string where = row + " " + std::string(sunindex::celestrak_extra_names[e]);
       require(extras.has(extra) == want.has(extra) && same_bits(extras.values[e], want.values[e]),
-              "an extra differs from the CSV's: text line", row + " " + std::string(sunindex::celestrak_extra_names[e]));
+              "an extra differs from the CSV's: text line", where);
     }
     require(extras.data_type == want.data_type, "the data type differs from the CSV's: text line", row);
     ++compared;

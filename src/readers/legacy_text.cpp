@@ -303,6 +303,7 @@ struct Layout {
 /// only for its length, as its fields are read later.
 class StructureWalk {
  public:
+  /// A second half starts at the first data line at or after `split_from`; none when it is null.
   StructureWalk(std::string_view text, const char* split_from) noexcept : text_(text), split_from_(split_from) {}
 
   /// Takes line `row` (without its line end); false once the structure fails.
@@ -355,7 +356,8 @@ class StructureWalk {
     switch (expect_) {
       case Expect::datatype:
       case Expect::version: return DataError::parse(last_row, "the file ends in its header");
-      case Expect::begin: return DataError::parse(last_row, "the file ends before BEGIN " + std::string(name_of(open_)));
+      case Expect::begin:
+        return DataError::parse(last_row, "the file ends before BEGIN " + std::string(name_of(open_)));
       case Expect::data: return DataError::parse(last_row, "the file ends inside " + std::string(name_of(open_)));
       case Expect::updated:
       case Expect::between: break;
@@ -451,7 +453,7 @@ class StructureWalk {
 
   void take_data_line(std::string_view line, std::uint64_t row) noexcept {
     if (lines_.count == 0) lines_start_ = line.data();
-    if (!layout_.second_half && line.data() >= split_from_) {
+    if (split_from_ != nullptr && !layout_.second_half && line.data() >= split_from_) {
       layout_.second_half = DataLines{open_, {line.data(), 0}, row, layout_.records, 0};
     }
     ++lines_.count;
@@ -480,8 +482,8 @@ class StructureWalk {
 /// (the whole text when none). A second half is found only in a text of
 /// at least `parallel_from_bytes`.
 Layout walk_structure(std::string_view readable, std::optional<DataError> fault, std::size_t parallel_from_bytes) {
-  const char* const split_from =
-      readable.size() >= parallel_from_bytes ? readable.data() + readable.size() / 2 : readable.data() + readable.size() + 1;
+  const bool two_halves = readable.size() >= parallel_from_bytes;
+  const char* const split_from = two_halves ? readable.data() + readable.size() / 2 : nullptr;
   StructureWalk walk(readable, split_from);
   text::LineCursor lines(readable);
   std::string_view line;
