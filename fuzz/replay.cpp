@@ -1,11 +1,16 @@
 // The fuzz targets' checks without libFuzzer, for the test suite:
 // replay TARGET PATH... checks every input under each PATH (a file, or a
 // folder's files in name order) as fuzz_TARGET would, TARGET being
-// celestrak_csv, solfsmy, dtcfile, msfc_prediction or swpc_forecast. Each
-// input's path is printed before it is checked, so that a broken property,
-// which aborts, follows the name of its input; when every check holds the
-// last line is "N inputs checked". With --outcomes first (swpc_forecast
-// only), each path is followed by a line with what the reader gave.
+// celestrak_csv, solfsmy, dtcfile, msfc_prediction, swpc_forecast or
+// legacy_text. Each input's path is printed before it is checked, so that a
+// broken property, which aborts, follows the name of its input; when every
+// check holds the last line is "N inputs checked". With --outcomes first
+// (swpc_forecast only), each path is followed by a line with what the reader
+// gave.
+// replay legacy_text_vs_csv TEXT CSV YYYY-MM-DD [NAME,...] compares the
+// observed rows of a legacy text file up to that day with the CSV's rows of
+// the same days, all but the extras named (as the CSV's header names them),
+// and prints "N observed rows equal".
 // Exit status 2 for a usage error, 1 for an input that cannot be read.
 
 #include <algorithm>
@@ -33,6 +38,7 @@ Check check_of(std::string_view target) noexcept {
   if (target == "dtcfile") return fuzz::check_dtcfile;
   if (target == "msfc_prediction") return fuzz::check_msfc_prediction;
   if (target == "swpc_forecast") return fuzz::check_swpc_forecast;
+  if (target == "legacy_text") return fuzz::check_legacy_text;
   return nullptr;
 }
 
@@ -65,16 +71,53 @@ std::optional<std::vector<char>> read_exactly(const fs::path& path) {
   return bytes;
 }
 
+/// The legacy_text_vs_csv form: 0 when the rows agree (a broken one aborts).
+int compare_text_with_csv(const char* text_path, const char* csv_path, const char* last_day,
+                          std::string_view unchecked) {
+  sunindex::CelestrakRowExtras::Bits unchecked_bits = 0;
+  for (std::size_t e = 0; e < sunindex::celestrak_extra_names.size(); ++e) {
+    const std::string_view name = sunindex::celestrak_extra_names[e];
+    for (std::string_view rest = unchecked; !rest.empty();) {
+      const std::size_t comma = std::min(rest.find(','), rest.size());
+      if (rest.substr(0, comma) == name) {
+        unchecked_bits |= sunindex::CelestrakRowExtras::bit(static_cast<sunindex::CelestrakExtra>(e));
+      }
+      rest.remove_prefix(std::min(comma + 1, rest.size()));
+    }
+  }
+  int year = 0, month = 0, day = 0;
+  if (std::sscanf(last_day, "%d-%d-%d", &year, &month, &day) != 3) {
+    std::fprintf(stderr, "%s: not a day YYYY-MM-DD\n", last_day);
+    return 2;
+  }
+  const auto text = read_exactly(text_path), csv = read_exactly(csv_path);
+  if (!text || !csv) {
+    std::fprintf(stderr, "%s: cannot be read\n", text ? csv_path : text_path);
+    return 1;
+  }
+  const sunindex::CivilDate last{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+  const std::size_t equal = fuzz::compare_legacy_text_with_csv({text->data(), text->size()},
+                                                               {csv->data(), csv->size()}, last, unchecked_bits);
+  std::printf("%zu observed rows equal\n", equal);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if ((argc == 5 || argc == 6) && std::string_view(argv[1]) == "legacy_text_vs_csv") {
+    return compare_text_with_csv(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
+  }
   const bool outcomes = argc >= 2 && std::string_view(argv[1]) == "--outcomes";
   const int first = outcomes ? 2 : 1;
   const Check check = argc > first ? check_of(argv[first]) : nullptr;
   const Describe describe = outcomes && argc > first ? describe_of(argv[first]) : nullptr;
   if (check == nullptr || (outcomes && describe == nullptr)) {
-    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|swpc_forecast PATH...\n"
-                 "       %s --outcomes swpc_forecast PATH...\n", argv[0], argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|swpc_forecast|legacy_text PATH...\n"
+                 "       %s --outcomes swpc_forecast PATH...\n"
+                 "       %s legacy_text_vs_csv TEXT CSV YYYY-MM-DD [NAME,...]\n",
+                 argv[0], argv[0], argv[0]);
     return 2;
   }
   std::size_t checked = 0;

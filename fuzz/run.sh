@@ -36,6 +36,8 @@ for target in "$@"; do
             dict=msfc_prediction.dict ;;
         # A forecast is whole or nothing: its seeds are whole files.
         swpc_forecast) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=swpc_forecast.dict ;;
+        # No sample of its own in data/: a file cut into pieces is no longer one.
+        legacy_text) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=legacy_text.dict ;;
         *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
     esac
     mkdir -p "$build/corpus/$target" "$build/artifacts/$target" "$here/regressions/$target"

@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,7 @@
 #include "model.hpp"
 #include "readers/celestrak_csv.hpp"
 #include "readers/dtcfile.hpp"
+#include "readers/legacy_text.hpp"
 #include "readers/msfc_prediction.hpp"
 #include "readers/solfsmy.hpp"
 #include "readers/swpc_forecast.hpp"
@@ -272,6 +275,244 @@ inline void check_swpc_forecast(std::string_view data) {
     require(same_forecast(result, again), "CR LF line ends read otherwise than LF");
   }
   check_numbers_in(data);
+}
+
+// ---------------------------------------------------------------------------
+// The legacy text file
+
+/// Two legacy text reads hold the same rows bit for bit and the same stamp,
+/// or the same error.
+inline bool same_legacy_text(sunindex::Result<sunindex::LegacyText>& a, sunindex::Result<sunindex::LegacyText>& b) {
+  if (a.ok() != b.ok()) return false;
+  if (!a.ok()) return a.error().text() == b.error().text();
+  const auto& x = a.value();
+  const auto& y = b.value();
+  const auto same_extras = [](const sunindex::CelestrakRowExtras& e, const sunindex::CelestrakRowExtras& f) {
+    return std::memcmp(e.values.data(), f.values.data(), sizeof e.values) == 0 && e.present == f.present &&
+           e.data_type == f.data_type && e.row == f.row;
+  };
+  return x.updated_us == y.updated_us && same_records(x.records, y.records) &&
+         std::equal(x.extras.begin(), x.extras.end(), y.extras.begin(), y.extras.end(), same_extras);
+}
+
+/// The legacy text format's data line, written out from its FORMAT
+/// statement: each field's first byte, width, and whether it is an integer.
+struct LegacyField {
+  std::size_t first, width;
+  bool integer;
+};
+inline constexpr LegacyField legacy_kp(std::size_t slot) { return {18 + 3 * slot, 3, true}; }
+inline constexpr LegacyField legacy_ap(std::size_t slot) { return {46 + 4 * slot, 4, true}; }
+inline constexpr LegacyField legacy_q{98, 2, true};
+/// The CelestrakExtra columns in their order: BSRN, ND, KP_SUM, CP, C9, ISN,
+/// obs Ctr81, obs Lst81, adj Ctr81, adj Lst81.
+inline constexpr std::array<LegacyField, 10> legacy_extras{{{10, 5, true},
+                                                            {15, 3, true},
+                                                            {42, 4, true},
+                                                            {82, 4, false},
+                                                            {86, 2, true},
+                                                            {88, 4, true},
+                                                            {118, 6, false},
+                                                            {124, 6, false},
+                                                            {100, 6, false},
+                                                            {106, 6, false}}};
+
+/// A field as plainly read: absent when blank, else strtod's value of the
+/// whole trimmed text (an integer field's value compares by ==, so that
+/// "-0" and "0" agree).
+inline std::optional<double> plain_field(std::string_view line, const LegacyField& field) {
+  const std::string_view trimmed = sunindex::text::trim(line.substr(field.first, field.width));
+  if (trimmed.empty()) return std::nullopt;
+  const std::string terminated(trimmed);
+  char* end = nullptr;
+  const double value = std::strtod(terminated.c_str(), &end);
+  require(end == terminated.c_str() + terminated.size(), "a field read that strtod does not read whole", trimmed);
+  if (field.integer) require(value == std::nearbyint(value), "an integer field read with a fraction", trimmed);
+  return value;
+}
+
+inline bool same_value(const std::optional<double>& got, const std::optional<double>& want, bool integer) {
+  if (got.has_value() != want.has_value()) return false;
+  if (!got) return true;
+  if (std::isnan(*got) || std::isnan(*want)) return std::isnan(*got) && std::isnan(*want);
+  return integer ? *got == *want : same_bits(*got, *want);
+}
+
+/// The lines of `data` by 1-based number (line_at of each; [0] is empty).
+inline std::vector<std::string_view> numbered_lines(std::string_view data) {
+  std::vector<std::string_view> lines{{}};
+  while (!data.empty()) {
+    const std::size_t lf = std::min(data.find('\n'), data.size());
+    std::string_view line = data.substr(0, lf);
+    if (lf != data.size() && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    data.remove_prefix(std::min(lf + 1, data.size()));
+  }
+  return lines;
+}
+
+/// The section each of `lines` lies in: the index of its name among the
+/// four, between "BEGIN NAME" and "END NAME" (a word, white space, the
+/// name); -1 elsewhere.
+inline std::vector<int> legacy_sections_of(const std::vector<std::string_view>& lines) {
+  constexpr std::array<std::string_view, 4> names{"OBSERVED", "DAILY_PREDICTED", "MONTHLY_PREDICTED", "MONTHLY_FIT"};
+  const auto is = [](std::string_view line, std::string_view word, std::string_view name) {
+    line = sunindex::text::trim(line);
+    const std::size_t space = line.find(' ');
+    return space != std::string_view::npos && line.substr(0, space) == word &&
+           sunindex::text::trim(line.substr(space)) == name;
+  };
+  std::vector<int> sections;
+  int open = -1;
+  for (const std::string_view line : lines) {
+    for (int s = 0; s < 4; ++s) {
+      if (is(line, "END", names[s])) open = -1;
+    }
+    sections.push_back(open);
+    for (int s = 0; s < 4; ++s) {
+      if (is(line, "BEGIN", names[s])) open = s;
+    }
+  }
+  return sections;
+}
+
+/// Every row of a read that succeeded, read again plainly from its line:
+/// the line is 130 bytes inside a section, rows rise, the values are
+/// strtod's (a series only when all eight fields are given), the type is
+/// the section's (Q's in OBSERVED, the daily prediction's days in
+/// MONTHLY_FIT), and dates rise except where MONTHLY_FIT starts again.
+inline void check_legacy_rows(std::string_view data, const sunindex::LegacyText& text) {
+  using sunindex::F107DataType;
+  require(text.records.size() == text.extras.size(), "records and extras differ in number");
+  const std::vector<std::string_view> lines = numbered_lines(data);
+  const std::vector<int> sections = legacy_sections_of(lines);
+  std::size_t in_sections = 0;
+  for (const int s : sections) in_sections += s >= 0;
+  require(text.records.size() == in_sections, "records differ from the lines inside the sections");
+  std::set<sunindex::CivilDate> daily_days;
+  std::size_t date_drops = 0;
+  for (std::size_t r = 0; r < text.records.size(); ++r) {
+    const auto& record = text.records[r];
+    const auto& extras = text.extras[r];
+    require(extras.row >= 1 && extras.row < sections.size(), "a row beyond the text");
+    require(r == 0 || extras.row > text.extras[r - 1].row, "rows not rising");
+    const std::string_view line = lines[extras.row];
+    require(line.size() == 130 && sections[extras.row] >= 0, "a record from a line that is no data line", line);
+    require(record.date == sunindex::CivilDate{static_cast<std::int32_t>(*plain_field(line, {0, 4, true})),
+                                               static_cast<std::uint8_t>(*plain_field(line, {4, 3, true})),
+                                               static_cast<std::uint8_t>(*plain_field(line, {7, 3, true}))} &&
+                record.date.is_calendar_day() && record.date.year >= 1 && record.date.year <= 9999,
+            "a date other than the line's", line);
+    if (r > 0 && !(text.records[r - 1].date < record.date)) ++date_drops;
+    const auto series = [&](const sunindex::ThreeHourly* got, LegacyField (*field)(std::size_t)) {
+      std::array<std::optional<double>, 8> want;
+      bool whole = true;
+      for (std::size_t slot = 0; slot < 8; ++slot) whole = (want[slot] = plain_field(line, field(slot))) && whole;
+      if (!whole) return got == nullptr;
+      if (got == nullptr) return false;
+      for (std::size_t slot = 0; slot < 8; ++slot) {
+        if (!same_value((*got)[slot], want[slot], true)) return false;
+      }
+      return true;
+    };
+    require(series(record.get(sunindex::Series::kp_3hr), legacy_kp), "Kp other than the line's", line);
+    require(series(record.get(sunindex::Series::ap_3hr), legacy_ap), "ap other than the line's", line);
+    require(same_value(record.get(sunindex::Field::ap_daily), plain_field(line, {78, 4, true}), true) &&
+                same_value(record.get(sunindex::Field::f10_7_adj), plain_field(line, {92, 6, false}), false) &&
+                same_value(record.get(sunindex::Field::f10_7_obs), plain_field(line, {112, 6, false}), false),
+            "a daily value other than the line's", line);
+    for (std::size_t e = 0; e < legacy_extras.size(); ++e) {
+      const auto got = extras.has(static_cast<sunindex::CelestrakExtra>(e)) ? std::optional(extras.values[e])
+                                                                            : std::nullopt;
+      require(same_value(got, plain_field(line, legacy_extras[e]), legacy_extras[e].integer) &&
+                  (got || std::isnan(extras.values[e])),
+              "an extra other than the line's", line);
+    }
+    require(record.get(sunindex::Field::f10_7_jb) == std::nullopt && record.get(sunindex::Field::dtc) == std::nullopt,
+            "a value the file does not have");
+    const auto q = plain_field(line, legacy_q);
+    F107DataType want = F107DataType::unknown;
+    switch (sections[extras.row]) {
+      case 0:
+        require(q && *q >= 0 && *q <= 5, "an observed row without Q 0-5", line);
+        want = *q == 0 ? F107DataType::observed : F107DataType::interpolated;
+        break;
+      case 1: want = F107DataType::predicted_daily, daily_days.insert(record.date); break;
+      case 2: want = F107DataType::predicted_monthly; break;
+      default:
+        want = daily_days.count(record.date) ? F107DataType::predicted_daily : F107DataType::predicted_monthly;
+    }
+    require(!q || (*q >= 0 && *q <= 5), "a Q outside 0-5", line);
+    require(extras.data_type == want, "a data type other than the section's", line);
+  }
+  require(date_drops <= 1, "dates that fall more than once");
+}
+
+/// The legacy text reader: the same result read by one thread or two, and
+/// strictly or not (it is always strict); a success read again plainly line
+/// by line; an error at a line of the text.
+inline void check_legacy_text(std::string_view data) {
+  using sunindex::ReadOptions;
+  auto result = sunindex::parse_legacy_text(data);
+  for (const ReadOptions options : {ReadOptions{.parallel_from_bytes = SIZE_MAX}, ReadOptions{.parallel_from_bytes = 0},
+                                    ReadOptions{.parallel_from_bytes = 0, .strict_structure = true}}) {
+    auto other = sunindex::parse_legacy_text(data, options);
+    require(same_legacy_text(result, other), "one thread, two threads or a strict read give another result");
+  }
+  const std::uint64_t lines = count_lines(data);
+  if (result.ok()) {
+    require(utf8_oracle(data), "rows from invalid UTF-8");
+    check_legacy_rows(data, result.value());
+    check_store(result.value().records, data.size());
+  } else {
+    const DataError& error = result.error();
+    require(error.kind() == DataError::Kind::parse && !error.message().empty(), "an error without a message");
+    require(error.row() <= lines && (error.row() >= 1 || data.empty()), "an error beyond the text's lines",
+            error.text());
+    if (error.message() == "invalid utf-8") require(!utf8_oracle(line_at(data, error.row())), "valid UTF-8 refused");
+  }
+  check_numbers_in(data);
+  check_word_readers(data);
+}
+
+/// The OBSERVED rows of a legacy text file up to `last` (inclusive) are the
+/// CSV's rows of the same days, value by value and type by type (the row
+/// numbers aside, and the extras in `unchecked`, a later release's
+/// revisions); returns how many were compared.
+inline std::size_t compare_legacy_text_with_csv(std::string_view txt, std::string_view csv, sunindex::CivilDate last,
+                                                sunindex::CelestrakRowExtras::Bits unchecked = 0) {
+  using sunindex::F107DataType;
+  const sunindex::ReadOptions strict{.strict_structure = true};
+  auto text = sunindex::parse_legacy_text(txt, strict);
+  require(text.ok(), "the legacy text file does not read", text.ok() ? "" : text.error().text());
+  std::vector<sunindex::CelestrakRowExtras> csv_extras;
+  auto rows = sunindex::parse_celestrak_csv(csv, csv_extras, strict);
+  require(rows.ok(), "the CSV does not read", rows.ok() ? "" : rows.error().text());
+  std::map<sunindex::CivilDate, std::size_t> csv_row_of;
+  for (std::size_t i = 0; i < rows.value().size(); ++i) csv_row_of.emplace(rows.value()[i].date, i);
+  std::size_t compared = 0;
+  for (std::size_t r = 0; r < text.value().records.size(); ++r) {
+    const auto& record = text.value().records[r];
+    const auto& extras = text.value().extras[r];
+    const bool observed = extras.data_type == F107DataType::observed || extras.data_type == F107DataType::interpolated;
+    if (!observed || last < record.date) continue;
+    const auto found = csv_row_of.find(record.date);
+    const std::string row = std::to_string(extras.row);
+    require(found != csv_row_of.end(), "an observed day the CSV lacks: text line", row);
+    const auto& want = csv_extras[found->second];
+    require(same_record(record, rows.value()[found->second]), "a daily value differs from the CSV's: text line", row);
+    for (std::size_t e = 0; e < want.values.size(); ++e) {
+      const auto extra = static_cast<sunindex::CelestrakExtra>(e);
+      if (unchecked & sunindex::CelestrakRowExtras::bit(extra)) continue;
+      const std::string where = row + " " + std::string(sunindex::celestrak_extra_names[e]);
+      require(extras.has(extra) == want.has(extra) && same_bits(extras.values[e], want.values[e]),
+              "an extra differs from the CSV's: text line", where);
+    }
+    require(extras.data_type == want.data_type, "the data type differs from the CSV's: text line", row);
+    ++compared;
+  }
+  require(compared > 0, "no observed row compared");
+  return compared;
 }
 
 }  // namespace fuzz

@@ -170,6 +170,25 @@ def test_swpc_forecast_seeds_and_published_file(replay):
     assert run.stdout.splitlines() == [*map(str, inputs), f"{len(inputs)} inputs checked"]
 
 
+LEGACY_SEEDS = FUZZ_DIR / "seeds" / "legacy_text"
+LEGACY_FILES = ["SW-All.txt", "SW-Last5Years.txt", "SpaceWeather-All-v1.2_snapshot_20200224.txt"]
+
+
+def test_legacy_text_seeds_and_published_files(replay, tmp_path):
+    """The legacy text reader: one thread and two give the same result, a success reads every line again
+    plainly, an error lies at a line of the text; over the seeds, the excerpts with faults around their middle,
+    and each published file present."""
+    inputs = [*sorted(LEGACY_SEEDS.iterdir()), *sorted((FUZZ_DIR / "regressions" / "legacy_text").glob("*"))]
+    for excerpt in ("celestrak_excerpt.txt", "long_observed.txt"):
+        folder = tmp_path / excerpt
+        folder.mkdir()
+        inputs += faulty_copies(LEGACY_SEEDS / excerpt, folder)
+    inputs += [path for path in (FULL_DATA_DIR / "legacy" / name for name in LEGACY_FILES) if path.is_file()]
+    run = replay("legacy_text", *inputs)
+    assert run.returncode == 0, run.stdout.splitlines()[-1:] + run.stderr.splitlines()[-30:]
+    assert run.stdout.splitlines() == [*map(str, inputs), f"{len(inputs)} inputs checked"]
+
+
 def test_swpc_forecast_every_seed_is_either_readable_or_a_named_fault(swpc_outcomes):
     assert sorted(swpc_outcomes) == sorted([*SWPC_ERRORS, *SWPC_READABLE])
 
@@ -205,3 +224,40 @@ def test_swpc_forecast_published_file_reads_what_it_says(replay):
     run = replay("--outcomes", "swpc_forecast", SWPC_PUBLISHED)
     assert run.returncode == 0, run.stderr.splitlines()[-30:]
     assert run.stdout.splitlines()[1] == _forecast_as_written(SWPC_PUBLISHED.read_bytes())
+
+
+def observed_days_up_to(text_path, last_day):
+    """The OBSERVED lines of a legacy text file dated up to `last_day` (YYYY-MM-DD), counted from its text."""
+    lines = Path(text_path).read_bytes().decode().splitlines()
+    section = lines[lines.index("BEGIN OBSERVED") + 1:lines.index("END OBSERVED")]
+    return sum(f"{line[0:4]}-{line[5:7]}-{line[8:10]}" <= last_day for line in section)
+
+
+# (text file, CSV of the same rows, last day compared, CSV columns left out): the published pairs agree up to
+# the day before a later release revised them (the sunspot numbers from 2025-04-01 in the 2026 SW-All.csv).
+LEGACY_PAIRS = [
+    (LEGACY_SEEDS / "celestrak_excerpt.txt", FUZZ_DIR / "seeds" / "celestrak_csv" / "legacy_text_excerpt.csv",
+     "1958-02-28", ""),
+    (FULL_DATA_DIR / "legacy" / "SW-All.txt", FULL_DATA_DIR / "SW-All.csv", "2025-03-31", ""),
+    (FULL_DATA_DIR / "legacy" / "SW-All.txt", FULL_DATA_DIR / "SW-All.csv", "2025-06-10", "ISN"),
+    (FULL_DATA_DIR / "legacy" / "SW-Last5Years.txt", FULL_DATA_DIR / "SW-Last5Years.csv", "2026-04-06", ""),
+]
+
+
+@pytest.mark.parametrize("text, csv, last_day, unchecked", LEGACY_PAIRS,
+                         ids=[f"{pair[0].name}-{pair[2]}" for pair in LEGACY_PAIRS])
+def test_legacy_text_rows_are_the_csv_rows(replay, text, csv, last_day, unchecked):
+    """Every value and the type of each observed row equal the CSV reader's for the same day."""
+    if not (text.is_file() and csv.is_file()):
+        pytest.skip(f"{text} or {csv} not present")
+    run = replay("legacy_text_vs_csv", text, csv, last_day, *([unchecked] if unchecked else []))
+    assert run.returncode == 0, run.stderr.splitlines()[-5:]
+    assert run.stdout.splitlines() == [f"{observed_days_up_to(text, last_day)} observed rows equal"]
+
+
+def test_legacy_text_comparison_finds_a_changed_value(replay, tmp_path):
+    text, csv, last_day, _ = LEGACY_PAIRS[0]
+    changed = tmp_path / "changed.csv"
+    changed.write_bytes(csv.read_bytes().replace(b",269.3,", b",269.4,", 1))  # F10.7_OBS of the first day
+    run = replay("legacy_text_vs_csv", text, changed, last_day)
+    assert run.returncode != 0 and "a daily value differs from the CSV's" in run.stderr

@@ -47,6 +47,8 @@ enum class Reading : std::uint8_t {
   bad,    // anything else
 };
 
+/// Reads a field into `value`. The shared column readers answer for every
+/// number; only a field they refuse is looked at again, for blanks.
 [[gnu::always_inline]] inline Reading read_number(const DataLine& line, Column column, double& value) noexcept {
   if (column.integer) {
     std::int32_t number = 0;
@@ -60,6 +62,7 @@ enum class Reading : std::uint8_t {
   return fixed_columns::column_text(line.text, column.first, column.width).empty() ? Reading::blank : Reading::bad;
 }
 
+/// A value of the daily record, named in errors as the CSV's header names it.
 struct FieldColumn {
   Column column;
   Field field;
@@ -70,9 +73,10 @@ constexpr std::array<FieldColumn, 2> field_columns{{
     {{112, 6, false}, Field::f10_7_obs, "F10.7_OBS"},
 }};
 
+/// A value the daily record has no place for.
 struct ExtraColumn {
   Column column;
-  CelestrakExtra extra;  // named in errors as the CSV's header names it
+  CelestrakExtra extra;  // named in errors as the CSV's header names it (a literal, so .data() ends it)
 };
 constexpr std::array<ExtraColumn, 9> extra_columns{{
     {{10, 5, true}, CelestrakExtra::bsrn},
@@ -299,6 +303,7 @@ struct Layout {
 /// only for its length, as its fields are read later.
 class StructureWalk {
  public:
+  /// A second half starts at the first data line at or after `split_from`; none when it is null.
   StructureWalk(std::string_view text, const char* split_from) noexcept : text_(text), split_from_(split_from) {}
 
   /// Takes line `row` (without its line end); false once the structure fails.
@@ -351,7 +356,8 @@ class StructureWalk {
     switch (expect_) {
       case Expect::datatype:
       case Expect::version: return DataError::parse(last_row, "the file ends in its header");
-      case Expect::begin: return DataError::parse(last_row, "the file ends before BEGIN " + std::string(name_of(open_)));
+      case Expect::begin:
+        return DataError::parse(last_row, "the file ends before BEGIN " + std::string(name_of(open_)));
       case Expect::data: return DataError::parse(last_row, "the file ends inside " + std::string(name_of(open_)));
       case Expect::updated:
       case Expect::between: break;
@@ -428,6 +434,9 @@ class StructureWalk {
   std::optional<DataError> take_end(std::string_view line, std::uint64_t row) {
     const KeywordLine words = split_keyword(line);
     if (words.keyword != "END") {
+      // A data line begins with its year, a keyword line with a letter.
+      const bool keyword_line = !line.empty() && ((line.front() | 0x20) >= 'a' && (line.front() | 0x20) <= 'z');
+      if (keyword_line) return DataError::parse(row, "expected END " + std::string(name_of(open_)));
       return DataError::parse(row, "line length " + std::to_string(line.size()) + ", expected " +
                                        std::to_string(data_line_length));
     }
@@ -444,7 +453,7 @@ class StructureWalk {
 
   void take_data_line(std::string_view line, std::uint64_t row) noexcept {
     if (lines_.count == 0) lines_start_ = line.data();
-    if (!layout_.second_half && line.data() >= split_from_) {
+    if (split_from_ != nullptr && !layout_.second_half && line.data() >= split_from_) {
       layout_.second_half = DataLines{open_, {line.data(), 0}, row, layout_.records, 0};
     }
     ++lines_.count;
@@ -473,8 +482,8 @@ class StructureWalk {
 /// (the whole text when none). A second half is found only in a text of
 /// at least `parallel_from_bytes`.
 Layout walk_structure(std::string_view readable, std::optional<DataError> fault, std::size_t parallel_from_bytes) {
-  const char* const split_from =
-      readable.size() >= parallel_from_bytes ? readable.data() + readable.size() / 2 : readable.data() + readable.size() + 1;
+  const bool two_halves = readable.size() >= parallel_from_bytes;
+  const char* const split_from = two_halves ? readable.data() + readable.size() / 2 : nullptr;
   StructureWalk walk(readable, split_from);
   text::LineCursor lines(readable);
   std::string_view line;
@@ -490,24 +499,25 @@ struct LineError {
   DataError error;
 };
 
-/// Reads the data lines of `lines` into their records, up to the first that
-/// fails; the error, if any.
+/// Reads the data lines of `lines` into records appended to `out`, up to
+/// and with the first that fails; the error, if any.
 std::optional<LineError> read_lines(const DataLines& lines, const char* buffer_end, LegacyText& out) {
   text::LineCursor cursor(lines.text);
   std::string_view text;
   for (std::size_t i = 0; i < lines.count && cursor.next(text); ++i) {
     const std::uint64_t row = lines.first_row + i;
     const std::size_t record = lines.first_record + i;
-    CelestrakRowExtras& extras = out.extras[record];
-    extras = CelestrakRowExtras::absent(row);
-    if (const char* label = read_data_line(DataLine{text, buffer_end}, lines.section, out.records[record], extras)) {
+    DailyIndices& indices = out.records.emplace_back();  // filled in place: no copy per line
+    CelestrakRowExtras& extras = out.extras.emplace_back(CelestrakRowExtras::absent(row));
+    if (const char* label = read_data_line(DataLine{text, buffer_end}, lines.section, indices, extras)) {
       return LineError{record, DataError::parse(row, label)};
     }
   }
   return std::nullopt;
 }
 
-/// The runs of data lines from record `begin` to record `end` (exclusive).
+/// The runs of data lines from record `begin` to record `end` (exclusive),
+/// appended to `out`.
 std::optional<LineError> read_records(const Layout& layout, std::size_t begin, std::size_t end,
                                      const char* buffer_end, LegacyText& out) {
   for (std::size_t s = 0; s < layout.section_count; ++s) {
@@ -569,14 +579,19 @@ Result<LegacyText> parse_legacy_text(std::string_view content, const ReadOptions
 
   LegacyText out;
   out.updated_us = layout.updated_us;
-  out.records.resize(layout.records);  // each thread fills its own
-  out.extras.resize(layout.records);
+  out.records.reserve(layout.records);  // the final size: the second half is appended in place
+  out.extras.reserve(layout.records);
   const char* const buffer_end = content.data() + content.size();
   const std::size_t half = layout.second_half ? layout.second_half->first_record : layout.records;
   std::optional<LineError> head, tail;
   if (half < layout.records) {
+    LegacyText second;
+    second.records.reserve(layout.records - half);
+    second.extras.reserve(layout.records - half);
     run_concurrently([&] { head = read_records(layout, 0, half, buffer_end, out); },
-                     [&] { tail = read_records(layout, half, layout.records, buffer_end, out); });
+                     [&] { tail = read_records(layout, half, layout.records, buffer_end, second); });
+    out.records.insert(out.records.end(), second.records.begin(), second.records.end());
+    out.extras.insert(out.extras.end(), second.extras.begin(), second.extras.end());
   } else {
     head = read_records(layout, 0, layout.records, buffer_end, out);
   }
