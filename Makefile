@@ -15,7 +15,7 @@ help:
 	@echo "make test-all-pythons   the suite on each CPython of PYTHON_VERSIONS found here"
 	@echo "make bench        the benchmarks (needs the full data files)"
 	@echo "make bench-native the readers and the merge without Python (BENCH_DATA, default ../shared/data)"
-	@echo "make fuzz         libFuzzer on the three readers, FUZZ_SECONDS each (default 60)"
+	@echo "make fuzz         libFuzzer on each reader, FUZZ_SECONDS each (default 60)"
 	@echo "make plot         draw the sample indices into PLOT_OUTPUT (default build/indices.png)"
 	@echo "make wheel-test   build the sdist and wheel, test the installed wheel"
 	@echo "make differential FILES random files read by BASE's build and this tree's, compared"
@@ -61,7 +61,7 @@ clean:
 
 # --- Fuzzing: libFuzzer targets over the readers, built with clang from Debian's packages.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := celestrak_csv solfsmy dtcfile msfc_prediction
+FUZZ_TARGETS := celestrak_csv solfsmy dtcfile msfc_prediction gfz_kp gfz_hpo
 FUZZ_BUILD := build/fuzz
 FUZZ_CXX ?= clang++
 FUZZ_CXXFLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -Isrc \

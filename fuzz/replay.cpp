@@ -1,10 +1,12 @@
 // The fuzz targets' checks without libFuzzer, for the test suite:
-// replay TARGET PATH... checks every input under each PATH (a file, or a
-// folder's files in name order) as fuzz_TARGET would, TARGET being
-// celestrak_csv, solfsmy, dtcfile or msfc_prediction. Each input's path is
-// printed before it is checked, so that a broken property, which aborts,
-// follows the name of its input; when every check holds the last line is
-// "N inputs checked".
+// replay [--outcomes] TARGET PATH... checks every input under each PATH (a
+// file, or a folder's files in name order) as fuzz_TARGET would, TARGET
+// being celestrak_csv, solfsmy, dtcfile, msfc_prediction, gfz_kp or
+// gfz_hpo. Each input's path is printed before it is checked, so that a
+// broken property, which aborts, follows the name of its input; with
+// --outcomes (gfz_kp and gfz_hpo) the read's outcome follows on a line of
+// its own, indented. When every check holds the last line is "N inputs
+// checked".
 // Exit status 2 for a usage error, 1 for an input that cannot be read.
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -23,13 +26,21 @@ namespace {
 namespace fs = std::filesystem;
 
 using Check = void (*)(std::string_view);
+using Outcome = std::string (*)(std::string_view);
 
-Check check_of(std::string_view target) noexcept {
-  if (target == "celestrak_csv") return fuzz::check_celestrak_csv;
-  if (target == "solfsmy") return fuzz::check_solfsmy;
-  if (target == "dtcfile") return fuzz::check_dtcfile;
-  if (target == "msfc_prediction") return fuzz::check_msfc_prediction;
-  return nullptr;
+struct Target {
+  Check check;
+  Outcome outcome;  // nullptr for a target whose outcomes are not told
+};
+
+Target target_of(std::string_view name) noexcept {
+  if (name == "celestrak_csv") return {fuzz::check_celestrak_csv, nullptr};
+  if (name == "solfsmy") return {fuzz::check_solfsmy, nullptr};
+  if (name == "dtcfile") return {fuzz::check_dtcfile, nullptr};
+  if (name == "msfc_prediction") return {fuzz::check_msfc_prediction, nullptr};
+  if (name == "gfz_kp") return {fuzz::check_gfz_kp, fuzz::outcome_gfz_kp};
+  if (name == "gfz_hpo") return {fuzz::check_gfz_hpo, fuzz::outcome_gfz_hpo};
+  return {nullptr, nullptr};
 }
 
 /// `path` itself, or the files in the folder it names, in name order.
@@ -58,13 +69,18 @@ std::optional<std::vector<char>> read_exactly(const fs::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Check check = argc >= 2 ? check_of(argv[1]) : nullptr;
-  if (check == nullptr) {
-    std::fprintf(stderr, "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction PATH...\n", argv[0]);
+  const bool outcomes = argc >= 2 && std::string_view(argv[1]) == "--outcomes";
+  const int first_path = 2 + outcomes;
+  const Target target = argc >= first_path ? target_of(argv[first_path - 1]) : Target{nullptr, nullptr};
+  if (target.check == nullptr || (outcomes && target.outcome == nullptr)) {
+    std::fprintf(stderr,
+                 "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|gfz_kp|gfz_hpo PATH...\n"
+                 "       %s --outcomes gfz_kp|gfz_hpo PATH...\n",
+                 argv[0], argv[0]);
     return 2;
   }
   std::size_t checked = 0;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first_path; i < argc; ++i) {
     std::error_code error;
     for (const fs::path& input : inputs_under(argv[i], error)) {
       const auto bytes = read_exactly(input);
@@ -74,7 +90,9 @@ int main(int argc, char** argv) {
       }
       std::printf("%s\n", input.c_str());
       std::fflush(stdout);
-      check({bytes->data(), bytes->size()});
+      const std::string_view data(bytes->data(), bytes->size());
+      target.check(data);
+      if (outcomes) std::printf("  %s\n", target.outcome(data).c_str());
       ++checked;
     }
     if (error) {

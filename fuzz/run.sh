@@ -2,7 +2,7 @@
 # Runs each fuzz target for a bounded time: run.sh BUILD_DIR SECONDS TARGET...
 # Seeds: the hand-made edge cases in fuzz/seeds/TARGET, the inputs that once
 # failed in fuzz/regressions/TARGET, and the shipped samples cut into chunks
-# of a few lines. New inputs go to BUILD_DIR/corpus/TARGET, crashes to
+# of a few lines (none for the GFZ targets, whose seeds are excerpts). New inputs go to BUILD_DIR/corpus/TARGET, crashes to
 # BUILD_DIR/artifacts/TARGET. Exits non-zero if any target failed.
 set -u
 build=$1 seconds=$2
@@ -34,6 +34,8 @@ for target in "$@"; do
         dtcfile) chunks "$target" "$data/DTCFILE-sample.TXT" 4; dict=fixed_columns.dict ;;
         msfc_prediction) chunks "$target" "$here/../python/sunindex_tools/data/oct2026f10-prd.txt" 12
             dict=msfc_prediction.dict ;;
+        # No GFZ sample is shipped: the seeds hold excerpts of the published files.
+        gfz_kp|gfz_hpo) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=gfz.dict ;;
         *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
     esac
     mkdir -p "$build/corpus/$target" "$build/artifacts/$target" "$here/regressions/$target"
