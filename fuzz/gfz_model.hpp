@@ -77,7 +77,8 @@ GfzOutcome<Record> gfz_lines(std::string_view data, std::size_t width, ReadLine 
   bool header = true;
   const auto lines = ruled_lines(data);
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const auto [text, fault] = lines[i];
+    const std::string_view text = lines[i].text;
+    const char* const fault = lines[i].fault;
     if (fault) return error(i, fault);
     if (header && text.starts_with('#')) continue;
     header = false;

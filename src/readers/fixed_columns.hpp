@@ -178,6 +178,9 @@ struct HeadedLayout {
   InOrder in_order;
   ReadValues read_values;
 };
+// Spelled out for compilers without the deduction of an aggregate's arguments (clang before 17).
+template <class ReadKey, class InOrder, class ReadValues>
+HeadedLayout(std::size_t, const char*, ReadKey, InOrder, ReadValues) -> HeadedLayout<ReadKey, InOrder, ReadValues>;
 
 /// The records a part of a headed text gave, and whether it failed.
 template <class Record>
