@@ -61,7 +61,7 @@ clean:
 
 # --- Fuzzing: libFuzzer targets over the readers, built with clang from Debian's packages.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := celestrak_csv solfsmy dtcfile msfc_prediction swpc_forecast legacy_text
+FUZZ_TARGETS := celestrak_csv solfsmy dtcfile msfc_prediction swpc_forecast legacy_text gfz_kp gfz_hpo
 FUZZ_BUILD := build/fuzz
 FUZZ_CXX ?= clang++
 FUZZ_CXXFLAGS := -std=c++20 -O1 -g -fno-omit-frame-pointer -Isrc \

@@ -15,6 +15,8 @@
 #include "readers/celestrak_csv.hpp"
 #include "readers/dtcfile.hpp"
 #include "readers/legacy_text.hpp"
+#include "readers/gfz_hpo.hpp"
+#include "readers/gfz_kp.hpp"
 #include "readers/solfsmy.hpp"
 #include "readers/swpc_forecast.hpp"
 #include "store/index_store.hpp"
@@ -24,6 +26,18 @@ namespace {
 /// The file's bytes in one read, as Python's read() takes them: the floor
 /// of a reader's time. Empty when it cannot be read.
 std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+/// The file's bytes in one read into a buffer of their size, as a loader
+/// reads them: the floor a reader's time is set against. Empty when the file
+/// cannot be read.
+std::string read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return {};
   std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
@@ -49,6 +63,26 @@ sunindex::Result<std::vector<sunindex::DailyIndices>> parse_legacy_text_records(
   auto parsed = sunindex::parse_legacy_text(content);
   if (!parsed.ok()) return std::move(parsed.error());
   return std::move(parsed.value().records);
+}
+
+/// A row for a reader of one of GFZ's files: its time on `path`, and that
+/// time as a multiple of the read of the file's bytes.
+template <class Read>
+void gfz_row(const char* name, const std::string& path, int repeats, const Read& read) {
+  const std::string content = read_bytes(path);
+  if (content.empty()) {
+    std::printf("%-7s skipped: %s not found\n", name, path.c_str());
+    return;
+  }
+  bool ok = true;
+  const double reader = median_us(repeats, [&] { ok = read(content) && ok; });
+  if (!ok) {
+    std::fprintf(stderr, "%s: %s does not read\n", name, path.c_str());
+    std::exit(1);
+  }
+  const double floor = median_us(repeats, [&] { ok = !read_bytes(path).empty() && ok; });
+  std::printf("%-7s %9.1f us (%s; read of its bytes %.1f us: %.1f x, goal 15 x)\n", name, reader, path.c_str(), floor,
+              reader / floor);
 }
 
 sunindex::IndexStore store_of(sunindex::Result<std::vector<sunindex::DailyIndices>> parsed) {
@@ -102,6 +136,10 @@ int main(int argc, char** argv) {
                 (void)parse_solfsmy(sol, sol_extras);
                 (void)parse_dtcfile(dtc, hourly);
               }));
+  gfz_row("gfz_kp", dir + "/gfz/Kp_ap_Ap_SN_F107_rebuilt_from_SW-All.txt", repeats,
+          [](const std::string& content) { return parse_gfz_kp(content).ok(); });
+  gfz_row("hp30", dir + "/hpo/Hp30_ap30_complete_series.txt", repeats,
+          [](const std::string& content) { return parse_gfz_hpo(content, HpoCadence::minutes30).ok(); });
   double merge_total = 0;
   for (int i = 0; i < repeats; ++i) {
     IndexStore a = store_of(parse_celestrak_csv(csv)), b = store_of(parse_solfsmy(sol)),

@@ -1,12 +1,12 @@
 // The fuzz targets' checks without libFuzzer, for the test suite:
-// replay TARGET PATH... checks every input under each PATH (a file, or a
-// folder's files in name order) as fuzz_TARGET would, TARGET being
-// celestrak_csv, solfsmy, dtcfile, msfc_prediction, swpc_forecast or
-// legacy_text. Each input's path is printed before it is checked, so that a
-// broken property, which aborts, follows the name of its input; when every
-// check holds the last line is "N inputs checked". With --outcomes first
-// (swpc_forecast only), each path is followed by a line with what the reader
-// gave.
+// replay [--outcomes] TARGET PATH... checks every input under each PATH (a
+// file, or a folder's files in name order) as fuzz_TARGET would, TARGET
+// being celestrak_csv, solfsmy, dtcfile, msfc_prediction, swpc_forecast,
+// legacy_text, gfz_kp or gfz_hpo. Each input's path is printed before it is
+// checked, so that a broken property, which aborts, follows the name of its
+// input; with --outcomes (swpc_forecast, gfz_kp and gfz_hpo) the read's
+// outcome follows on a line of its own, indented. When every check holds
+// the last line is "N inputs checked".
 // replay legacy_text_vs_csv TEXT CSV YYYY-MM-DD [NAME,...] compares the
 // observed rows of a legacy text file up to that day with the CSV's rows of
 // the same days, all but the extras named (as the CSV's header names them),
@@ -30,22 +30,23 @@ namespace {
 namespace fs = std::filesystem;
 
 using Check = void (*)(std::string_view);
-using Describe = std::string (*)(std::string_view);
+using Outcome = std::string (*)(std::string_view);
 
-Check check_of(std::string_view target) noexcept {
-  if (target == "celestrak_csv") return fuzz::check_celestrak_csv;
-  if (target == "solfsmy") return fuzz::check_solfsmy;
-  if (target == "dtcfile") return fuzz::check_dtcfile;
-  if (target == "msfc_prediction") return fuzz::check_msfc_prediction;
-  if (target == "swpc_forecast") return fuzz::check_swpc_forecast;
-  if (target == "legacy_text") return fuzz::check_legacy_text;
-  return nullptr;
-}
+struct Target {
+  Check check;
+  Outcome outcome;  // nullptr for a target whose outcomes are not told
+};
 
-/// The one-line account of a read, for the targets that have one.
-Describe describe_of(std::string_view target) noexcept {
-  if (target == "swpc_forecast") return fuzz::describe_swpc_forecast;
-  return nullptr;
+Target target_of(std::string_view name) noexcept {
+  if (name == "celestrak_csv") return {fuzz::check_celestrak_csv, nullptr};
+  if (name == "solfsmy") return {fuzz::check_solfsmy, nullptr};
+  if (name == "dtcfile") return {fuzz::check_dtcfile, nullptr};
+  if (name == "msfc_prediction") return {fuzz::check_msfc_prediction, nullptr};
+  if (name == "swpc_forecast") return {fuzz::check_swpc_forecast, fuzz::describe_swpc_forecast};
+  if (name == "legacy_text") return {fuzz::check_legacy_text, nullptr};
+  if (name == "gfz_kp") return {fuzz::check_gfz_kp, fuzz::outcome_gfz_kp};
+  if (name == "gfz_hpo") return {fuzz::check_gfz_hpo, fuzz::outcome_gfz_hpo};
+  return {nullptr, nullptr};
 }
 
 /// `path` itself, or the files in the folder it names, in name order.
@@ -109,19 +110,19 @@ int main(int argc, char** argv) {
     return compare_text_with_csv(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : "");
   }
   const bool outcomes = argc >= 2 && std::string_view(argv[1]) == "--outcomes";
-  const int first = outcomes ? 2 : 1;
-  const Check check = argc > first ? check_of(argv[first]) : nullptr;
-  const Describe describe = outcomes && argc > first ? describe_of(argv[first]) : nullptr;
-  if (check == nullptr || (outcomes && describe == nullptr)) {
+  const int first_path = 2 + outcomes;
+  const Target target = argc >= first_path ? target_of(argv[first_path - 1]) : Target{nullptr, nullptr};
+  if (target.check == nullptr || (outcomes && target.outcome == nullptr)) {
     std::fprintf(stderr,
-                 "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|swpc_forecast|legacy_text PATH...\n"
-                 "       %s --outcomes swpc_forecast PATH...\n"
+                 "usage: %s celestrak_csv|solfsmy|dtcfile|msfc_prediction|swpc_forecast|legacy_text|gfz_kp|gfz_hpo "
+                 "PATH...\n"
+                 "       %s --outcomes swpc_forecast|gfz_kp|gfz_hpo PATH...\n"
                  "       %s legacy_text_vs_csv TEXT CSV YYYY-MM-DD [NAME,...]\n",
                  argv[0], argv[0], argv[0]);
     return 2;
   }
   std::size_t checked = 0;
-  for (int i = first + 1; i < argc; ++i) {
+  for (int i = first_path; i < argc; ++i) {
     std::error_code error;
     for (const fs::path& input : inputs_under(argv[i], error)) {
       const auto bytes = read_exactly(input);
@@ -131,8 +132,9 @@ int main(int argc, char** argv) {
       }
       std::printf("%s\n", input.c_str());
       std::fflush(stdout);
-      check({bytes->data(), bytes->size()});
-      if (describe) std::printf("%s\n", describe({bytes->data(), bytes->size()}).c_str());
+      const std::string_view data(bytes->data(), bytes->size());
+      target.check(data);
+      if (outcomes) std::printf("  %s\n", target.outcome(data).c_str());
       ++checked;
     }
     if (error) {

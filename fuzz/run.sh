@@ -2,7 +2,7 @@
 # Runs each fuzz target for a bounded time: run.sh BUILD_DIR SECONDS TARGET...
 # Seeds: the hand-made edge cases in fuzz/seeds/TARGET, the inputs that once
 # failed in fuzz/regressions/TARGET, and the shipped samples cut into chunks
-# of a few lines. New inputs go to BUILD_DIR/corpus/TARGET, crashes to
+# of a few lines (none for the GFZ targets, whose seeds are excerpts). New inputs go to BUILD_DIR/corpus/TARGET, crashes to
 # BUILD_DIR/artifacts/TARGET. Exits non-zero if any target failed.
 set -u
 build=$1 seconds=$2
@@ -38,6 +38,8 @@ for target in "$@"; do
         swpc_forecast) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=swpc_forecast.dict ;;
         # No sample of its own in data/: a file cut into pieces is no longer one.
         legacy_text) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=legacy_text.dict ;;
+        # No GFZ sample is shipped: the seeds hold excerpts of the published files.
+        gfz_kp|gfz_hpo) rm -rf "$build/seeds/$target" && mkdir -p "$build/seeds/$target"; dict=gfz.dict ;;
         *) echo "run.sh: unknown target $target" >&2; exit 2 ;;
     esac
     mkdir -p "$build/corpus/$target" "$build/artifacts/$target" "$here/regressions/$target"

@@ -1,12 +1,14 @@
 #pragma once
 
-// The line walk and the fixed-column fields shared by SOLFSMY.TXT and
-// DTCFILE.TXT. A field is a byte range of the untrimmed line, counted from
-// its first byte; its content is trimmed before it is parsed.
+// The line walks and the fixed-column fields shared by the fixed-width
+// files (SOLFSMY.TXT, DTCFILE.TXT, GFZ's Kp and Hpo files). A field is a
+// byte range of the untrimmed line, counted from its first byte; its
+// content is trimmed before it is parsed.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -63,15 +65,24 @@ bool int_column_general(std::string_view line, std::size_t first, std::size_t wi
 bool doy_column_general(std::string_view line, std::size_t first, std::size_t width, std::uint16_t& value) noexcept;
 bool float_column_general(std::string_view line, std::size_t first, std::size_t width, double& value) noexcept;
 
-/// Whether 8 bytes can be read from the field at `first`.
-inline bool fast_readable(const DataLine& line, std::size_t first) noexcept {
-  return line.buffer_end - (line.text.data() + first) >= 8;
+/// Where the fast path reads the field of `width` bytes at `first`, and
+/// `width` narrowed to at most 8: a wider field is read from its last 8
+/// bytes when the bytes before them are spaces, which trimming drops anyway.
+/// Nullptr when the field holds more than 8 bytes of text or 8 bytes cannot
+/// be read there.
+inline const char* fast_field(const DataLine& line, std::size_t first, std::size_t& width) noexcept {
+  const char* field = line.text.data() + first;
+  for (; width > 8; --width, ++field) {
+    if (*field != ' ') return nullptr;
+  }
+  return line.buffer_end - field >= 8 ? field : nullptr;
 }
 
 /// A field as a signed 32-bit integer.
 inline bool int_column(const DataLine& line, std::size_t first, std::size_t width, std::int32_t& value) noexcept {
-  if (fast_readable(line, first)) {
-    if (const auto fast = text::parse_right_aligned_int32(line.text.data() + first, width)) {
+  std::size_t fast_width = width;
+  if (const char* field = fast_field(line, first, fast_width)) {
+    if (const auto fast = text::parse_right_aligned_int32(field, fast_width)) {
       value = *fast;
       return true;
     }
@@ -81,8 +92,9 @@ inline bool int_column(const DataLine& line, std::size_t first, std::size_t widt
 
 /// A day-of-year field as an unsigned 16-bit integer.
 inline bool doy_column(const DataLine& line, std::size_t first, std::size_t width, std::uint16_t& value) noexcept {
-  if (fast_readable(line, first)) {
-    if (const auto fast = text::parse_right_aligned_unsigned(line.text.data() + first, width, 65535)) {
+  std::size_t fast_width = width;
+  if (const char* field = fast_field(line, first, fast_width)) {
+    if (const auto fast = text::parse_right_aligned_unsigned(field, fast_width, 65535)) {
       value = static_cast<std::uint16_t>(*fast);
       return true;
     }
@@ -92,8 +104,9 @@ inline bool doy_column(const DataLine& line, std::size_t first, std::size_t widt
 
 /// A field in the decimal number syntax.
 inline bool float_column(const DataLine& line, std::size_t first, std::size_t width, double& value) noexcept {
-  if (fast_readable(line, first)) {
-    if (const auto fast = text::parse_right_aligned_decimal(line.text.data() + first, width)) {
+  std::size_t fast_width = width;
+  if (const char* field = fast_field(line, first, fast_width)) {
+    if (const auto fast = text::parse_right_aligned_decimal(field, fast_width)) {
       value = *fast;
       return true;
     }
@@ -125,6 +138,136 @@ inline const char* read_date(const DataLine& line, const DateLayout& layout, Civ
   // in pieces, a store-forwarding stall per line.
   date.year = day->year, date.month = day->month, date.day = day->day;
   return nullptr;
+}
+
+/// Where a format keeps a line's year, month and day.
+struct CalendarColumns {
+  std::size_t year_first, year_width;
+  std::size_t month_first, month_width;
+  std::size_t day_first, day_width;
+};
+
+/// Sets `date` from the line's year, month and day columns; or returns the
+/// failing check's label: "year", "month", "day", then strict_date_fault's
+/// ("year outside 1-9999", "invalid date"), in that order.
+inline const char* read_calendar_date(const DataLine& line, const CalendarColumns& columns, CivilDate& date) noexcept {
+  std::int32_t year = 0, month = 0, day = 0;
+  if (!int_column(line, columns.year_first, columns.year_width, year)) return "year";
+  if (!int_column(line, columns.month_first, columns.month_width, month)) return "month";
+  if (!int_column(line, columns.day_first, columns.day_width, day)) return "day";
+  // A month or day beyond what the date's fields hold is no calendar day;
+  // 0 says so without wrapping into one.
+  const bool fits = month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  date = {year, static_cast<std::uint8_t>(fits ? month : 0), static_cast<std::uint8_t>(fits ? day : 0)};
+  return strict_date_fault(date);
+}
+
+/// How to read the records of a text that opens with a header of lines
+/// beginning with '#' (any number of them, none too) and goes on with data
+/// lines of one width, one record per line, each strictly after the one
+/// before. `read_key(line, record)` sets what orders the record (its date,
+/// its interval) or returns the failing column's label; `in_order(before,
+/// after)` tells whether `after` comes strictly after `before`;
+/// `read_values(line, record)` sets the rest or returns what is wrong (a
+/// std::optional<std::string>). The record's `row` is set by the read.
+template <class ReadKey, class InOrder, class ReadValues>
+struct HeadedLayout {
+  std::size_t line_length;  // bytes before the line end
+  const char* order_fault;  // the error of a record not after the one before
+  ReadKey read_key;
+  InOrder in_order;
+  ReadValues read_values;
+};
+// Spelled out for compilers without the deduction of an aggregate's arguments (clang before 17).
+template <class ReadKey, class InOrder, class ReadValues>
+HeadedLayout(std::size_t, const char*, ReadKey, InOrder, ReadValues) -> HeadedLayout<ReadKey, InOrder, ReadValues>;
+
+/// The records a part of a headed text gave, and whether it failed.
+template <class Record>
+struct HeadedPart {
+  std::vector<Record> records;
+  bool failed = false;
+};
+
+/// Reads the data lines of `part` (whole lines after the header) into
+/// `out`, or returns the first error, rows counted from 1 within the part:
+/// the part's LineFault after the lines before it, a '#' line, a line of
+/// another width, or a column's. A line gets its record as soon as its key
+/// is read, so that the caller can check the second part's first line
+/// against the first part's last.
+template <class Record, class Layout>
+std::optional<DataError> read_headed_part(std::string_view part, const char* buffer_end, const Layout& layout,
+                                          HeadedPart<Record>& out) {
+  const std::optional<text::LineFault> fault = text::first_line_fault(part);
+  text::LineCursor lines(fault ? part.substr(0, fault->offset) : part);
+  out.records.reserve(part.size() / (layout.line_length + 1));  // a no-op for the first part, sized for all
+  std::string_view text;
+  const auto failure = [&out](std::uint64_t row, std::string message) {
+    out.failed = true;
+    return DataError::parse(row, std::move(message));
+  };
+  while (lines.next(text)) {
+    const std::uint64_t row = lines.line_number();
+    if (!text.empty() && text.front() == '#') return failure(row, "a '#' line after the data began");
+    if (text.size() != layout.line_length) {
+      return failure(row, "line length " + std::to_string(text.size()) + ", expected " +
+                              std::to_string(layout.line_length));
+    }
+    const DataLine line{text, buffer_end};
+    Record& record = out.records.emplace_back();  // filled in place: no copy per line
+    record.row = row;
+    if (const char* label = layout.read_key(line, record)) {
+      out.records.pop_back();  // no key, nothing to order
+      return failure(row, label);
+    }
+    const std::size_t count = out.records.size();
+    if (count > 1 && !layout.in_order(out.records[count - 2], record)) return failure(row, layout.order_fault);
+    if (auto problem = layout.read_values(line, record)) return failure(row, std::move(*problem));
+  }
+  if (fault) return failure(fault->line_number, fault->message);
+  return std::nullopt;
+}
+
+/// The records of a headed text (see HeadedLayout), in file order, or the
+/// first error in file order at its 1-based line: a header line that
+/// first_line_fault() refuses, then the data lines' errors. Long texts are
+/// read by two threads (line_chunks::read_in_two); the first line of the
+/// second part is then checked against the last of the first, as one walk
+/// would.
+template <class Record, class Layout>
+Result<std::vector<Record>> read_headed_records(std::string_view content, const ReadOptions& options,
+                                                const Layout& layout) {
+  text::LineCursor lines(content);
+  std::string_view text;
+  std::uint64_t header_lines = 0;
+  std::size_t body_start = 0;
+  while (lines.next(text) && !text.empty() && text.front() == '#') {
+    ++header_lines;
+    body_start = content.size() - lines.rest().size();
+  }
+  if (const auto fault = text::first_line_fault(content.substr(0, body_start))) {
+    return DataError::parse(fault->line_number, fault->message);
+  }
+  const std::string_view body = content.substr(body_start);
+  HeadedPart<Record> first, second;
+  first.records.reserve(body.size() / (layout.line_length + 1));  // every data line takes that much
+  const char* const buffer_end = content.data() + content.size();
+  auto error = line_chunks::read_in_two(
+      body, options, header_lines,
+      [&](std::string_view part, HeadedPart<Record>& out) { return read_headed_part(part, buffer_end, layout, out); },
+      first, second);
+  if (first.failed) return std::move(*error);
+  // Where the second part begins: one line per record of the first, which read all its lines.
+  const std::uint64_t second_first_row = header_lines + first.records.size() + 1;
+  if (!first.records.empty() && !second.records.empty() &&
+      !layout.in_order(first.records.back(), second.records.front())) {
+    return DataError::parse(second_first_row, layout.order_fault);
+  }
+  if (error) return std::move(*error);
+  for (Record& record : first.records) record.row += header_lines;
+  for (Record& record : second.records) record.row += second_first_row - 1;
+  first.records.insert(first.records.end(), second.records.begin(), second.records.end());
+  return std::move(first.records);
 }
 
 /// For a read that keeps nothing beside the records.

@@ -30,10 +30,20 @@ struct HpoInterval {
   std::uint64_t row;  // the line it was read from, counted from 1
 };
 
-/// Reads an Hpo file of the given cadence (its whole content), strictly:
-/// lines of the published width, each interval's start on the cadence's
-/// grid and strictly after the one before. Returns the intervals in file
-/// order, or the first error naming its line.
+/// Reads an Hpo file of the given cadence (its whole content), strictly: the
+/// lines that begin with '#' before the first that does not are its header (any
+/// number of them); every later line is a data line of 59 bytes, LF or CR LF
+/// ended, in UTF-8. Its start hour must lie on the cadence's grid (00.0, 00.5,
+/// ... for Hp30; 00.0, 01.0, ... for Hp60), its middle hour half an interval
+/// later, its two days columns the start's and the middle's days since 1932 to
+/// five decimals, and the interval strictly after the line before (intervals
+/// may be missing). A file of the other cadence thus fails at its first data
+/// line. Hp is a whole number of thirds to three decimals from 0 to 99.999, ap
+/// an integer from 0 to 9999 (the columns' widths), D 0. Returns the intervals
+/// in file order (none for a text without data lines), or the first error in
+/// file order naming its line. `options` choose only how the work is done (a
+/// long text is read by two threads), never the result. Does not throw but for
+/// std::bad_alloc.
 Result<std::vector<HpoInterval>> parse_gfz_hpo(std::string_view content, HpoCadence cadence,
                                                const ReadOptions& options = {});
 

@@ -28,10 +28,17 @@ struct GfzDay {
   std::uint64_t row;  // the line it was read from, counted from 1
 };
 
-/// Reads a GFZ Kp_ap_Ap_SN_F107 file (its whole content), strictly: every
-/// line that does not begin with '#' is a data line of the published width,
-/// dates strictly increasing. Returns the days in file order, or the first
-/// error naming its line.
+/// Reads a GFZ Kp_ap_Ap_SN_F107 file (its whole content), strictly: the lines
+/// that begin with '#' before the first that does not are its header (any
+/// number of them); every later line is a data line of 158 bytes, LF or CR LF
+/// ended, in UTF-8, dated strictly after the line before (days may be missing).
+/// A line's days since 1932, days to mid-day and Bartels rotation and day must
+/// be its date's; Kp a whole number of thirds to three decimals from 0 to 9; ap
+/// and Ap integers from 0 to 400, SN from 0 to 9999, F10.7 from 0 to 999999.9
+/// (the columns' widths); D 0, 1 or 2. Returns the days in file order (none for
+/// a text without data lines), or the first error in file order naming its
+/// line. `options` choose only how the work is done (a long text is read by two
+/// threads), never the result. Does not throw but for std::bad_alloc.
 Result<std::vector<GfzDay>> parse_gfz_kp(std::string_view content, const ReadOptions& options = {});
 
 }  // namespace sunindex

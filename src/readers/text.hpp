@@ -132,7 +132,7 @@ std::optional<double> parse_number_general(std::string_view s) noexcept;
 /// mantissa / 10^fraction_digits, negated when `negative`: the value of a
 /// short decimal, which every fast path computes this one way so that they
 /// all agree to the bit (fraction_digits at most 22).
-inline double short_decimal_value(std::uint64_t mantissa, int fraction_digits, bool negative) noexcept {
+constexpr double short_decimal_value(std::uint64_t mantissa, int fraction_digits, bool negative) noexcept {
   const double magnitude = static_cast<double>(mantissa) / detail::exact_powers_of_ten[fraction_digits];
   return negative ? -magnitude : magnitude;
 }
