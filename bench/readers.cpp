@@ -34,18 +34,6 @@ std::string slurp(const std::string& path) {
   return bytes;
 }
 
-/// The file's bytes in one read into a buffer of their size, as a loader
-/// reads them: the floor a reader's time is set against. Empty when the file
-/// cannot be read.
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
-
 /// The median wall time of `repeats` runs of `work`, in microseconds.
 double median_us(int repeats, const std::function<void()>& work) {
   std::vector<double> times;
@@ -69,7 +57,7 @@ sunindex::Result<std::vector<sunindex::DailyIndices>> parse_legacy_text_records(
 /// time as a multiple of the read of the file's bytes.
 template <class Read>
 void gfz_row(const char* name, const std::string& path, int repeats, const Read& read) {
-  const std::string content = read_bytes(path);
+  const std::string content = slurp(path);
   if (content.empty()) {
     std::printf("%-7s skipped: %s not found\n", name, path.c_str());
     return;
@@ -80,7 +68,7 @@ void gfz_row(const char* name, const std::string& path, int repeats, const Read&
     std::fprintf(stderr, "%s: %s does not read\n", name, path.c_str());
     std::exit(1);
   }
-  const double floor = median_us(repeats, [&] { ok = !read_bytes(path).empty() && ok; });
+  const double floor = median_us(repeats, [&] { ok = !slurp(path).empty() && ok; });
   std::printf("%-7s %9.1f us (%s; read of its bytes %.1f us: %.1f x, goal 15 x)\n", name, reader, path.c_str(), floor,
               reader / floor);
 }

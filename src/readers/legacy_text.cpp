@@ -270,9 +270,7 @@ std::optional<std::int64_t> parse_stamp(std::string_view stamp) noexcept {
     microseconds = digits_value(fraction);
     for (std::size_t d = fraction.size(); d < 6; ++d) microseconds *= 10;
   }
-  const std::int64_t seconds =
-      date.to_days() * 86400 + digits_value(hour) * 3600 + digits_value(minute) * 60 + digits_value(second);
-  return seconds * 1'000'000 + microseconds;
+  return date.utc_microseconds(digits_value(hour), digits_value(minute), digits_value(second), microseconds);
 }
 
 /// The data lines of one section, or of a run of them, as the walk of the

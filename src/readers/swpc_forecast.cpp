@@ -31,8 +31,6 @@ constexpr std::size_t pair_stride = 12;
 constexpr std::size_t date_width = 7, value_first = 8, value_width = 3;
 constexpr std::size_t block_line_length = pairs_per_line * pair_stride - 1;
 
-constexpr std::int64_t us_per_second = 1'000'000;
-
 /// What a block holds and the values it may give. Daily Ap is a mean of
 /// 3-hour ap, which stops at 400 by definition. F10.7 has no such ceiling:
 /// a flare-lit day has measured well above 400 sfu, so any value the three
@@ -127,9 +125,7 @@ const char* read_issued(std::string_view line, std::int64_t& issued_us, CivilDat
   const auto hours = digits(line.substr(issued_time, 2), 23), minutes = digits(line.substr(issued_time + 2, 2), 59);
   if (!hours || !minutes) return "issue time not HHMM from 0000 to 2359";
   day = *date;
-  const std::int64_t seconds = (day.to_days() * 24 + static_cast<std::int64_t>(*hours)) * 3600 +
-                               static_cast<std::int64_t>(*minutes) * 60;
-  issued_us = seconds * us_per_second;
+  issued_us = day.utc_microseconds(*hours, *minutes, 0);
   return nullptr;
 }
 

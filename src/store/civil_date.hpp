@@ -68,6 +68,14 @@ struct CivilDate {
     return {static_cast<std::int32_t>(year_of_era + era * 400 + (month <= 2)), month, day};
   }
 
+  /// The instant `hour`:`minute`:`second` plus `microsecond` of this calendar
+  /// day in UTC, as microseconds since 1970-01-01 00:00 UTC: the one way a
+  /// file's stamp becomes an instant.
+  constexpr std::int64_t utc_microseconds(std::int64_t hour, std::int64_t minute, std::int64_t second,
+                                          std::int64_t microsecond = 0) const noexcept {
+    return ((to_days() * 24 + hour) * 60 + minute) * 60'000'000 + second * 1'000'000 + microsecond;
+  }
+
   static constexpr bool is_leap_year(std::int32_t year) noexcept {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   }
