@@ -229,7 +229,8 @@ std::vector<MeanTail> compute_means(std::size_t days, std::int64_t first_day, co
   std::vector<std::int64_t> sum(days + 1, 0), with_flux(days + 1, 0), predicted(days + 1, 0);
   std::size_t end_of_flux = 0;  // one past the last day with flux
   for (std::size_t i = 0; i < days; ++i) {
-    const bool has = !std::isnan(merged.f107_obs[i]);
+    // A monthly prediction feeds no model input, a mean included.
+    const bool has = !std::isnan(merged.f107_obs[i]) && merged.type[i] != F107DataType::predicted_monthly;
     sum[i + 1] = sum[i] + (has ? tenths(merged.f107_obs[i]) : 0);
     with_flux[i + 1] = with_flux[i] + has;
     predicted[i + 1] = predicted[i] + (has && merged.flux_predicted[i]);

@@ -256,20 +256,27 @@ class TimelineBuilder {
           t_->ap_source_.assign(8 * days, no_source);
           t_->dtc_hourly_.assign(24 * days, absent);
           t_->solfsmy_source_.assign(days, no_flags);
-          const bool hpo = spans[static_cast<std::size_t>(Source::hp30)] || spans[static_cast<std::size_t>(Source::hp60)];
-          // Without an Hpo file, a day shows NaN from one day of NaN: no 72 values a day.
-          const std::size_t hpo_days = hpo ? days : 0;
+          // The Hpo indices are 144 values a day: they take the days of their files alone.
+          const std::optional<DaySpan> hpo = hpo_span_of(spans);
+          const std::size_t hpo_days = hpo ? static_cast<std::size_t>(hpo->last - hpo->first + 1) : 0;
+          t_->hpo_span_ = hpo;
           t_->hp30_.assign(48 * hpo_days, absent);
           t_->ap30_.assign(48 * hpo_days, absent);
           t_->hp60_.assign(24 * hpo_days, absent);
           t_->ap60_.assign(24 * hpo_days, absent);
         });
-    for (const Source hpo : {Source::hp30, Source::hp60}) {
-      if (const auto& span = spans[static_cast<std::size_t>(hpo)]) {
-        widen(t_->hpo_span_, span->first);
-        widen(t_->hpo_span_, span->last);
+  }
+
+  /// The days the Hp30 and Hp60 files cover together, from `spans` by kind.
+  static std::optional<DaySpan> hpo_span_of(const std::array<std::optional<DaySpan>, source_count>& spans) noexcept {
+    std::optional<DaySpan> hpo;
+    for (const Source kind : {Source::hp30, Source::hp60}) {
+      if (const auto& span = spans[static_cast<std::size_t>(kind)]) {
+        widen(hpo, span->first);
+        widen(hpo, span->last);
       }
     }
+    return hpo;
   }
 
   /// The provenance and the means' types of a timeline whose only daily
@@ -297,7 +304,9 @@ class TimelineBuilder {
     Timeline txt_timeline;
     Timeline::LaterColumns txt_later;
     if (csv.given && txt.given) {
-      TimelineBuilder(txt_timeline).allocate(t_->spans_, shape_.first_day_, shape_.days_);
+      auto daily_spans = t_->spans_;  // of the files laid there: no Hpo indices
+      daily_spans[static_cast<std::size_t>(Source::hp30)] = daily_spans[static_cast<std::size_t>(Source::hp60)] = std::nullopt;
+      TimelineBuilder(txt_timeline).allocate(daily_spans, shape_.first_day_, shape_.days_);
       txt_later.assign_absent(shape_.days_);
       TimelineBuilder(txt_timeline, txt_later).add_csv(txt.records, txt.celestrak, CelestrakValues{});
       layers.push_back(view(txt_timeline, txt_later, Source::txt));
@@ -547,7 +556,8 @@ bool csv_alone(std::span<const SourceText> files) noexcept {
   return !given(files, Source::txt) && !given(files, Source::gfz) && !given(files, Source::swpc);
 }
 
-/// Lays each Hpo file's intervals, the first file that has a value giving it.
+/// Lays each Hpo file's intervals, the first file that has a value giving
+/// it, on arrays from `first_day`, the first of the Hpo files' days.
 void lay_hpo(const std::vector<ParsedFile>& files, std::int64_t first_day, LargeArray<double>& hp30,
              LargeArray<double>& ap30, LargeArray<double>& hp60, LargeArray<double>& ap60) noexcept {
   for (const ParsedFile& file : files) {
@@ -602,7 +612,9 @@ Result<Timeline, LoadError> Timeline::load(std::span<const SourceText> files) {
         TimelineBuilder builder(timeline);
         if (solfsmy.given) builder.add_solfsmy(solfsmy.records, solfsmy.solfsmy);
         if (dtcfile.given) builder.add_dtcfile(dtcfile.records, dtcfile.dtc_hourly);
-        lay_hpo(parsed, timeline.first_day_, timeline.hp30_, timeline.ap30_, timeline.hp60_, timeline.ap60_);
+        if (const auto hpo = timeline.hpo_span_) {
+          lay_hpo(parsed, hpo->first, timeline.hp30_, timeline.ap30_, timeline.hp60_, timeline.ap60_);
+        }
       });
   for (std::size_t f = 0; f < files.size(); ++f) {
     if (files[f].source == Source::csv) timeline.csv_texts_.emplace_back(f, files[f].text);
