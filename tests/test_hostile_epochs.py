@@ -74,7 +74,7 @@ class TestByteOrdersAndUnits:
         np.array([0], ">i8"), np.array([0], "<i4"), np.array([0.0]), np.array([0], "u8"), np.zeros((2, 2), "i8").T])
     def test_the_native_module_takes_only_native_contiguous_int64(self, ten_days, ticks):
         with pytest.raises((TypeError, ValueError), match="contiguous"):
-            ten_days._timeline.msis(ticks, 86_400_000_000, None, False)
+            ten_days._timeline.msis(ticks, 86_400_000_000, None, False, ten_days._prediction)
 
 
 class ZoneWithoutOffset(dt.tzinfo):
@@ -210,10 +210,13 @@ class TestOneTable:
     def test_load_takes_the_source_keys(self):
         # The tables of names are held to the native keys when imported; load's keywords, which
         # take what fetch returns, are not: the timeline's files and the prediction, the first
-        # three files and the prediction in the places they have always had.
-        parameters = tuple(inspect.signature(SpaceWeather.load).parameters)
-        assert sorted(parameters) == sorted((*_native.SOURCE_KEYS, "msfc"))
-        assert parameters[:4] == ("csv", "solfsmy", "dtcfile", "msfc")
+        # three files and the prediction in the places they have always had, after the files
+        # told by their content.
+        parameters = inspect.signature(SpaceWeather.load).parameters
+        keywords = [name for name, parameter in parameters.items() if parameter.kind is parameter.KEYWORD_ONLY]
+        assert [parameter.kind for parameter in parameters.values()][0] is inspect.Parameter.VAR_POSITIONAL
+        assert sorted(keywords) == sorted((*_native.SOURCE_KEYS, "msfc")) and len(parameters) == len(keywords) + 1
+        assert keywords[:4] == ["csv", "solfsmy", "dtcfile", "msfc"]
 
     def test_each_csv_extra_lands_in_the_column_of_its_name(self, write_file):
         names = ["BSRN", "ND", "KP_SUM", "CP", "C9", "ISN", "F10.7_OBS_CENTER81", "F10.7_OBS_LAST81",
