@@ -34,9 +34,11 @@ def test_the_text_file_gives_the_csvs_inputs(text_and_csv):
         assert same_inputs(from_text.msis_inputs(epochs, interpolate=interpolate),
                            from_csv.msis_inputs(epochs, interpolate=interpolate))
     daily_text, daily_csv = from_text.daily(epochs[::39]), from_csv.daily(epochs[::39])
-    # Only the sunspot numbers are revised on such old days.
-    assert same_inputs({k: v for k, v in daily_text.items() if k != "isn"},
-                       {k: v for k, v in daily_csv.items() if k != "isn"})
+    # Only the sunspot numbers are revised on such old days; each value names its own file.
+    apart = {"isn", "f107_source", "ap_source"}
+    assert same_inputs({k: v for k, v in daily_text.items() if k not in apart},
+                       {k: v for k, v in daily_csv.items() if k not in apart})
+    assert set(daily_text["f107_source"]) == {"txt"} and set(daily_csv["f107_source"]) == {"csv"}
 
 
 @pytest.mark.parametrize("name, stamp", [
