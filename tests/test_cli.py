@@ -485,9 +485,10 @@ class TestOwnFiles:
     def test_info_lists_each_file_read_with_its_kind_span_and_stamp(self, run, no_cache):
         status, out, err = run("info", *files("gfz", "csv", "nowcast", "swpc"), *no_cache)
         lines = out.splitlines()
-        assert (status, err) == (0, "") and [line.split()[0] for line in lines[:4]] == ["gfz", "gfz#2", "csv", "swpc"]
-        assert "GFZ Kp_ap_Ap_SN_F107 file" in lines[1] and lines[1].endswith(str(SAMPLES["nowcast"]))
-        assert "2024-01-01 to 2024-01-31" in lines[0] and "no stamp" in lines[0]
+        # By kind, and of one kind in the order given.
+        assert (status, err) == (0, "") and [line.split()[0] for line in lines[:4]] == ["csv", "gfz", "gfz#2", "swpc"]
+        assert "GFZ Kp_ap_Ap_SN_F107 file" in lines[2] and lines[2].endswith(str(SAMPLES["nowcast"]))
+        assert "2024-01-01 to 2024-01-31" in lines[1] and "no stamp" in lines[1]
         assert "2023-11-01 to 2023-12-15" in lines[3] and "made 2023-10-31 21:13:00+00:00" in lines[3]
         assert lines[4].startswith("last observed day") and lines[-1].startswith("msfc")
 
