@@ -136,7 +136,7 @@ class TestPrecedence:
         assert both.sources["swpc"].stamp == dt.datetime(2026, 8, 31, 21, 13, tzinfo=dt.timezone.utc)
 
     def test_several_files_of_a_kind_the_first_gives(self, write_file):
-        first = write_gfz(write_file, {0: {"ap": {0: 100}}})
+        first = write_gfz(write_file, {0: {"ap": {0: 100, 1: -1}}})
         second = write_gfz(write_file, {0: {"ap": {0: 200, 1: 201}}})
         one = load(("gfz", first), ("gfz", second)).daily(np.datetime64("2024-01-01"))
         assert one["ap"][0] == 100 and one["ap"][1] == 201  # by value, not by line
