@@ -134,6 +134,9 @@ class TestPrecedence:
         assert monthly["f107_source"] == "swpc" and not monthly["monthly"]
         assert both.coverage["msis"][1] == dt.date(2026, 10, 15)
         assert both.sources["swpc"].stamp == dt.datetime(2026, 8, 31, 21, 13, tzinfo=dt.timezone.utc)
+        # An older forecast's days, before the observations end, are not where they stop.
+        older = load(("csv", CSV_SAMPLE), ("swpc", write_file(swpc_text(dt.date(2023, 11, 1)), "old.txt")))
+        assert (older.last_observed, older.first_predicted) == (dt.date(2026, 8, 6), dt.date(2026, 8, 7))
 
     def test_several_files_of_a_kind_the_first_gives(self, write_file):
         first = write_gfz(write_file, {0: {"ap": {0: 100, 1: -1}}})

@@ -133,8 +133,8 @@ class Source:
     path: Path
     first: _dt.date | None
     last: _dt.date | None
-    stamp: _dt.datetime | None
-    kind: str
+    stamp: _dt.datetime | None = None
+    kind: str = ""
 
 
 class SpaceWeather:

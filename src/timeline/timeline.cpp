@@ -428,16 +428,29 @@ class TimelineBuilder {
     }
   }
 
-  /// The days of GFZ and SWPC among the daily days and the landmarks.
+  /// The days of GFZ and SWPC among the daily days, and the landmarks of the
+  /// merged days: the last observed, and the first predicted after it (an
+  /// older forecast's days before the observations end are not where the
+  /// observations stop).
   void note_merged_days(const std::vector<ParsedFile>& files) noexcept {
     for (const ParsedFile& file : files) {
-      for (const GfzDay& day : file.gfz) note_data_type(day.date.to_days(), F107DataType::observed);
       if (file.swpc) {
         const std::int64_t first = file.swpc->first_day.to_days();
-        for (std::size_t d = 0; d < SwpcForecast::days; ++d) {
-          note_data_type(first + static_cast<std::int64_t>(d), F107DataType::predicted_daily);
-        }
+        widen(t_->daily_span_, first);
+        widen(t_->daily_span_, first + static_cast<std::int64_t>(SwpcForecast::days) - 1);
       }
+      if (!file.gfz.empty()) {  // in order of date
+        widen(t_->daily_span_, file.gfz.front().date.to_days());
+        widen(t_->daily_span_, file.gfz.back().date.to_days());
+      }
+    }
+    t_->last_observed_ = t_->first_predicted_ = std::nullopt;
+    for (std::size_t i = 0; i < shape_.days_; ++i) {
+      const std::int64_t day = shape_.first_day_ + static_cast<std::int64_t>(i);
+      const F107DataType type = t_->data_type_[i];
+      if (type == F107DataType::observed) t_->last_observed_ = day, t_->first_predicted_ = std::nullopt;
+      const bool predicted = type == F107DataType::predicted_daily || type == F107DataType::predicted_monthly;
+      if (predicted && !t_->first_predicted_) t_->first_predicted_ = day;
     }
   }
 
