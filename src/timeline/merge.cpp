@@ -136,8 +136,9 @@ void OwnedLayer::add_gfz(std::span<const GfzDay> days, std::int64_t first_day) n
     bool gives_kp = false;
     for (std::size_t s = 0; s < 8; ++s) {
       take_absent(ap_[8 * i + s], day.ap[s]);
-      // The CSV writes ten times GFZ's thirds, rounded: 2.667 is 27.
-      if (!std::isnan(day.kp[s])) take_absent(kp_[8 * i + s], std::round(10.0 * day.kp[s])), gives_kp = true;
+      if (std::isnan(day.kp[s])) continue;
+      take_absent(kp_[8 * i + s], std::round(10.0 * day.kp[s]));  // the CSV's tenths: 2.667 is 27
+      gives_kp = true;
     }
     if (gives_kp && kp_status_[i] < 0) kp_status_[i] = static_cast<std::int8_t>(day.definitive);
     type_[i] = F107DataType::observed;

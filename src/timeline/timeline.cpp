@@ -316,7 +316,10 @@ class TimelineBuilder {
       if (file.source == Source::gfz) gfz_layer.add_gfz(file.gfz, shape_.first_day_);
       if (file.source == Source::swpc) swpc_layer.add_swpc(*file.swpc, shape_.first_day_);
     }
-    if (gfz) gfz_layer.fill_flux_gaps(), layers.push_back(gfz_layer.view(Source::gfz));
+    if (gfz) {
+      gfz_layer.fill_flux_gaps();
+      layers.push_back(gfz_layer.view(Source::gfz));
+    }
     if (swpc) layers.push_back(swpc_layer.view(Source::swpc));
 
     const std::vector<F107DataType> base_type = t_->data_type_;  // the merge rewrites it
