@@ -230,7 +230,7 @@ class TestOneTable:
 
     def test_jb2008_inputs_in_the_models_order(self, jb2008):
         got = jb2008.jb2008_inputs(at(6, 5))
-        assert list(got) == ["f10", "f10b", "s10", "s10b", "xm10", "xm10b", "y10", "y10b", "dstdtc"]
+        assert list(got) == ["f10", "f10b", "s10", "s10b", "xm10", "xm10b", "y10", "y10b", "dstdtc", "data_type"]
         assert (got["f10"], got["xm10"], got["y10"], got["dstdtc"]) == (106, 107, 106, 75)
 
 

@@ -89,7 +89,7 @@ class TestPublishedVectors:
         sw = files[1]
         got = sw.jb2008_inputs("2024-05-11T00:00")
         assert got == {"f10": 227.9, "f10b": 179.6, "s10": 167.5, "s10b": 154.1, "xm10": 172.8,
-                       "xm10b": 183.5, "y10": 188.2, "y10b": 179.8, "dstdtc": 489.0}
+                       "xm10b": 183.5, "y10": 188.2, "y10b": 179.8, "dstdtc": 489.0, "data_type": "OBS"}
         assert sw.jb2008_inputs(["2024-05-11T12:30", "2024-05-10T18:00"])["dstdtc"].tolist() == [159.0, 92.0]
 
     def test_dstdtc_after_the_last_hourly_value(self, files):
@@ -187,9 +187,9 @@ class TestMissingValues:
         assert sw.msis_inputs(at(1), burst_limit=400)["data_type"] == "INT"  # the one-datetime path
 
 
-def solfsmy_line(year, doy, f10, s10=150.0, s81c=150.0):
+def solfsmy_line(year, doy, f10, s10=150.0, s81c=150.0, flags="1B11"):
     return (f"{year:6d}{doy:4d}{'2458850.0':>12s}{f10:6.1f}{f10 + 1:6.1f}{s10:6.1f}{s81c:6.1f}"
-            f"{f10 + 2:6.1f}{f10 + 3:6.1f}{f10 + 4:6.1f}{f10 + 5:6.1f}  1B11")
+            f"{f10 + 2:6.1f}{f10 + 3:6.1f}{f10 + 4:6.1f}{f10 + 5:6.1f}  {flags}")
 
 
 def dtc_line(year, doy, values):
@@ -197,6 +197,28 @@ def dtc_line(year, doy, values):
 
 
 class TestJb2008:
+    # Day 10's inputs: F10 and S10 of day 9, M10 of day 8, Y10 of day 5; days 11 and 12 are the
+    # forecast a release ends with (every flag 0).
+    @pytest.mark.parametrize("flags, expected", [
+        ({}, "OBS"),
+        ({9: "5B11"}, "INT"),   # F10 the mean of its neighbours
+        ({9: "1511"}, "OBS"),   # S10 from SDO/EVE
+        ({9: "1311"}, "INT"),   # S10 over a SOHO gap
+        ({8: "1B61"}, "INT"),   # M10 the mean of its neighbours
+        ({7: "5B61"}, "OBS"),   # flags of a day no input is taken from
+        ({5: "1B10"}, "INT"),   # Y10 spline-filled within the data
+        ({5: "1B1F"}, "INT"),
+        ({9: "0000"}, "INT"),
+    ])
+    def test_data_type_from_the_source_flags(self, write_file, flags, expected):
+        forecast = {11: "0000", 12: "0000"}
+        sol = [solfsmy_line(2020, d, 100.0 + d, flags={**forecast, **flags}.get(d, "1B11")) for d in range(1, 13)]
+        dtc = [dtc_line(2020, d, [20] * 24) for d in range(1, 14)]
+        sw = SpaceWeather.load(solfsmy=write_file("\n".join(sol) + "\n"), dtcfile=write_file("\n".join(dtc) + "\n"))
+        assert sw.jb2008_inputs("2020-01-10T06:00")["data_type"] == expected
+        assert sw.jb2008_inputs("2020-01-12T06:00")["data_type"] == "PRD"
+        assert list(sw.jb2008_inputs(["2020-01-10", "NaT"])["data_type"]) == [expected, ""]
+
     @pytest.fixture
     def sw(self, write_file):
         sol = [solfsmy_line(2020, d, 100.0 + d, s10=0.0 if d == 6 else 150.0, s81c=39.9 if d == 6 else 150.0)

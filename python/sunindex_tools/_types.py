@@ -43,7 +43,7 @@ class MsisInputs(TypedDict, Generic[F, S]):
     data_type: S  # the least certain F10.7_DATA_TYPE among the days used: "OBS", "INT", "PRD" or ""
 
 
-class Jb2008Inputs(TypedDict, Generic[F]):
+class Jb2008Inputs(TypedDict, Generic[F, S]):
     """JB2008 inputs (see `SpaceWeather.jb2008_inputs`), in the model's argument order."""
 
     f10: F  # SOLFSMY F10 of the previous day
@@ -55,6 +55,7 @@ class Jb2008Inputs(TypedDict, Generic[F]):
     y10: F  # Y10 of five days back
     y10b: F  # its Y81c
     dstdtc: F  # the hourly Dtc, linear between whole hours (K)
+    data_type: S  # the least certain of the four indices' SOLFSMY flags on the days used: "OBS", "INT", "PRD" or ""
 
 
 class DailyColumns(TypedDict, Generic[F, S, D, B, I]):
@@ -117,8 +118,8 @@ class PymsisKwargs(TypedDict):
 #: The results for one epoch, and for an array of epochs.
 MsisInputsAt = MsisInputs[float, str]
 MsisInputsArrays = MsisInputs[Floats, NDArray[np.str_]]
-Jb2008InputsAt = Jb2008Inputs[float]
-Jb2008InputsArrays = Jb2008Inputs[Floats]
+Jb2008InputsAt = Jb2008Inputs[float, str]
+Jb2008InputsArrays = Jb2008Inputs[Floats, Texts]
 DailyAt = DailyColumns[float, str, np.datetime64, bool, int]
 DailyArrays = DailyColumns[Floats, NDArray[np.str_], NDArray[np.datetime64], NDArray[np.bool_], NDArray[np.int8]]
 HpoAt = HpoIndices[float]

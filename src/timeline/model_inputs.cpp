@@ -223,7 +223,47 @@ LargeArray<double> solar_index(const Timeline& timeline, LoadedColumn column, st
   return values;
 }
 
+/// The data type of the JB2008 inputs of each day from `first + longest`
+/// to `first + days - 1`: the least certain of the four indices' flags (F10,
+/// S10, M10, Y10), each on the day `lags` (days back) names.
+std::vector<std::uint8_t> solfsmy_types(const Timeline& timeline, std::int64_t first, std::size_t days,
+                                        const std::array<std::size_t, 4>& lags, std::size_t longest) {
+  const auto flags_of = [&](std::int64_t day) -> const std::array<char, 4>* {
+    const auto at = timeline.index_of(day);
+    return at ? &timeline.solfsmy_source()[*at] : nullptr;
+  };
+  // The forecast a release ends with: the days after the last one with a flag other than 0.
+  std::int64_t last_measured = std::numeric_limits<std::int64_t>::min();
+  if (const auto span = timeline.span(Source::solfsmy)) {
+    for (std::int64_t day = span->first; day <= span->last; ++day) {
+      const auto* flags = flags_of(day);
+      if (flags && std::ranges::any_of(*flags, [](char f) { return f != '0' && f != ' '; })) last_measured = day;
+    }
+  }
+  std::vector<std::uint8_t> types(days - longest, 0);
+  for (std::size_t d = longest; d < days; ++d) {
+    const std::int64_t day = first + static_cast<std::int64_t>(d);
+    std::uint8_t type = 0;
+    for (std::size_t index = 0; index < lags.size(); ++index) {
+      const std::int64_t used = day - static_cast<std::int64_t>(lags[index]);
+      const auto* flags = flags_of(used);
+      if (!flags || (*flags)[index] == ' ') continue;
+      type = std::max(type, static_cast<std::uint8_t>(solfsmy_flag_type((*flags)[index], index, used > last_measured)));
+    }
+    types[d - longest] = type;
+  }
+  return types;
+}
+
 }  // namespace
+
+F107DataType solfsmy_flag_type(char flag, std::size_t index, bool in_forecast) noexcept {
+  constexpr std::size_t f10 = 0, s10 = 1, m10 = 2;
+  if (flag == '0') return in_forecast ? F107DataType::predicted_daily : F107DataType::interpolated;
+  const bool mean = flag == 'F' || (index == f10 && flag == '5') || (index == m10 && flag == '6');
+  const bool filled = index == s10 && (flag == '3' || flag == '4' || flag == '6' || flag == '7');
+  return mean || filled ? F107DataType::interpolated : F107DataType::observed;
+}
 
 Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
   const auto solfsmy = timeline.span(Source::solfsmy);
@@ -253,6 +293,11 @@ Jb2008Inputs::Jb2008Inputs(const Timeline& timeline) {
     }
   }
 
+  const auto lag = [&](Jb2008Input input) {
+    return std::ranges::find(sources, input, [](const auto& source) { return source.first; })->second.lag;
+  };
+  types_ = solfsmy_types(timeline, origin, days, {lag(f10), lag(s10), lag(xm10), lag(y10)}, lag_days);
+
   // One day past the coverage, for the hour between 23:00 and midnight.
   dtc_ = days_of(timeline, timeline.dtc_hourly(), both.first, static_cast<std::size_t>(both.last - both.first + 2), 24);
 }
@@ -262,12 +307,14 @@ std::optional<FailedEpoch> Jb2008Inputs::compute(const Epochs& epochs, const Jb2
     for (std::size_t e = begin; e < end; ++e) {
       if (epochs.ticks[e] == not_a_time) {
         for (double* input : out.inputs) input[e] = nan;
+        out.data_type[e] = static_cast<std::uint8_t>(F107DataType::unknown);
         continue;
       }
       const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
       if (const auto why = outside(coverage_, day)) return FailedEpoch{e, *why};
       const auto d = static_cast<std::size_t>(day - coverage_->first);
       for (std::size_t i = 0; i < solar_input_count; ++i) out.inputs[i][e] = days_[d].inputs[i];
+      out.data_type[e] = types_[d];
 
       // Hour k's value holds at k:00 exactly; between hours it is interpolated
       // towards the next one, which after 23:00 is the next day's first.

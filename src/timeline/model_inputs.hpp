@@ -213,22 +213,33 @@ inline constexpr std::size_t jb2008_input_count = static_cast<std::size_t>(Jb200
 inline constexpr std::array<std::string_view, jb2008_input_count> jb2008_input_keys{
     SUNINDEX_JB2008_INPUTS(SUNINDEX_KEY_TEXT)};
 
-/// Each JB2008 input is one float64 per epoch.
+/// Each JB2008 input is one float64 per epoch, and the epoch's data type after them.
 inline constexpr auto jb2008_fields = [] {
-  std::array<Field, jb2008_input_count> fields{};
-  for (std::size_t i = 0; i < fields.size(); ++i) fields[i] = {jb2008_input_keys[i], Element::float64, 1};
+  std::array<Field, jb2008_input_count + 1> fields{};
+  for (std::size_t i = 0; i < jb2008_input_count; ++i) fields[i] = {jb2008_input_keys[i], Element::float64, 1};
+  fields.back() = {"data_type", Element::data_type, 1};
   return fields;
 }();
 
 struct Jb2008Output {
   std::array<double*, jb2008_input_count> inputs;  // count values each, by Jb2008Input
+  std::uint8_t* data_type;  // the least certain of the SOLFSMY values used, by their source flags
 
   double* operator[](Jb2008Input input) const noexcept { return inputs[static_cast<std::size_t>(input)]; }
 };
 
+/// How certain a SOLFSMY value is, by its source flag (the file's header
+/// lists them) for index `index` (0 F10, 1 S10, 2 M10, 3 Y10): a mean of the
+/// neighbouring values ('F', F10's '5', M10's '6') and S10's gap fills and
+/// scaling ('3', '4', '6', '7') are interpolated; '0', spline-filled, is
+/// interpolated within the data and predicted in the forecast a release ends
+/// with (`in_forecast`); every other flag is a measured or derived index.
+F107DataType solfsmy_flag_type(char flag, std::size_t index, bool in_forecast) noexcept;
+
 /// JB2008 inputs: F10, S10 and their 81-day centred values 1 day back, M10
 /// 2 days back, Y10 5 days back (SOLFSMY; a value below 40 is missing), and
-/// DSTDTC interpolated between the hourly Dtc values of the epoch's day.
+/// DSTDTC interpolated between the hourly Dtc values of the epoch's day; the
+/// data type is the least certain of the four indices' flags on the days used.
 class Jb2008Inputs {
  public:
   explicit Jb2008Inputs(const Timeline& timeline);
@@ -253,6 +264,7 @@ class Jb2008Inputs {
 
   std::optional<DaySpan> coverage_;  // days_[0] and the first hourly value are of its first day
   LargeArray<Day> days_;
+  std::vector<std::uint8_t> types_;  // per day of days_: the data type of its inputs
   LargeArray<double> dtc_;  // 24 per day, and one more day of NaN for the hour after the last
 };
 
