@@ -591,8 +591,8 @@ class TestEpochs:
         before = np.datetime64(dt.datetime.now(dt.timezone.utc).replace(tzinfo=None), "us")
         status, out, err = run(command, "now", *files("csv", "solfsmy", "dtcfile"), *no_cache, style)
         if status == 0:
-            written = json.loads(out)[0]["epoch"] if style == "--json" else out.splitlines()[1 if style == "--csv" else 0]
-            written = written.split(",")[0].split()[-1]
+            written = json.loads(out)[0]["epoch"] if style == "--json" else out.splitlines()[1]
+            written = written.replace(",", " ").split()[0]
         else:  # past the samples' days
             assert status == 1 and err.startswith("sunindex: error: epoch 2")
             written = err.split()[3]
@@ -618,6 +618,27 @@ class TestEpochs:
         monkeypatch.setattr("sunindex_tools._cli_epochs.MAX_EPOCHS", 1000)  # the bound a range has, made small
         status, _, err = run("msis", "-", *files("csv"), *no_cache)
         assert status == 2 and message in err and err.count("\n") == 1
+
+    @pytest.mark.parametrize("argv", [["NaT"], ["2024-05-11", "NaT"], ["-"]])
+    @pytest.mark.parametrize("command", ["msis", "jb2008", "hpo"])
+    def test_nat_is_no_epoch(self, run, no_cache, monkeypatch, command, argv):
+        monkeypatch.setattr(sys, "stdin", io.StringIO("2024-05-11\nNaT\n"))
+        status, out, err = run(command, *argv, *files("csv", "solfsmy", "dtcfile"), *no_cache)
+        assert (status, out) == (2, "") and "argument EPOCH: not an epoch: 'NaT'" in err and err.count("\n") == 1
+
+    @pytest.mark.parametrize("days, warning", [
+        (["2026-12-09"], "2026-12-09 falls between the monthly predicted rows"),
+        (["2026-11-30", "2027-01-02"], "31 days from 2026-11-30 fall between"),  # the sample has no 2027 rows
+        (["2026-09-18", "2026-10-01"], None),  # the last daily row, then the first monthly one
+        (["2024-05-11"], None),
+    ])
+    def test_show_says_when_a_day_falls_between_the_monthly_rows(self, run, no_cache, days, warning):
+        status, out, err = run("show", *days, *files("csv"), *no_cache, "--json")
+        assert status == 0 and len(json.loads(out)) >= 1
+        if warning is None:
+            assert err == ""
+        else:
+            assert err.startswith(f"sunindex: warning: {warning}") and err.count("\n") == 1
 
     def test_show_now_is_today(self, run, no_cache):
         today = dt.datetime.now(dt.timezone.utc).date().isoformat()
@@ -651,6 +672,42 @@ class TestFormats:
         # "ap[0]", which would give msis's daily Ap and show's first 3-hour ap one name.
         assert header[:len(single)] == single and len(header) == len(set(header)) == columns
         assert not [name for name in header if "[" in name]
+
+
+class TestTables:
+    @pytest.mark.parametrize("argv, keys", [
+        (["msis", "2024-05-10T18:00", "2024-05-11T06:00", "--step", "3h"], ["csv"]),
+        (["msis", "2024-05-11", "2030-01-01", "--forecast-percentile", "95"], ["csv"]),
+        (["jb2008", "2024-05-11T00:00", "2024-05-11T02:00", "--step", "30m"], ["solfsmy", "dtcfile"]),
+        (["hpo", "2025-06-17T00:30", "2025-06-17T01:30", "--step", "30m"], ["hp30", "hp60"]),
+    ])
+    def test_one_row_per_epoch_no_column_wider_than_its_widest_value(self, run, no_cache, argv, keys, monkeypatch):
+        monkeypatch.setenv("COLUMNS", "10000")  # room to read across: these never do
+        status, table, _ = run(*argv, *files(*keys), *no_cache)
+        printed = list(csv.reader(io.StringIO(run(*argv, *files(*keys), *no_cache, "--csv")[1])))
+        lines = table.splitlines()
+        assert status == 0 and [line.split() for line in lines] == printed
+        widths = [max(map(len, column)) for column in zip(*printed)]
+        assert max(map(len, lines)) == sum(widths) + 2 * (len(widths) - 1)
+
+    @pytest.mark.parametrize("days, columns, across", [
+        (["2024-05-11"], "80", True),
+        (["2024-05-10", "2024-05-12"], "80", True),
+        (["2024-05-01", "2024-05-31"], "80", False),  # a month is too wide to read across
+        (["2024-05-01", "2024-05-31"], "100000", True),
+        (["2024-05-11"], "20", False),
+    ])
+    def test_show_reads_across_only_where_it_fits(self, run, data_dir, monkeypatch, days, columns, across):
+        monkeypatch.setenv("COLUMNS", columns)
+        status, out, _ = run("show", *days, "--offline", "--data-dir", data_dir)
+        records = list(csv.DictReader(io.StringIO(run("show", *days, "--offline", "--data-dir", data_dir, "--csv")[1])))
+        lines = out.splitlines()
+        if across:
+            assert max(map(len, lines)) <= int(columns) and len(lines) == len(records[0])
+            assert lines[0].split() == ["date", *[record["date"] for record in records]]
+        else:
+            assert len(lines) == len(records) + 1 and lines[0].split() == list(records[0])
+            assert [line.split()[0] for line in lines[1:]] == [record["date"] for record in records]
 
 
 class TestPlot:

@@ -173,7 +173,28 @@ def _checked(path: Path) -> str:
 
 def _run_show(args: argparse.Namespace) -> None:
     shown = days(args, args.date, args.end or args.date)
-    print_records(records(weather(args).daily(shown)), args.style, _LABELS["show"])
+    loaded = weather(args)
+    columns = loaded.daily(shown)
+    _between_monthly_rows(loaded, shown, columns["monthly"])
+    print_records(records(columns), args.style, _LABELS["show"], across=True)
+
+
+def _between_monthly_rows(loaded: SpaceWeather, shown: np.ndarray, monthly: np.ndarray) -> None:
+    """Warns of the days shown that fall between the monthly predicted rows: a month's
+    row is its 1st day, and the days after it have no values of their own."""
+    firsts = shown.astype("M8[M]").astype("M8[D]")
+    span = loaded.span
+    assert span is not None  # the days were shown
+    candidates = ~monthly & (firsts >= np.datetime64(span[0], "D"))  # a month begun before the files is no row
+    between = np.zeros_like(monthly)
+    between[candidates] = loaded.daily(firsts[candidates])["monthly"]
+    gaps = shown[between]
+    if gaps.size == 1:
+        warnings.warn(f"{gaps[0]} falls between the monthly predicted rows, which give only the 1st of each "
+                      "month: it has no daily values", UserWarning, stacklevel=1)
+    elif gaps.size:
+        warnings.warn(f"{gaps.size} days from {gaps[0]} fall between the monthly predicted rows, which give only "
+                      "the 1st of each month: they have no daily values", UserWarning, stacklevel=1)
 
 
 def _run_msis(args: argparse.Namespace) -> None:
