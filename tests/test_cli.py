@@ -482,6 +482,26 @@ class TestOwnFiles:
         (row,) = json.loads(out)
         assert (status, err) == (0, "") and (row["f107"], row["ap_daily"]) == (want["f107"], want["ap"][0])
 
+    @pytest.mark.parametrize("forecast_days", [0, 30])
+    def test_info_says_where_each_files_daily_rows_and_observations_end(self, run, no_cache, write_file, data_dir,
+                                                                        forecast_days):
+        lines = (SAMPLE_DIR / "SOLFSMY-sample.TXT").read_text().splitlines(keepends=True)
+        # A release ends with spline-filled forecast values, flagged 0 for each index.
+        ending = [line[:-5] + "0000" + line[-1:] for line in lines[len(lines) - forecast_days:]] if forecast_days else []
+        solfsmy = write_file("".join(lines[:len(lines) - forecast_days] + ending), "SOLFSMY.TXT")
+        shutil.copyfile(solfsmy, data_dir / "SOLFSMY.TXT")
+        observed = dt.date(2024, 12, 31) - dt.timedelta(days=forecast_days)
+        want = {"csv": "daily rows to 2026-09-18, observed to 2026-08-06",
+                "solfsmy": f"daily rows to 2024-12-31, observed to {observed}",
+                "dtcfile": "daily rows to 2024-12-31, observed to 2024-12-31",
+                "txt": "daily rows to 2025-08-28, observed to 2025-07-20"}
+        own = run("info", *files("csv", "dtcfile", "txt"), "--file", solfsmy, *no_cache)[1].splitlines()
+        cached = run("info", "--data-dir", data_dir, "--offline")[1].splitlines()
+        for lines in (own, cached):
+            by_key = {line.split()[0]: line for line in lines}
+            assert all(text in by_key[key] for key, text in want.items() if key in by_key)
+        assert len([line for line in own + cached if "daily rows to" in line]) == 7
+
     def test_info_lists_each_file_read_with_its_kind_span_and_stamp(self, run, no_cache):
         status, out, err = run("info", *files("gfz", "csv", "nowcast", "swpc"), *no_cache)
         lines = out.splitlines()

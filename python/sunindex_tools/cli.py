@@ -21,6 +21,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
 import os
 import sys
 import time
@@ -132,7 +133,7 @@ def _run_info(args: argparse.Namespace) -> int:
                 state, status = f"error: {error}; {FETCH_AGAIN}", FAILURE
             else:
                 source = loaded.sources[key]
-                state = f"{_checked(path)}, {source.first} to {source.last}"
+                state = f"{_checked(path)}, {_days(source)}{_landmarks(loaded, source)}"
                 csv_weather = loaded if key == "csv" else csv_weather
         print(f"{key:<8} {name:<12} {state}", file=out)
     print(f"last observed day   {csv_weather and csv_weather.last_observed or '-'}", file=out)
@@ -147,12 +148,14 @@ def _print_sources(loaded: SpaceWeather) -> None:
     """One line per file read: its name among the sources, its kind, the days it covers,
     the stamp it writes and its path; then the landmark days and the prediction."""
     out = stdout()
-    kind_width = max(len(name) for name in KIND_NAMES.values())
-    for name, source in loaded.sources.items():
-        if source.kind != "msfc":
-            stamp = f"made {source.stamp.isoformat(sep=' ')}" if source.stamp else "no stamp"
-            print(f"{name:<8} {KIND_NAMES[source.kind]:<{kind_width}} {_days(source):<24} {stamp:<38} {source.path}",
-                  file=out)
+    lines = [
+        [name, KIND_NAMES[source.kind], _days(source) + _landmarks(SpaceWeather.load(**{source.kind: source.path}), source),
+         f"made {source.stamp.isoformat(sep=' ')}" if source.stamp else "no stamp", str(source.path)]
+        for name, source in loaded.sources.items() if source.kind != "msfc"
+    ]
+    widths = [max(len(cell) for cell in column) for column in zip(*lines)]
+    for line in lines:
+        print("  ".join(cell.ljust(width) for cell, width in zip(line, widths)).rstrip(), file=out)
     print(f"last observed day   {loaded.last_observed or '-'}", file=out)
     print(f"first predicted day {loaded.first_predicted or '-'}", file=out)
     prediction = loaded.sources["msfc"]
@@ -161,6 +164,34 @@ def _print_sources(loaded: SpaceWeather) -> None:
 
 def _days(source: Source) -> str:
     return "no rows" if source.first is None else f"{source.first} to {source.last}"
+
+
+#: The kinds of file that hold measured values alone: their last row is their last observed day.
+_MEASURED_ONLY = ("dtcfile", "hp30", "hp60")
+
+
+def _landmarks(alone: SpaceWeather, source: Source) -> str:
+    """Where the daily rows of `source`, loaded `alone`, end (past them a CSV has only
+    monthly predictions, which the model inputs never use) and its last observed day."""
+    if source.first is None or source.last is None:
+        return ""
+    daily = alone.coverage["msis"]
+    if daily is not None:
+        end, observed = daily[1], alone.last_observed
+    else:
+        end, observed = source.last, source.last if source.kind in _MEASURED_ONLY else None
+    if source.kind == "solfsmy":
+        observed = _last_measured(alone, source.first, source.last)
+    return f", daily rows to {end}, " + (f"observed to {observed}" if observed else "nothing observed")
+
+
+def _last_measured(alone: SpaceWeather, first: datetime.date, last: datetime.date) -> datetime.date | None:
+    """SOLFSMY's last day with a source flag other than 0 (spline-filled): a release ends
+    with months of filled forecast values."""
+    days = np.arange(np.datetime64(first, "D"), np.datetime64(last, "D") + np.timedelta64(1, "D"))
+    flags = alone.daily(days)["ssrc"]
+    measured = days[np.char.strip(np.char.replace(flags, "0", "")) != ""]
+    return measured[-1].astype(datetime.date) if measured.size else None
 
 
 def _checked(path: Path) -> str:
