@@ -195,9 +195,35 @@ class TestErrors:
         with pytest.raises(ValueError, match="; past them, forecast_percentile gives inputs"):  # the API's own words
             SpaceWeather.load(csv=data_dir / "SW-All.csv").msis_inputs("2030-01-01")
 
-    def test_no_copy_offline_is_status_1_naming_the_url(self, run, tmp_path):
-        status, _, err = run("msis", "2024-05-11", "--offline", "--data-dir", tmp_path)
+    @pytest.mark.parametrize("command", ["msis", "show", "fetch"])
+    def test_no_copy_offline_is_status_1_naming_the_url_and_the_option(self, run, tmp_path, command):
+        status, _, err = run(command, *(["2024-05-11"] if command != "fetch" else []), "--offline",
+                             "--data-dir", tmp_path)
         assert status == 1 and "offline, and never downloaded" in err and "SUNINDEX_URL_CSV" in err
+        assert err.count("\n") == 1 and (f"sunindex {command} with --file PATH" in err) == (command != "fetch")
+
+    @pytest.mark.parametrize("argv, timeout", [
+        (["msis", "2024-05-11"], 30.0), (["msis", "2024-05-11", "--timeout", "90s"], 90.0),
+        (["jb2008", "2024-05-11", "--timeout", "2m"], 120.0), (["show", "2024-05-11", "--timeout", "0.5"], 0.5),
+        (["fetch", "--timeout", "1h"], 3600.0),
+    ])
+    def test_the_timeout_reaches_every_download(self, run, data_dir, monkeypatch, argv, timeout):
+        from sunindex_tools import _cli_files, cli
+        asked = []
+
+        def recorded(**options):
+            asked.append(options["timeout"])
+            return {key: data_dir / name for key, name in (("csv", "SW-All.csv"), ("solfsmy", "SOLFSMY.TXT"),
+                                                           ("dtcfile", "DTCFILE.TXT")) if key in options.get("keys", [key])}
+        monkeypatch.setattr(_cli_files, "fetch", recorded)
+        monkeypatch.setattr(cli, "fetch", recorded)
+        status, _, err = run(*argv, "--data-dir", data_dir)
+        assert (status, err) == (0, "") and asked and set(asked) == {timeout}
+
+    @pytest.mark.parametrize("value", ["0", "0s", "-1m", "soon", "inf", "nan", ""])
+    def test_a_timeout_is_a_duration_above_0(self, run, data_dir, value):
+        status, out, err = run("msis", "2024-05-11", f"--timeout={value}", "--data-dir", data_dir)
+        assert (status, out) == (2, "") and "argument --timeout: not a" in err and err.count("\n") == 1
         assert err.count("\n") == 1
 
     @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"],

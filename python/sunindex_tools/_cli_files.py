@@ -35,7 +35,8 @@ def weather(args: argparse.Namespace) -> SpaceWeather:
     if unfetched:
         raise usage_error(args, f"{args.command} needs {_needs(unfetched)}, which are not downloaded; "
                                 "give it with --file")
-    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=[kinds[0] for kinds in reads]), args.msfc)
+    return _load(fetch(offline=args.offline, data_dir=args.data_dir, timeout=args.timeout,
+                       keys=[kinds[0] for kinds in reads]), args.msfc)
 
 
 def _needs(groups: list[tuple[str, ...]]) -> str:
@@ -84,7 +85,7 @@ def _present_weather(args: argparse.Namespace) -> SpaceWeather:
     failures: list[FetchError] = []
     for key in FILE_NAMES:
         try:
-            paths.update(fetch(offline=args.offline, data_dir=args.data_dir, keys=[key]))
+            paths.update(fetch(offline=args.offline, data_dir=args.data_dir, timeout=args.timeout, keys=[key]))
         except FetchError as error:
             failures.append(error)
     if not paths:

@@ -12,6 +12,7 @@ from typing import Any, Literal, NoReturn
 import numpy as np
 
 from . import __version__
+from .fetch import DEFAULT_TIMEOUT
 from .space_weather import checked_burst_limit, checked_percentiles
 
 PROG = "sunindex"
@@ -43,10 +44,12 @@ def parser() -> argparse.ArgumentParser:
     """The parser of the whole command line; `command` names the command given."""
     common = _Parser(add_help=False)
     common.add_argument("--data-dir", metavar="DIR",
-                        help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR)")
+                        help="folder of the downloaded files ($SUNINDEX_DATA_DIR)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
     common.add_argument("--msfc", metavar="PATH",
                         help="solar-cycle prediction (default: the shipped one)")
+    common.add_argument("--timeout", type=_timeout, default=DEFAULT_TIMEOUT, metavar="TIME",
+                        help=f"the most one file's download may take (default {DEFAULT_TIMEOUT:g}s)")
     own = _Parser(add_help=False)
     own.add_argument("--file", dest="files", action="append", metavar="PATH",
                      help="your own file of any kind (repeatable), not the cache")
@@ -116,6 +119,13 @@ def _seconds(text: str) -> float:
     if not value >= 0:
         raise argparse.ArgumentTypeError(f"not a duration: {text!r} (must be 0 or more)")
     return value
+
+
+def _timeout(text: str) -> float:
+    seconds = _seconds(text)
+    if not 0 < seconds < float("inf"):
+        raise argparse.ArgumentTypeError(f"not a timeout: {text!r} (a duration above 0, e.g. 90s or 5m)")
+    return seconds
 
 
 def _percentile(text: str) -> float:

@@ -38,7 +38,7 @@ from ._cli_output import OutputGone, print_records, records, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
-from .fetch import FILE_NAMES, cache_dir, describe_age, fetch, last_checked
+from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
 from .space_weather import EpochOutsideError, Source, SpaceWeather, prediction_source
 
 __all__ = ["main"]
@@ -81,6 +81,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return FAILURE
     except UsageError as error:
         return _fail(str(error), USAGE)
+    except FetchError as error:  # its advice is the API's: the command line has its own way
+        hint = "" if args.command == "fetch" else f"; or give your own files to sunindex {args.command} with --file PATH"
+        return _fail(f"{PROG}: error: {error}{hint}", FAILURE)
     except (ValueError, OSError) as error:  # FetchError included
         return _fail(f"{PROG}: error: {error}", FAILURE)
     return status
@@ -107,7 +110,7 @@ def _show_warnings(caught: list[warnings.WarningMessage]) -> None:
 
 
 def _run_fetch(args: argparse.Namespace) -> int:
-    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir)
+    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir, timeout=args.timeout)
     return _run_info(args)
 
 
