@@ -834,4 +834,5 @@ class TestPlot:
     def test_without_matplotlib_one_line_names_the_extra(self, run, no_cache, monkeypatch):
         monkeypatch.setitem(sys.modules, "sunindex_tools._plot", None)  # as when matplotlib is not installed
         status, out, err = run("plot", "2024-05-01", "2024-05-31", *files("csv"), *no_cache)
-        assert (status, out) == (1, "") and err.count("\n") == 1 and '".[plot]"' in err
+        assert (status, out) == (1, "") and err.count("\n") == 1
+        assert 'pip install "sunindex[plot]"' in err and 'pip install ".[plot]" in a checkout' in err

@@ -268,8 +268,8 @@ def _run_plot(args: argparse.Namespace) -> None:
     try:
         from ._plot import draw, picture_format
     except ImportError:
-        raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install ".[plot]" '
-                         "in a checkout") from None
+        raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install "sunindex[plot]", '
+                         'or pip install ".[plot]" in a checkout') from None
     drawn = days(args, args.start, args.end)
     output = args.output or Path(f"sunindex-{args.start}-{args.end}.png")
     try:
