@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
+import warnings
 from dataclasses import dataclass, replace
 from importlib import resources
 from pathlib import Path
@@ -151,7 +152,7 @@ class SpaceWeather:
 
     __slots__ = (
         "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc",
-        "_prediction",
+        "_prediction", "_stale_prediction",
     )
     _contents: dict[str, list[Content]]
     _files: tuple[tuple[str, Path, bytes], ...]  # as the native timeline was given them
@@ -162,6 +163,7 @@ class SpaceWeather:
     _first_predicted: _dt.date | None
     _msfc: Content
     _prediction: _native.Prediction
+    _stale_prediction: list[str]  # the warning that the prediction is old, until it is given once
 
     def __init__(self, contents: Mapping[str, Content | Sequence[Content]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes: by kind key,
@@ -173,16 +175,18 @@ class SpaceWeather:
         timeline, prediction = _read(files, msfc)
         assert timeline is not None and prediction is not None  # both were given
         summary = timeline.summary()
+        sources = _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)}
         fields = {
             "_contents": given,
             "_files": files,
             "_timeline": timeline,
             "_coverage": {key: summary[key] for key in ("msis", "jb2008", "timeline", "hpo")},
-            "_sources": _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)},
+            "_sources": sources,
             "_last_observed": _date(summary["last_observed"]),
             "_first_predicted": _date(summary["first_predicted"]),
             "_msfc": msfc,
             "_prediction": prediction,
+            "_stale_prediction": _stale_prediction_warning(sources["msfc"], _span_dates(summary["msis"])),
         }
         for name, value in fields.items():
             object.__setattr__(self, name, value)
@@ -393,6 +397,7 @@ class SpaceWeather:
         if forecast_percentile is not None:
             if interpolate:
                 raise ValueError("interpolate and forecast_percentile cannot be combined: the prediction is already linear in time")
+            self._warn_of_a_stale_prediction()
             return cast(MsisInputsArrays, self._msis_forecast(epochs, limit, forecast_percentile))
         if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit, self._prediction)
@@ -442,6 +447,7 @@ class SpaceWeather:
         `forecast_percentile`, broadcasting against the epochs the same way.
         An epoch before the first month raises ValueError.
         """
+        self._warn_of_a_stale_prediction()
         ticks, members = _members(to_ticks(epochs), percentile)
         columns, failed = self._timeline.forecast(
             self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, members.paired
@@ -549,6 +555,15 @@ class SpaceWeather:
 
     # -- Coverage
 
+    def _warn_of_a_stale_prediction(self) -> None:
+        """Warns, the first time the prediction is used, when it is much older than the
+        daily rows. list.pop is atomic: threads computing at once warn once between them."""
+        try:
+            message = self._stale_prediction.pop()
+        except IndexError:
+            return
+        warnings.warn(message, UserWarning, stacklevel=3)  # at the caller of the public method
+
     def _check_inside(self, kind: str, ticks: Ticks, failed: tuple[int, str] | None) -> None:
         """Raises EpochOutsideError for the first epoch of a `kind` computation that got
         no values, as the native code reports it: its index and the reason's key."""
@@ -618,6 +633,22 @@ def _file_sources(files: Sequence[tuple[str, Path, bytes]], read: Sequence[tuple
         first, last = span or (None, None)
         sources[name] = Source(path, _date(first), _date(last), _instant(stamp), key)
     return sources
+
+
+def _stale_prediction_warning(prediction: Source, daily: tuple[_dt.date, _dt.date] | None) -> list[str]:
+    """The warning of a prediction whose first month lies more than a year before the
+    end of the daily rows `daily` (none when it does not): a release made years before
+    the data predicts the years after them from a cycle long since observed."""
+    if daily is None or prediction.first is None:
+        return []
+    end = daily[1]
+    year_before = end.replace(year=end.year - 1, day=28) if (end.month, end.day) == (2, 29) else end.replace(
+        year=end.year - 1)
+    if prediction.first >= year_before:
+        return []
+    first = f"{prediction.first.year:04d}-{prediction.first.month:02d}"  # %Y drops a small year's zeros
+    return [f"the solar-cycle prediction {prediction.path} starts {first}, more than a year before "
+            f"the daily rows end ({end}): a newer release (MSFC publishes one a month) predicts the years ahead"]
 
 
 def past_end_hint(kind: str, option: str = "forecast_percentile") -> str:
