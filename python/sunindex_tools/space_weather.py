@@ -19,6 +19,7 @@ from . import _native
 from ._epochs import Ticks, to_ticks
 from ._file_kinds import Read, file_kind, naming_the_file, read_native
 from ._files import read_regular_file
+from ._metadata import VARIABLES, timeline_attrs
 from ._types import (
     DailyArrays,
     DailyAt,
@@ -44,6 +45,8 @@ PYMSIS_BURST_LIMIT = 400.0
 #: The solar-cycle prediction shipped with the package: NASA Marshall Space Flight
 #: Center's release of October 2026 (a work of the US government, in the public domain).
 BUNDLED_PREDICTION = "oct2026f10-prd.txt"
+#: The dimension of a day's values by their count: 3-hourly, hourly, half-hourly.
+_INTERVALS = {8: "three_hour", 24: "hour", 48: "half_hour"}
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -530,28 +533,72 @@ class SpaceWeather:
         The 3-hourly, hourly and half-hourly columns are spread out as
         `ap1`..`ap8`, `kp1`..`kp8`, `ap_source1`..`ap_source8`, `dtc00`..`dtc23`,
         `hp60_01`..`hp60_24`, `ap60_01`..`ap60_24`, `hp30_01`..`hp30_48` and
-        `ap30_01`..`ap30_48`; no rows when the files have none.
-        Needs pandas: `pip install ".[pandas]"` in a checkout.
+        `ap30_01`..`ap30_48`; no rows when the files have none. `attrs` holds
+        `to_xarray`'s attributes, and "units" and "long_name": each column's.
+        Needs pandas: `pip install "sunindex[pandas]"`.
         """
         try:
             import pandas as pd  # type: ignore[import-untyped,unused-ignore]
         except ImportError:
-            raise ImportError('to_pandas() needs pandas: pip install ".[pandas]" in a checkout') from None
-        first, last = self._coverage["timeline"] or (0, -1)
-        days = np.arange(first, last + 1, dtype=np.int64).view("M8[D]")
-        columns: dict[str, Any] = dict(self.daily(days))
+            raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]", '
+                              'or pip install ".[pandas]" in a checkout') from None
+        columns = self._whole_timeline()
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
+        described: dict[str, tuple[str, str]] = {}
         for key, values in columns.items():
             if values.ndim == 1:
-                flat[key] = values
+                flat[key], described[key] = values, VARIABLES[key]
             else:
                 width = 2 if values.shape[1] > 9 else 1
                 first = 0 if key == "dtc" else 1
                 stem = f"{key}_" if key[-1].isdigit() else key  # hp30_01, never hp3001
                 for i in range(values.shape[1]):
-                    flat[f"{stem}{i + first:0{width}d}"] = values[:, i]
-        return pd.DataFrame(flat, index=index)
+                    name = f"{stem}{i + first:0{width}d}"
+                    flat[name], described[name] = values[:, i], VARIABLES[key]
+        frame = pd.DataFrame(flat, index=index)
+        frame.attrs = {**self._attrs(), "units": {name: units for name, (units, _) in described.items()},
+                       "long_name": {name: long_name for name, (_, long_name) in described.items()}}
+        return frame
+
+    def to_xarray(self) -> Any:
+        """Every day of the timeline as an xarray Dataset along `date`, the 3-hourly
+        columns along `three_hour`, the hourly along `hour` and the half-hourly along
+        `half_hour` (each interval's start in hours UT). Every variable has `units`
+        ("sfu" for the solar indices, "2 nT" for ap and Ap, "K" for Dtc, "1" for pure
+        numbers and flags) and `long_name`; the Dataset's attributes name each file
+        read (`source_csv`, `source_gfz_2`, ..., `source_msfc`) with its days and
+        stamp, and `last_observed` and `first_predicted`.
+        Needs xarray: `pip install "sunindex[xarray]"`.
+        """
+        try:
+            import xarray as xr  # type: ignore[import-not-found,unused-ignore]
+        except ImportError:
+            raise ImportError('to_xarray() needs xarray: pip install "sunindex[xarray]", '
+                              'or pip install ".[xarray]" in a checkout') from None
+        columns = self._whole_timeline()
+        coords: dict[str, Any] = {"date": ("date", columns.pop("date").astype("M8[ns]"), {"long_name": "UTC day"})}
+        variables = {}
+        for key, values in columns.items():
+            units, long_name = VARIABLES[key]
+            dims: tuple[str, ...] = ("date",)
+            if values.ndim == 2:
+                dim = _INTERVALS[values.shape[1]]
+                coords[dim] = (dim, np.arange(values.shape[1]) * (24 / values.shape[1]),
+                               {"units": "h", "long_name": "start of the interval, hours after 00 UT"})
+                dims = ("date", dim)
+            variables[key] = (dims, values, {"units": units, "long_name": long_name})
+        return xr.Dataset(variables, coords=coords, attrs=self._attrs())
+
+    def _whole_timeline(self) -> dict[str, Any]:
+        """`daily` of every day of the timeline, none when the files have no rows."""
+        first, last = self._coverage["timeline"] or (0, -1)
+        columns: dict[str, Any] = dict(self.daily(np.arange(first, last + 1, dtype=np.int64).view("M8[D]")))
+        return columns
+
+    def _attrs(self) -> dict[str, str]:
+        return timeline_attrs(self._sources, {"last_observed": self._last_observed,
+                                              "first_predicted": self._first_predicted})
 
     # -- Coverage
 
