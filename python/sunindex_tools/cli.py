@@ -37,7 +37,7 @@ from ._cli_output import OutputGone, print_records, records, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
-from .fetch import FILE_NAMES, cache_dir, describe_age, fetch, last_checked
+from .fetch import DEFAULT_KINDS, FILE_NAMES, READERS, by_reader, cache_dir, describe_age, fetch, last_checked
 from .space_weather import EpochOutsideError, Source, SpaceWeather, prediction_source
 
 __all__ = ["main"]
@@ -123,15 +123,17 @@ def _run_info(args: argparse.Namespace) -> int:
     csv_weather = None
     for key, name in FILE_NAMES.items():
         path = folder / name
+        if key not in DEFAULT_KINDS and not path.exists():  # fetched only when asked for
+            continue
         if not path.exists():
             state = "not downloaded (run 'sunindex fetch')"
         else:
             try:
-                loaded = SpaceWeather.load(**{key: path})
+                loaded = SpaceWeather.load(**by_reader({key: path}))
             except (ValueError, OSError) as error:
                 state, status = f"error: {error}; {FETCH_AGAIN}", FAILURE
             else:
-                source = loaded.sources[key]
+                source = loaded.sources[READERS[key]]
                 state = f"{_checked(path)}, {source.first} to {source.last}"
                 csv_weather = loaded if key == "csv" else csv_weather
         print(f"{key:<8} {name:<12} {state}", file=out)
