@@ -4,6 +4,7 @@ else the cached copies, refreshed where stale."""
 from __future__ import annotations
 
 import argparse
+import json
 import warnings
 from pathlib import Path
 
@@ -23,10 +24,26 @@ _READS: dict[str, list[tuple[str, ...]] | None] = {
 
 
 def weather(args: argparse.Namespace) -> SpaceWeather:
-    """The files the command reads: the user's own (--file), else the cached copies,
-    refreshed where stale; only those it needs, so that a file it does not read can
-    neither be missing nor bad."""
+    """The files the command reads: the user's own (--file), else the archived versions
+    of --as-of, else the cached copies, refreshed where stale; only those it needs, so
+    that a file it does not read can neither be missing nor bad. With --manifest, what
+    was read is written there."""
+    loaded = _weather(args)
+    if getattr(args, "manifest", None):
+        try:
+            args.manifest.write_text(json.dumps(loaded.manifest(), indent=1) + "\n")
+        except OSError as error:
+            raise OSError(f"--manifest {args.manifest}: {error.strerror or error}") from None
+    return loaded
+
+
+def _weather(args: argparse.Namespace) -> SpaceWeather:
     reads = _READS[args.command]
+    if getattr(args, "as_of", None) is not None:
+        if args.files:
+            raise usage_error(args, "--as-of reads the archive, --file your own files: give one")
+        kinds = list(DEFAULT_KINDS) if reads is None else [kinds[0] for kinds in reads]
+        return SpaceWeather.latest(data_dir=args.data_dir, msfc=args.msfc, kinds=kinds, as_of=args.as_of)
     if args.files:
         return _own_files(args, reads)
     if reads is None:

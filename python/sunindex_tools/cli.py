@@ -31,6 +31,7 @@ from pathlib import Path
 import numpy as np
 
 from ._exit_status import FAILURE, OK, USAGE
+from ._cli_archive import run_archive
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
 from ._cli_output import OutputGone, print_records, records, stdout
@@ -106,7 +107,7 @@ def _show_warnings(caught: list[warnings.WarningMessage]) -> None:
 
 
 def _run_fetch(args: argparse.Namespace) -> int:
-    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir)
+    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir, kinds=args.kinds, archive=args.archive)
     return _run_info(args)
 
 
@@ -230,5 +231,5 @@ def _run_plot(args: argparse.Namespace) -> None:
 #: Each command's run, by its name; the status it returns, or None for OK.
 _RUNS: dict[str, Callable[[argparse.Namespace], int | None]] = {
     "fetch": _run_fetch, "info": _run_info, "show": _run_show, "msis": _run_msis, "jb2008": _run_jb2008,
-    "plot": _run_plot, "hpo": _run_hpo,
+    "plot": _run_plot, "hpo": _run_hpo, "archive": run_archive,
 }
