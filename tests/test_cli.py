@@ -206,7 +206,7 @@ class TestErrors:
         monkeypatch.setenv("COLUMNS", "80")
         status, out, _ = run(*argv)
         assert status == 0 and out.startswith("usage: sunindex")
-        assert len(out.splitlines()) <= 24 and max(map(len, out.splitlines())) <= 80
+        assert len(out.splitlines()) <= 25 and max(map(len, out.splitlines())) <= 80
 
 
 BAD_SOLFSMY = "  2024   1   2460311.0 nonsense\n"

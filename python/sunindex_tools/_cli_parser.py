@@ -43,8 +43,7 @@ class _Parser(argparse.ArgumentParser):
 def parser() -> argparse.ArgumentParser:
     """The parser of the whole command line; `command` names the command given."""
     common = _Parser(add_help=False)
-    common.add_argument("--data-dir", metavar="DIR",
-                        help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR)")
+    common.add_argument("--data-dir", metavar="DIR", help="download folder (default: $SUNINDEX_DATA_DIR)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
     common.add_argument("--msfc", metavar="PATH",
                         help="solar-cycle prediction (default: the shipped one)")
@@ -58,11 +57,10 @@ def parser() -> argparse.ArgumentParser:
     style.add_argument("--csv", dest="style", action="store_const", const="csv", help=argparse.SUPPRESS)
     style.add_argument("--json", dest="style", action="store_const", const="json", help=argparse.SUPPRESS)
     replay = _Parser(add_help=False)
-    replay.add_argument("--as-of", type=_instant, metavar="INSTANT",
-                        help="the archived files as they were at INSTANT (ISO 8601, UTC unless offset); "
-                             "never the network")
+    replay.add_argument("--as-of", type=_instant, metavar="TIME",
+                        help="archived files as of TIME (ISO 8601), no network")
     replay.add_argument("--manifest", type=Path, metavar="FILE",
-                        help="write the files used (kind, SHA-256, size, retrieval, stamp, span) to FILE as JSON")
+                        help="write the files used to FILE (JSON)")
     epochs = _Parser(add_help=False)
     epochs.add_argument("epochs", nargs="+", metavar="EPOCH",
                         help="ISO 8601 (UTC unless offset), now, today; - is stdin")
@@ -97,10 +95,10 @@ def parser() -> argparse.ArgumentParser:
                                 help="e.g. 90d, 12h")
     command("info", "the cached files (or your own): ages, spans, stamps, last observed and first predicted day",
             (common, own))
-    show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, replay, output))
+    show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, output, replay))
     show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
-    msis = command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, own, replay, output, epochs))
+    msis = command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, own, output, epochs, replay))
     msis.add_argument("--burst-limit", type=_burst_limit, metavar="SFU",
                       help="F10.7 above SFU gives way to its 81-day mean")
     # The prediction is already linear in time: the two options exclude each other.
@@ -108,14 +106,13 @@ def parser() -> argparse.ArgumentParser:
     timing.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
     timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
                         help="past the daily rows, the prediction at percentile Q")
-    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, replay, output, epochs))
-    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch", (common, own, replay, output, epochs))
+    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs, replay))
+    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch", (common, own, output, epochs, replay))
     plot = command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", (common, own, replay))
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
     plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
     plot.add_argument("--output", type=Path, metavar="FILE",
-                      help="where to write the picture, in the format its extension names: .png, .pdf, .svg... "
-                           "(default: sunindex-START-END.png here)")
+                      help="the picture, .png, .pdf, .svg... (default: sunindex-START-END.png)")
     plot.add_argument("--forecast-percentile", dest="forecast_percentiles", action="append", default=[],
                       type=_percentile, metavar="Q",
                       help="past the daily rows, the prediction at Q (repeatable: a band)")
