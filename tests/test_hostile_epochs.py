@@ -74,7 +74,7 @@ class TestByteOrdersAndUnits:
         np.array([0], ">i8"), np.array([0], "<i4"), np.array([0.0]), np.array([0], "u8"), np.zeros((2, 2), "i8").T])
     def test_the_native_module_takes_only_native_contiguous_int64(self, ten_days, ticks):
         with pytest.raises((TypeError, ValueError), match="contiguous"):
-            ten_days._timeline.msis(ticks, 86_400_000_000, None, False)
+            ten_days._timeline.msis(ticks, 86_400_000_000, None, False, ten_days._prediction)
 
 
 class ZoneWithoutOffset(dt.tzinfo):

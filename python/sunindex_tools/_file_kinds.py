@@ -18,7 +18,9 @@ from ._text import printable
 #: What each kind of file is called in messages, by the key SpaceWeather takes it under:
 #: the timeline's files, then the MSFC solar-cycle prediction (SpaceWeather's msfc=).
 KIND_NAMES = {"csv": "CelesTrak CSV", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT",
-              "txt": "legacy text file (SW-All.txt)", "msfc": "MSFC solar-cycle prediction"}
+              "txt": "legacy text file (SW-All.txt)", "gfz": "GFZ Kp_ap_Ap_SN_F107 file",
+              "swpc": "SWPC 45-day forecast", "hp30": "GFZ Hp30 file", "hp60": "GFZ Hp60 file",
+              "msfc": "MSFC solar-cycle prediction"}
 # The native timeline's list of sources is the one definition of the timeline's kinds.
 if tuple(KIND_NAMES) != (*_native.SOURCE_KEYS, "msfc"):
     raise ImportError(f"sunindex_tools: file kinds {tuple(KIND_NAMES)} differ from {_native.SOURCE_KEYS} and msfc")
@@ -52,8 +54,13 @@ def read_native(contents: Mapping[str, bytes]) -> Read:
         files before the prediction: the key of its kind and what the reader found wrong.
     """
     timeline = None
-    if contents.keys() & set(_native.SOURCE_KEYS):
-        timeline = _native.load(*(contents.get(key) for key in _native.SOURCE_KEYS))
+    files = tuple((key, contents[key]) for key in _native.SOURCE_KEYS if key in contents)
+    if files:
+        try:
+            timeline = _native.load(files)
+        except ValueError as error:
+            index, message = error.args
+            raise ValueError(files[index][0], message) from None
     prediction = None
     if "msfc" in contents:
         try:

@@ -359,11 +359,11 @@ class SpaceWeather:
                 raise ValueError("interpolate and forecast_percentile cannot be combined: the prediction is already linear in time")
             return cast(MsisInputsArrays, self._msis_forecast(epochs, limit, forecast_percentile))
         if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
-            result = self._timeline.msis_at(epochs, limit)
+            result = self._timeline.msis_at(epochs, limit, self._prediction)
             if result is not None:  # outside the coverage, the general path below says so
                 return result
         ticks = to_ticks(epochs)
-        columns, failed = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate))
+        columns, failed = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate), self._prediction)
         self._check_inside("msis", ticks, failed)
         return cast(MsisInputsArrays, _shaped(columns, ticks))
 

@@ -304,6 +304,7 @@ struct MsisEpoch {
   double fraction;
   std::optional<double> csv_f107;
   std::array<SlotMix, ap_windows.size()> mixes;
+  std::optional<std::size_t> tail;  // a daily epoch's 81-day mean left for the prediction
 };
 
 /// Fills `epoch` for epoch `e`, or says why it gets no values. Inlined, as
@@ -324,6 +325,7 @@ struct MsisEpoch {
     epoch.kind = MsisEpoch::Kind::daily;
     msis.compute({epochs.ticks + e, 1, epochs.clock}, burst_limit,
                  {&epoch.f107, &epoch.f107a, epoch.ap.data(), &epoch.type});
+    epoch.tail = msis.tail_of(day);
     return std::nullopt;
   }
   // Past the daily rows the prediction serves; before them, or without them, nothing does.
@@ -349,8 +351,8 @@ struct MsisEpoch {
 }
 
 /// Writes one output row of `epoch` at `percentile`.
-[[gnu::always_inline]] inline void emit(const MsisEpoch& epoch, const Percentile& percentile, const ForecastDays& days,
-                                        const MsisOutput& out, std::size_t row) noexcept {
+[[gnu::always_inline]] inline void emit(const MsisInputs& msis, const MsisEpoch& epoch, const Percentile& percentile,
+                                        const ForecastDays& days, const MsisOutput& out, std::size_t row) noexcept {
   double* const ap = out.ap + 7 * row;
   switch (epoch.kind) {
     case MsisEpoch::Kind::not_a_time:
@@ -360,7 +362,7 @@ struct MsisEpoch {
       return;
     case MsisEpoch::Kind::daily:
       out.f107[row] = epoch.f107;
-      out.f107a[row] = epoch.f107a;
+      out.f107a[row] = epoch.tail ? finish_mean(msis.tails()[*epoch.tail], days, percentile) : epoch.f107a;
       std::copy_n(epoch.ap.begin(), 7, ap);
       out.data_type[row] = epoch.type;
       return;
@@ -439,8 +441,33 @@ std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const Sola
         return prepare(msis, coverage, prediction, days, epochs, burst_limit, e, epoch);
       },
       [&](const MsisEpoch& epoch, const Percentile& percentile, std::size_t row) __attribute__((always_inline)) {
-        emit(epoch, percentile, days, out, row);
+        emit(msis, epoch, percentile, days, out, row);
       });
+}
+
+double finish_mean(const MeanTail& tail, const ForecastDays& days, const Percentile& percentile) noexcept {
+  const SolarCyclePrediction& prediction = days.prediction();
+  if (tail.first_missing < prediction.first_day()) return nan;
+  double tenths = tail.known_tenths;
+  for (std::int64_t day = tail.first_missing; day <= tail.day + SolarCyclePrediction::mean_half_width; ++day) {
+    Columns flux, ap;
+    days.flux_and_ap(day, 0.0, flux, ap);
+    double value = percentile.of(flux);
+    if (prediction.floors_flux(percentile)) {
+      double floored_ap;
+      prediction.floored_flux_and_ap(day, 0.0, percentile, value, floored_ap);
+    }
+    tenths += 10.0 * value;
+  }
+  constexpr double window = 2 * SolarCyclePrediction::mean_half_width + 1;
+  return std::round(tenths / window) / 10.0;
+}
+
+std::vector<double> finish_means(const MsisInputs& msis, const ForecastDays& days, const Percentile& percentile) {
+  std::vector<double> means;
+  means.reserve(msis.tails().size());
+  for (const MeanTail& tail : msis.tails()) means.push_back(finish_mean(tail, days, percentile));
+  return means;
 }
 
 std::optional<FailedEpoch> forecast_values(const ForecastDays& days, std::int64_t first_day, const Epochs& epochs,

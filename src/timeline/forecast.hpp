@@ -222,12 +222,21 @@ inline constexpr std::array forecast_fields{SUNINDEX_FORECAST_FIELDS(SUNINDEX_FI
 /// day before lies after L, f107a the mean of F(t + k days), k = -40 .. 40,
 /// ap[0] = A(t), and each 3-hour slot after L takes A(t), the means of eight
 /// slots mixing sources slot by slot. data_type is msfc_data_type wherever
-/// the prediction was used. `days` is `prediction`'s. Returns the first epoch
+/// the prediction was used. An 81-day mean left for the prediction is
+/// finished at each member's percentile. `days` is `prediction`'s. Returns the first epoch
 /// that got no values, where it stops, and why; or none.
 std::optional<FailedEpoch> msis_with_forecast(const MsisInputs& msis, const SolarCyclePrediction& prediction,
                                               const ForecastDays& days, const Epochs& epochs,
                                               std::optional<double> burst_limit, const Members& members,
                                               const MsisOutput& out) noexcept;
+
+/// The 81-day mean `tail` left for the prediction: each day of its window
+/// past the last day of flux takes F(day 00:00) at `percentile`, floored as
+/// every value of the prediction is, and the mean is rounded to 0.1 as a
+/// mean of the flux is; NaN where such a day lies before the prediction's first.
+double finish_mean(const MeanTail& tail, const ForecastDays& days, const Percentile& percentile) noexcept;
+/// Every one of msis.tails() finished at `percentile`, in order.
+std::vector<double> finish_means(const MsisInputs& msis, const ForecastDays& days, const Percentile& percentile);
 
 /// F(t) and A(t) from the prediction alone, rows as in msis_with_forecast.
 /// Fails at the first epoch before `first_day`.

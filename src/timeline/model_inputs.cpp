@@ -50,6 +50,31 @@ void write_nan_row(const MsisOutput& out, std::size_t e) noexcept {
   out.data_type[e] = static_cast<std::uint8_t>(F107DataType::unknown);
 }
 
+/// Row `e`'s Hpo values as NaN.
+void write_no_hpo(const DailyOutput& out, std::size_t e) noexcept {
+  std::fill_n(out.hp30 + 48 * e, 48, nan);
+  std::fill_n(out.ap30 + 48 * e, 48, nan);
+  std::fill_n(out.hp60 + 24 * e, 24, nan);
+  std::fill_n(out.ap60 + 24 * e, 24, nan);
+}
+
+/// A NaT's provenance and Hpo values: none.
+void write_no_provenance(const DailyOutput& out, std::size_t e) noexcept {
+  out.f107_source[e] = no_source;
+  std::fill_n(out.ap_source + 8 * e, 8, no_source);
+  out.kp_status[e] = -1;
+  write_no_hpo(out, e);
+}
+
+/// Day `i`'s Hpo values into row `e`: NaN where no Hpo file was loaded.
+void copy_hpo_day(const Timeline& timeline, std::size_t i, const DailyOutput& out, std::size_t e) noexcept {
+  if (!timeline.hpo_span()) return write_no_hpo(out, e);
+  std::copy_n(timeline.hp30() + 48 * i, 48, out.hp30 + 48 * e);
+  std::copy_n(timeline.ap30() + 48 * i, 48, out.ap30 + 48 * e);
+  std::copy_n(timeline.hp60() + 24 * i, 24, out.hp60 + 24 * e);
+  std::copy_n(timeline.ap60() + 24 * i, 24, out.ap60 + 24 * e);
+}
+
 /// `from` moved `fraction` (in [0, 1)) of the way to `to`; exactly `from` at
 /// the start of a step, whatever `to` is.
 double toward(double from, double to, double fraction) noexcept {
@@ -61,7 +86,7 @@ double toward(double from, double to, double fraction) noexcept {
 // ---------------------------------------------------------------------------
 // NRLMSISE-00 / MSIS
 
-MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_span()) {
+MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_span()) {
   if (!coverage_) return;
   origin_ = coverage_->first - history_days;
   const auto days = static_cast<std::size_t>(coverage_->last - origin_ + 1);
@@ -71,11 +96,13 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
   ap_ = days_of(timeline, timeline.ap_3hr(), origin_, days, 8);
 
   // A monthly prediction inside the daily span feeds nothing: clear its day.
-  std::vector<std::uint8_t> type(days, 0);
+  std::vector<std::uint8_t> type(days, 0), mean_type(days, 0);
   for (std::size_t i = 0; i < days; ++i) {
     const auto at = timeline.index_of(origin_ + static_cast<std::int64_t>(i));
     if (!at) continue;
     type[i] = uncertainty(timeline.data_type()[*at]);
+    const std::uint8_t mean = timeline.mean_type()[*at];
+    mean_type[i] = mean == static_cast<std::uint8_t>(F107DataType::predicted_monthly) ? 0 : mean;
     if (timeline.data_type()[*at] == F107DataType::predicted_monthly) {
       f107_obs[i] = f107_center81[i] = ap_avg[i] = nan;
       std::fill_n(ap_.begin() + 8 * i, 8, nan);
@@ -84,23 +111,29 @@ MsisInputs::MsisInputs(const Timeline& timeline) : coverage_(timeline.daily_csv_
   ap_mean8_ = trailing_means(ap_);
 
   // The record past the last day holds only its flux before, for the forecast's first day.
-  days_.assign(days + 1, Day{nan, nan, nan, 0, 0});
+  days_.assign(days + 1, Day{nan, nan, nan, 0, 0, 0});
   for (std::size_t i = 0; i < days; ++i) {
     days_[i + 1].f107_before = f107_obs[i];
     days_[i].f107a = f107_center81[i];
     days_[i].ap_avg = ap_avg[i];
   }
+  for (const MeanTail& tail : timeline.mean_tails()) {
+    if (!coverage_->contains(tail.day)) continue;
+    tails_.push_back(tail);
+    days_[static_cast<std::size_t>(tail.day - origin_)].tail = static_cast<std::uint32_t>(tails_.size());
+  }
   for (std::size_t i = history_days; i < days; ++i) {
-    days_[i].type_3days = std::max({type[i], type[i - 1], type[i - 2]});
+    days_[i].type_3days = std::max({type[i], mean_type[i], type[i - 1], type[i - 2]});
     days_[i].type_4days = std::max(days_[i].type_3days, type[i - 3]);
   }
 }
 
-double MsisInputs::f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type) const noexcept {
+double MsisInputs::f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type,
+                               std::span<const double> tail_means) const noexcept {
   const double f107 = days_[d].f107_before;
   if (!burst_limit || !(f107 <= 0.0 || f107 > *burst_limit)) return f107;  // a missing flux stays missing
   type = std::max(type, uncertainty(F107DataType::interpolated));  // a stand-in, as pymsis flags it
-  return days_[d - 1].f107a;
+  return f107a_of(days_[d - 1], tail_means);
 }
 
 void MsisInputs::slot_ap(std::size_t g, double* ap) const noexcept {
@@ -130,14 +163,14 @@ std::optional<FailedEpoch> MsisInputs::for_each_epoch(const Epochs& epochs, cons
 }
 
 std::optional<FailedEpoch> MsisInputs::compute(const Epochs& epochs, std::optional<double> burst_limit,
-                                               const MsisOutput& out) const noexcept {
+                                               const MsisOutput& out, std::span<const double> tail_means) const noexcept {
   return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
     // Slots 0-2 reach back into day d-3 for the oldest mean; later ones do not.
     const Day& today = days_[at.d];
     std::uint8_t type = at.slot < 3 ? today.type_4days : today.type_3days;
-    out.f107[e] = f107_before(at.d, burst_limit, type);
-    out.f107a[e] = today.f107a;
+    out.f107[e] = f107_before(at.d, burst_limit, type, tail_means);
+    out.f107a[e] = f107a_of(today, tail_means);
     ap[0] = today.ap_avg;
     slot_ap(at.g, ap);
     out.data_type[e] = type;
@@ -145,7 +178,8 @@ std::optional<FailedEpoch> MsisInputs::compute(const Epochs& epochs, std::option
 }
 
 std::optional<FailedEpoch> MsisInputs::compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
-                                                            const MsisOutput& out) const noexcept {
+                                                            const MsisOutput& out,
+                                                            std::span<const double> tail_means) const noexcept {
   return for_each_epoch(epochs, out, [&](std::size_t e, const Place& at) {
     double* const ap = out.ap + 7 * e;
     // The step after the last one of the daily rows is the last one again: the value is held.
@@ -159,9 +193,10 @@ std::optional<FailedEpoch> MsisInputs::compute_interpolated(const Epochs& epochs
     const Day& next_day = days_[next_d];
     std::uint8_t type = at.slot < 3 ? today.type_4days : today.type_3days;
     if (day_fraction > 0.0) type = std::max(type, next_day.type_3days);  // the next day's values count too
-    const double f107 = f107_before(at.d, burst_limit, type);
-    out.f107[e] = day_fraction == 0.0 ? f107 : toward(f107, f107_before(next_d, burst_limit, type), day_fraction);
-    out.f107a[e] = toward(today.f107a, next_day.f107a, day_fraction);
+    const double f107 = f107_before(at.d, burst_limit, type, tail_means);
+    out.f107[e] = day_fraction == 0.0 ? f107
+                                      : toward(f107, f107_before(next_d, burst_limit, type, tail_means), day_fraction);
+    out.f107a[e] = toward(f107a_of(today, tail_means), f107a_of(next_day, tail_means), day_fraction);
     ap[0] = toward(today.ap_avg, next_day.ap_avg, day_fraction);
     double next_ap[7];
     slot_ap(at.g, ap);
@@ -258,6 +293,7 @@ std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epo
       out.ssrc[e] = {' ', ' ', ' ', ' '};
       out.monthly[e] = false;
       out.day[e] = not_a_time;
+      write_no_provenance(out, e);
       continue;
     }
     const std::int64_t day = epochs.clock.split(epochs.ticks[e]).day;
@@ -274,8 +310,32 @@ std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epo
     out.ssrc[e] = timeline.solfsmy_source()[i];
     out.monthly[e] = type == F107DataType::predicted_monthly;
     out.day[e] = day;
+    out.f107_source[e] = timeline.f107_source()[i];
+    std::copy_n(timeline.ap_source() + 8 * i, 8, out.ap_source + 8 * e);
+    out.kp_status[e] = timeline.kp_status()[i];
+    copy_hpo_day(timeline, i, out, e);
   }
   return std::nullopt;
+}
+
+void lookup_hpo(const Timeline& timeline, const Epochs& epochs, const HpoOutput& out) noexcept {
+  const bool loaded = timeline.hpo_span().has_value();
+  in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
+    for (std::size_t e = begin; e < end; ++e) {
+      out.hp30[e] = out.ap30[e] = out.hp60[e] = out.ap60[e] = nan;
+      if (!loaded || epochs.ticks[e] == not_a_time) continue;
+      const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
+      const auto at = timeline.index_of(day);
+      if (!at) continue;
+      const std::size_t half_hour = 48 * *at + static_cast<std::size_t>(epochs.clock.part_of_day(ticks_in_day, 48));
+      const std::size_t hour = 24 * *at + static_cast<std::size_t>(epochs.clock.part_of_day(ticks_in_day, 24));
+      out.hp30[e] = timeline.hp30()[half_hour];
+      out.ap30[e] = timeline.ap30()[half_hour];
+      out.hp60[e] = timeline.hp60()[hour];
+      out.ap60[e] = timeline.ap60()[hour];
+    }
+    return std::nullopt;
+  });
 }
 
 }  // namespace sunindex::timeline

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -95,15 +96,26 @@ class MsisInputs {
  public:
   explicit MsisInputs(const Timeline& timeline);
 
-  /// The days an epoch may fall on: the CSV's daily rows; none without them.
+  /// The days an epoch may fall on: the daily sources' days; none without them.
   std::optional<DaySpan> coverage() const noexcept { return coverage_; }
+
+  /// The 81-day means the timeline left for the prediction to finish
+  /// (Timeline::mean_tails), whose values a call passes as `tail_means`, in
+  /// this order; without them those means are NaN.
+  const std::vector<MeanTail>& tails() const noexcept { return tails_; }
+  /// The index in tails() of the mean of `day`, inside coverage(), or none.
+  std::optional<std::size_t> tail_of(std::int64_t day) const noexcept {
+    const std::uint32_t tail = days_[static_cast<std::size_t>(day - origin_)].tail;
+    if (tail == 0) return std::nullopt;
+    return tail - 1;
+  }
 
   /// Fills `out` for each epoch. With a burst limit, a previous-day flux
   /// <= 0 or above it is replaced by that day's centred 81-day mean. Returns
   /// the first epoch whose day lies outside coverage(), where it stops, and
   /// why; none when every epoch lies inside.
-  std::optional<FailedEpoch> compute(const Epochs& epochs, std::optional<double> burst_limit,
-                                     const MsisOutput& out) const noexcept;
+  std::optional<FailedEpoch> compute(const Epochs& epochs, std::optional<double> burst_limit, const MsisOutput& out,
+                                     std::span<const double> tail_means = {}) const noexcept;
 
   /// As compute(), but each input moves linearly from its value at the start
   /// of its step to its value at the start of the next: f107, f107a and ap[0]
@@ -113,13 +125,13 @@ class MsisInputs {
   /// each day's flux before interpolating. The data type also counts the next
   /// day when the epoch is past midnight.
   std::optional<FailedEpoch> compute_interpolated(const Epochs& epochs, std::optional<double> burst_limit,
-                                                  const MsisOutput& out) const noexcept;
+                                                  const MsisOutput& out, std::span<const double> tail_means = {}) const noexcept;
 
   /// The f107 of an epoch on `day`, the day after coverage's last included:
   /// the previous day's flux, the burst rule applied as in compute().
   double previous_day_f107(std::int64_t day, std::optional<double> burst_limit) const noexcept {
     std::uint8_t type = 0;  // unused: an epoch past the daily rows is flagged MSFC whatever its flux
-    return f107_before(static_cast<std::size_t>(day - origin_), burst_limit, type);
+    return f107_before(static_cast<std::size_t>(day - origin_), burst_limit, type, {});
   }
   /// The ap of 3-hour slot `slot` (0-7) of `day`, from 3 days before
   /// coverage's first day to its last: NaN where absent, as compute() sees it.
@@ -139,14 +151,21 @@ class MsisInputs {
     double f107_before;       // F10.7_OBS of the day before
     double f107a;             // F10.7_OBS_CENTER81 of the day
     double ap_avg;            // daily Ap
-    std::uint8_t type_3days;  // the least certain type of this day and the two before
+    std::uint8_t type_3days;  // the least certain type of this day, its mean and the two days before
     std::uint8_t type_4days;  // the same, the third day before included
+    std::uint32_t tail;       // 1 + the index in tails_ of its mean, or 0 for f107a
   };
+  /// The day's f107a: its own, or its tail's value in `tail_means`, NaN without them.
+  double f107a_of(const Day& day, std::span<const double> tail_means) const noexcept {
+    if (day.tail == 0) return day.f107a;
+    return tail_means.empty() ? day.f107a : tail_means[day.tail - 1];
+  }
 
   /// The flux of the day before day index `d`; with a burst limit, one <= 0
   /// or above it is replaced by that day's centred 81-day mean, and `type`
   /// raised to at least interpolated, as pymsis flags the stand-in.
-  double f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type) const noexcept;
+  double f107_before(std::size_t d, std::optional<double> burst_limit, std::uint8_t& type,
+                     std::span<const double> tail_means) const noexcept;
   /// ap[1..6] of slot index `g`.
   void slot_ap(std::size_t g, double* ap) const noexcept;
 
@@ -169,6 +188,7 @@ class MsisInputs {
   static_assert(sizeof(Day) == 32);
   LargeArray<Day> days_;  // to the day after coverage's last, whose flux before is the last day's
   LargeArray<double> ap_, ap_mean8_;  // per slot; ap_mean8_[g] is the mean of ap_[g-7 .. g]
+  std::vector<MeanTail> tails_;
 };
 
 /// The JB2008 inputs, in the model's argument order: X(key), the key of the
@@ -244,7 +264,14 @@ class Jb2008Inputs {
   X(dtc, float64, 24)             /* the hourly Dtc, 00 UT first */ \
   X(f107_data_type, data_type, 1) /* the CSV's own F10.7_DATA_TYPE, monthly predictions included */ \
   X(ssrc, flags, 1)               /* SOLFSMY's source flags */ \
-  X(monthly, boolean, 1)          /* the CSV row is a monthly prediction */
+  X(monthly, boolean, 1)          /* the CSV row is a monthly prediction */ \
+  X(f107_source, source, 1)       /* the file the day's F10.7_OBS came from */ \
+  X(ap_source, source, 8)         /* the file each 3-hourly ap came from */ \
+  X(kp_status, int8, 1)           /* GFZ's D flag where GFZ gave the day's Kp, else -1 */ \
+  X(hp30, float64, 48)            /* GFZ's half-hourly Hp30, 00:00-00:30 UT first */ \
+  X(ap30, float64, 48)            /* and ap30 */ \
+  X(hp60, float64, 24)            /* GFZ's hourly Hp60, 00 UT first */ \
+  X(ap60, float64, 24)            /* and ap60 */
 
 /// Where each epoch's day goes: the fields above, then one float64 per column.
 struct DailyOutput {
@@ -262,5 +289,21 @@ inline constexpr auto daily_fields = [] {
 /// Every column of each epoch's UTC day, which must lie on the timeline.
 /// Returns as MsisInputs::compute, the timeline's days being those computed from.
 std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epochs, const DailyOutput& out) noexcept;
+
+/// GFZ's Hpo indices of the interval holding an epoch, X(key, element, width).
+#define SUNINDEX_HPO_FIELDS(X) \
+  X(hp30, float64, 1) /* Hp30 of the half hour */ \
+  X(ap30, float64, 1) /* ap30 */ \
+  X(hp60, float64, 1) /* Hp60 of the hour */ \
+  X(ap60, float64, 1) /* ap60 */
+
+struct HpoOutput {
+  SUNINDEX_HPO_FIELDS(SUNINDEX_FIELD_POINTER)
+};
+inline constexpr std::array hpo_fields{SUNINDEX_HPO_FIELDS(SUNINDEX_FIELD)};
+
+/// The Hpo values of the interval holding each epoch (from its start to the
+/// next start), NaN where no file gave one, off the timeline and for NaT.
+void lookup_hpo(const Timeline& timeline, const Epochs& epochs, const HpoOutput& out) noexcept;
 
 }  // namespace sunindex::timeline

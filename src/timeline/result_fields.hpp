@@ -23,6 +23,8 @@ enum class Element : std::uint8_t {
   boolean,    // bool
   data_type,  // std::uint8_t: a code of data_type_names
   flags,      // std::array<char, 4>: four characters, a space ending a shorter text
+  int8,       // std::int8_t
+  source,     // std::uint8_t: the code of the file a value came from (a timeline Source, or none)
 };
 
 template <Element>
@@ -46,6 +48,14 @@ struct ElementOf<Element::data_type> {
 template <>
 struct ElementOf<Element::flags> {
   using type = std::array<char, 4>;
+};
+template <>
+struct ElementOf<Element::int8> {
+  using type = std::int8_t;
+};
+template <>
+struct ElementOf<Element::source> {
+  using type = std::uint8_t;
 };
 /// The C++ type of one value of an Element.
 template <Element element>

@@ -1,14 +1,20 @@
 #include "timeline/timeline.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <limits>
 #include <utility>
 
 #include "common/concurrently.hpp"
 #include "readers/dtcfile.hpp"
 #include "readers/fixed_columns.hpp"
+#include "readers/gfz_hpo.hpp"
+#include "readers/gfz_kp.hpp"
 #include "readers/legacy_text.hpp"
 #include "readers/solfsmy.hpp"
+#include "readers/swpc_forecast.hpp"
+#include "timeline/merge.hpp"
 
 namespace sunindex::timeline {
 namespace {
@@ -68,79 +74,135 @@ static_assert(csv_values_at_load.ap_3hr && csv_values_at_load.data_type && !csv_
 /// The strict reading every file of a timeline gets.
 constexpr ReadOptions strict{.strict_structure = true};
 
-/// What the readers gave for each file, with each record's day number.
-struct ParsedFiles {
-  std::vector<DailyIndices> csv, solfsmy, dtcfile, txt;
-  std::vector<CelestrakRowExtras> csv_extras, txt_extras;
-  std::optional<std::int64_t> txt_updated_us;
-  std::vector<SolfsmyRowExtras> solfsmy_extras;
+/// What a reader gave for one file.
+struct ParsedFile {
+  Source source;
+  std::string_view text;
+  std::vector<DailyIndices> records;              // the CSV, the text file, SOLFSMY and DTCFILE
+  std::vector<CelestrakRowExtras> celestrak;      // the CSV and the text file
+  std::vector<SolfsmyRowExtras> solfsmy;
   std::vector<HourlyDtc> dtc_hourly;
+  std::vector<GfzDay> gfz;
+  std::vector<HpoInterval> hpo;
+  std::optional<SwpcForecast> swpc;
+  std::optional<std::int64_t> stamp_us;
 };
 
-/// Runs `read` over `text` when it is given, into `records`; the error
-/// names `source` on failure.
-template <class Read>
-std::optional<LoadError> read_source(const std::optional<std::string_view>& text, Source source, Read read,
-                                     std::vector<DailyIndices>& records) {
-  if (!text) return std::nullopt;
-  auto result = read(*text);
-  if (!result.ok()) return LoadError{source, result.error().text()};
-  records = std::move(result.value());
+/// A reader's result as the file's, or its error's text.
+template <class T, class Take>
+std::optional<std::string> take(Result<T> result, Take take) {
+  if (!result.ok()) return result.error().text();
+  take(std::move(result.value()));
   return std::nullopt;
 }
 
-/// The CSV's records and extras with the values `values` names, or its error.
-std::optional<LoadError> read_csv(std::optional<std::string_view> text, const CelestrakValues& values,
-                                  std::vector<DailyIndices>& records, std::vector<CelestrakRowExtras>& extras) {
-  return read_source(
-      text, Source::csv, [&](std::string_view t) { return parse_celestrak_csv(t, extras, strict, values); }, records);
-}
-
-/// The text file's rows and stamp, or its error.
-std::optional<LoadError> read_txt(std::string_view text, ParsedFiles& files) {
-  auto result = parse_legacy_text(text, strict);
-  if (!result.ok()) return LoadError{Source::txt, result.error().text()};
-  files.txt = std::move(result.value().records);
-  files.txt_extras = std::move(result.value().extras);
-  files.txt_updated_us = result.value().updated_us;
-  return std::nullopt;
-}
-
-/// Every file given, read with its extras and the readers' strict rules, or
-/// the first failure in the order CSV or text file, SOLFSMY, DTCFILE. The
-/// CSV or the text file is read beside the other two.
-std::optional<LoadError> read_all(const SourceTexts& texts, ParsedFiles& files) {
-  if (texts.csv && texts.txt) {
-    return LoadError{Source::txt, "give a CSV or a legacy text file, not both: they hold the same rows"};
-  }
-  std::optional<LoadError> csv_error, fixed_columns_error;
-  run_concurrently(
-      [&] {
-        csv_error = read_csv(texts.csv, csv_values_at_load, files.csv, files.csv_extras);
-        if (!csv_error && texts.txt) csv_error = read_txt(*texts.txt, files);
-      },
-      [&] {
-        fixed_columns_error = read_source(
-            texts.solfsmy, Source::solfsmy,
-            [&](std::string_view t) { return parse_solfsmy(t, files.solfsmy_extras, strict); }, files.solfsmy);
-        if (fixed_columns_error) return;
-        fixed_columns_error = read_source(
-            texts.dtcfile, Source::dtcfile,
-            [&](std::string_view t) { return parse_dtcfile(t, files.dtc_hourly, strict); }, files.dtcfile);
+/// Reads `file` by its kind's strict rules into `parsed`, the CSV's values
+/// `csv_values` alone; the error's text on failure.
+std::optional<std::string> read_file(const SourceText& file, const CelestrakValues& csv_values, ParsedFile& parsed) {
+  parsed.source = file.source;
+  parsed.text = file.text;
+  const std::string_view text = file.text;
+  const auto records = [&](std::vector<DailyIndices> r) { parsed.records = std::move(r); };
+  switch (file.source) {
+    case Source::csv: return take(parse_celestrak_csv(text, parsed.celestrak, strict, csv_values), records);
+    case Source::solfsmy: return take(parse_solfsmy(text, parsed.solfsmy, strict), records);
+    case Source::dtcfile: return take(parse_dtcfile(text, parsed.dtc_hourly, strict), records);
+    case Source::txt:
+      return take(parse_legacy_text(text, strict), [&](LegacyText legacy) {
+        parsed.records = std::move(legacy.records);
+        parsed.celestrak = std::move(legacy.extras);
+        parsed.stamp_us = legacy.updated_us;
       });
-  return csv_error ? csv_error : fixed_columns_error;
+    case Source::gfz: return take(parse_gfz_kp(text, strict), [&](std::vector<GfzDay> days) { parsed.gfz = std::move(days); });
+    case Source::swpc:
+      return take(parse_swpc_forecast(text), [&](SwpcForecast forecast) {
+        parsed.stamp_us = forecast.issued_us;
+        parsed.swpc = forecast;
+      });
+    case Source::hp30:
+    case Source::hp60: {
+      const HpoCadence cadence = file.source == Source::hp30 ? HpoCadence::minutes30 : HpoCadence::minutes60;
+      return take(parse_gfz_hpo(text, cadence, strict), [&](std::vector<HpoInterval> v) { parsed.hpo = std::move(v); });
+    }
+    case Source::count: break;
+  }
+  return "not a kind of file a timeline reads";
 }
 
-/// The first and last day of `records`, or none when there are none.
-std::optional<DaySpan> span_of(const std::vector<DailyIndices>& records) {
-  if (records.empty()) return std::nullopt;
-  DaySpan span{std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min()};
-  for (const auto& record : records) {
-    const std::int64_t day = record.date.to_days();
-    span.first = std::min(span.first, day);
-    span.last = std::max(span.last, day);
+/// Every file given, read by its kind's strict rules, or the error of the
+/// first file given that a reader refuses. Two threads take the files in
+/// turn, whatever their kinds.
+std::optional<LoadError> read_all(std::span<const SourceText> files, const CelestrakValues& csv_values,
+                                  std::vector<ParsedFile>& parsed) {
+  parsed.resize(files.size());
+  std::vector<std::optional<std::string>> errors(files.size());
+  std::atomic<std::size_t> next{0};
+  const auto read_in_turn = [&] {
+    for (std::size_t f = next++; f < files.size(); f = next++) errors[f] = read_file(files[f], csv_values, parsed[f]);
+  };
+  run_concurrently(read_in_turn, read_in_turn);
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    if (errors[f]) return LoadError{files[f].source, f, std::move(*errors[f])};
   }
-  return span;
+  return std::nullopt;
+}
+
+/// The day numbers of a file's rows, in file order.
+std::vector<std::int64_t> days_of(const ParsedFile& file) {
+  std::vector<std::int64_t> days;
+  for (const DailyIndices& record : file.records) days.push_back(record.date.to_days());
+  for (const GfzDay& day : file.gfz) days.push_back(day.date.to_days());
+  for (const HpoInterval& interval : file.hpo) days.push_back(interval.date.to_days());
+  if (file.swpc) {
+    const std::int64_t first = file.swpc->first_day.to_days();
+    for (std::size_t d = 0; d < SwpcForecast::days; ++d) days.push_back(first + static_cast<std::int64_t>(d));
+  }
+  return days;
+}
+
+/// The line of the file that the `index`-th of days_of(file) was read from.
+std::uint64_t row_of(const ParsedFile& file, std::size_t index) {
+  switch (file.source) {
+    case Source::csv:
+    case Source::txt: return file.celestrak[index].row;
+    case Source::solfsmy:
+    case Source::dtcfile: return fixed_columns::row_of_record(file.text, index);
+    case Source::gfz: return file.gfz[index].row;
+    case Source::swpc: return file.swpc->first_row + index / 5;  // five days a line
+    default: return file.hpo[index].row;
+  }
+}
+
+/// The rows of every file of one kind, in the order given: the rows of one
+/// date combine across them as within a file.
+struct KindRows {
+  std::vector<DailyIndices> records;
+  std::vector<CelestrakRowExtras> celestrak;
+  std::vector<SolfsmyRowExtras> solfsmy;
+  std::vector<HourlyDtc> dtc_hourly;
+  bool given = false;
+};
+
+template <class T>
+void append(std::vector<T>& to, std::vector<T>& from) {
+  if (to.empty()) {
+    to = std::move(from);
+  } else {
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+  }
+}
+
+KindRows rows_of_kind(std::vector<ParsedFile>& files, Source source) {
+  KindRows rows;
+  for (ParsedFile& file : files) {
+    if (file.source != source) continue;
+    rows.given = true;
+    append(rows.records, file.records);
+    append(rows.celestrak, file.celestrak);
+    append(rows.solfsmy, file.solfsmy);
+    append(rows.dtc_hourly, file.dtc_hourly);
+  }
+  return rows;
 }
 
 void widen(std::optional<DaySpan>& span, std::int64_t day) noexcept {
@@ -185,12 +247,78 @@ class TimelineBuilder {
         [&] {
           t_->columns_.assign(columns_laid_at_load * days, absent);
           t_->data_type_.assign(days, F107DataType::unknown);
+          t_->mean_type_.assign(days, 0);
+          t_->f107_source_.assign(days, no_source);
+          t_->kp_status_.assign(days, -1);
         },
         [&] {
           t_->ap_3hr_.assign(8 * days, absent);
+          t_->ap_source_.assign(8 * days, no_source);
           t_->dtc_hourly_.assign(24 * days, absent);
           t_->solfsmy_source_.assign(days, no_flags);
+          const bool hpo = spans[static_cast<std::size_t>(Source::hp30)] || spans[static_cast<std::size_t>(Source::hp60)];
+          // Without an Hpo file, a day shows NaN from one day of NaN: no 72 values a day.
+          const std::size_t hpo_days = hpo ? days : 0;
+          t_->hp30_.assign(48 * hpo_days, absent);
+          t_->ap30_.assign(48 * hpo_days, absent);
+          t_->hp60_.assign(24 * hpo_days, absent);
+          t_->ap60_.assign(24 * hpo_days, absent);
         });
+    for (const Source hpo : {Source::hp30, Source::hp60}) {
+      if (const auto& span = spans[static_cast<std::size_t>(hpo)]) {
+        widen(t_->hpo_span_, span->first);
+        widen(t_->hpo_span_, span->last);
+      }
+    }
+  }
+
+  /// The provenance and the means' types of a timeline whose only daily
+  /// source is `source`, laid.
+  void finish_single(Source source) noexcept {
+    single_source(source, shape_.days_, t_->column(Column::f107_obs), t_->ap_3hr_.data(), t_->f107_source_.data(),
+                  t_->ap_source_.data(), t_->kp_status_.data());
+    for (std::size_t i = 0; i < shape_.days_; ++i) t_->mean_type_[i] = static_cast<std::uint8_t>(t_->data_type_[i]);
+  }
+
+  /// Lays the daily sources, read whole, and merges them: the CSV's rows (or
+  /// the text file's, without a CSV) straight onto the timeline, the others
+  /// beside it first.
+  void merge(KindRows& csv, KindRows& txt, const std::vector<ParsedFile>& files) {
+    const Source base = csv.given ? Source::csv : Source::txt;
+    KindRows& base_rows = csv.given ? csv : txt;
+    if (base_rows.given) add_csv(base_rows.records, base_rows.celestrak, CelestrakValues{});
+    const bool gfz = std::any_of(files.begin(), files.end(), [](const ParsedFile& f) { return f.source == Source::gfz; });
+    const bool swpc = std::any_of(files.begin(), files.end(), [](const ParsedFile& f) { return f.source == Source::swpc; });
+    if (!gfz && !swpc && !(csv.given && txt.given)) return finish_single(base);
+
+    std::vector<DailyLayer> layers;
+    if (base_rows.given) layers.push_back(view(*t_, *later_, base));
+    // The text file beside a CSV: laid on a timeline of its own first.
+    Timeline txt_timeline;
+    Timeline::LaterColumns txt_later;
+    if (csv.given && txt.given) {
+      TimelineBuilder(txt_timeline).allocate(t_->spans_, shape_.first_day_, shape_.days_);
+      txt_later.assign_absent(shape_.days_);
+      TimelineBuilder(txt_timeline, txt_later).add_csv(txt.records, txt.celestrak, CelestrakValues{});
+      layers.push_back(view(txt_timeline, txt_later, Source::txt));
+    }
+    OwnedLayer gfz_layer(gfz ? shape_.days_ : 0), swpc_layer(swpc ? shape_.days_ : 0);
+    for (const ParsedFile& file : files) {
+      if (file.source == Source::gfz) gfz_layer.add_gfz(file.gfz, shape_.first_day_);
+      if (file.source == Source::swpc) swpc_layer.add_swpc(*file.swpc, shape_.first_day_);
+    }
+    if (gfz) gfz_layer.fill_flux_gaps(), layers.push_back(gfz_layer.view(Source::gfz));
+    if (swpc) layers.push_back(swpc_layer.view(Source::swpc));
+
+    const std::vector<F107DataType> base_type = t_->data_type_;  // the merge rewrites it
+    std::vector<std::uint8_t> flux_predicted(shape_.days_, 0);
+    MergedDays out = merged();
+    out.flux_predicted = flux_predicted.data();
+    merge_layers(layers, shape_.days_, out);
+    if (csv.given && txt.given) take_rows_of_txt(txt_timeline, txt_later, base_type);
+    t_->mean_tails_ = compute_means(shape_.days_, shape_.first_day_, out, &cell(Column::f107_obs_center81, 0),
+                                    t_->mean_type_.data());
+    note_merged_days(files);
   }
 
   /// Lays the rows of the CSV or the text file, read with `values`: what they lack leaves its cells
@@ -248,6 +376,62 @@ class TimelineBuilder {
 
   void forget_first_rows() { first_row_.assign(shape_.days_, no_row); }
 
+  /// A column's first cell in `timeline` and its `later` columns.
+  static double* column_in(Timeline& timeline, Timeline::LaterColumns& later, Column c) noexcept {
+    const std::size_t at = column_places[static_cast<std::size_t>(c)] * timeline.days_;
+    return laid(c) ? &timeline.columns_[at] : &later.columns[at];
+  }
+
+  /// A timeline laid from CSV rows as a layer of the merge.
+  static DailyLayer view(Timeline& timeline, Timeline::LaterColumns& later, Source source) noexcept {
+    return {source,
+            column_in(timeline, later, Column::f107_obs),
+            column_in(timeline, later, Column::f107_adj),
+            column_in(timeline, later, Column::ap_avg),
+            column_in(timeline, later, Column::isn),
+            timeline.ap_3hr_.data(),
+            later.kp_3hr.data(),
+            timeline.data_type_.data()};
+  }
+
+  /// Where the merge writes: this timeline's cells.
+  MergedDays merged() noexcept {
+    return {&cell(Column::f107_obs, 0), &cell(Column::f107_adj, 0), &cell(Column::ap_avg, 0), &cell(Column::isn, 0),
+            t_->ap_3hr_.data(), later_ ? later_->kp_3hr.data() : nullptr, t_->data_type_.data(),
+            t_->f107_source_.data(), t_->ap_source_.data(), t_->kp_status_.data(), nullptr};
+  }
+
+  /// The text file's own columns beside a CSV: its 81-day means where its
+  /// row gave the day's flux, and every other column of its row where the
+  /// CSV has no row of the day (`csv_type`, before the merge).
+  void take_rows_of_txt(Timeline& txt, Timeline::LaterColumns& txt_later, const std::vector<F107DataType>& csv_type) noexcept {
+    const auto code = static_cast<std::uint8_t>(Source::txt);
+    for (std::size_t e = 0; e < extra_columns.size(); ++e) {
+      const Column column = extra_columns[e];
+      if (column == Column::isn) continue;  // merged
+      const auto extra = static_cast<CelestrakExtra>(e);
+      const bool mean = extra == CelestrakExtra::f107_obs_center81 || extra == CelestrakExtra::f107_obs_last81 ||
+                        extra == CelestrakExtra::f107_adj_center81 || extra == CelestrakExtra::f107_adj_last81;
+      const double* from = column_in(txt, txt_later, column);
+      for (std::size_t i = 0; i < shape_.days_; ++i) {
+        if (mean ? t_->f107_source_[i] == code : csv_type[i] == F107DataType::unknown) cell(column, i) = from[i];
+      }
+    }
+  }
+
+  /// The days of GFZ and SWPC among the daily days and the landmarks.
+  void note_merged_days(const std::vector<ParsedFile>& files) noexcept {
+    for (const ParsedFile& file : files) {
+      for (const GfzDay& day : file.gfz) note_data_type(day.date.to_days(), F107DataType::observed);
+      if (file.swpc) {
+        const std::int64_t first = file.swpc->first_day.to_days();
+        for (std::size_t d = 0; d < SwpcForecast::days; ++d) {
+          note_data_type(first + static_cast<std::int64_t>(d), F107DataType::predicted_daily);
+        }
+      }
+    }
+  }
+
   /// Calls `lay_row(r, i, record, extra)` for each row `r` of a file, `i`
   /// being its day's index and `record` and `extra` its day's first row with
   /// `r` and every row of the day before it combined in (combine).
@@ -286,7 +470,7 @@ class TimelineBuilder {
   /// Monthly predictions lie outside the daily span; the first predicted
   /// day of either kind is where the observations stop being the source.
   void note_data_type(std::int64_t day, F107DataType type) noexcept {
-    if (type != F107DataType::predicted_monthly) widen(t_->daily_csv_span_, day);
+    if (type != F107DataType::predicted_monthly) widen(t_->daily_span_, day);
     if (type == F107DataType::observed) t_->last_observed_ = std::max(t_->last_observed_.value_or(day), day);
     if (type == F107DataType::predicted_daily || type == F107DataType::predicted_monthly) {
       t_->first_predicted_ = std::min(t_->first_predicted_.value_or(day), day);
@@ -301,103 +485,130 @@ class TimelineBuilder {
 
 namespace {
 
-/// Each file's records, in the order errors are looked for.
-std::array<std::pair<Source, const std::vector<DailyIndices>*>, source_count> records_by_source(
-    const ParsedFiles& files) noexcept {
-  return {{{Source::csv, &files.csv},
-           {Source::solfsmy, &files.solfsmy},
-           {Source::dtcfile, &files.dtcfile},
-           {Source::txt, &files.txt}}};
-}
-
-/// The row in its file of record `index` of `source`.
-std::uint64_t row_of(Source source, std::size_t index, const ParsedFiles& files, const SourceTexts& texts) {
-  switch (source) {
-    case Source::csv: return files.csv_extras[index].row;
-    case Source::txt: return files.txt_extras[index].row;
-    case Source::solfsmy: return fixed_columns::row_of_record(*texts.solfsmy, index);
-    default: return fixed_columns::row_of_record(*texts.dtcfile, index);
-  }
-}
-
 /// The error for rows that together span `joint`, more than a timeline holds.
 /// It names the row that stretches the span: of the earliest and the latest
 /// day, the one farther from the median of every row's day (the earliest on
 /// a tie), as a stray date lies far from the bulk of the rows whatever file
-/// it is in; its first row in the order CSV, SOLFSMY, DTCFILE.
-LoadError span_error(const ParsedFiles& files, const SourceTexts& texts, DaySpan joint) {
+/// it is in; its first row among the files in the order given.
+LoadError span_error(const std::vector<ParsedFile>& files, const std::vector<std::vector<std::int64_t>>& file_days,
+                     DaySpan joint) {
   std::vector<std::int64_t> days;
-  for (const auto& [source, records] : records_by_source(files)) {
-    for (const DailyIndices& record : *records) days.push_back(record.date.to_days());
-  }
+  for (const auto& of_file : file_days) days.insert(days.end(), of_file.begin(), of_file.end());
   const auto middle = days.begin() + static_cast<std::ptrdiff_t>(days.size() / 2);
   std::nth_element(days.begin(), middle, days.end());
   const std::int64_t stray = *middle - joint.first >= joint.last - *middle ? joint.first : joint.last;
   const std::string message =
       "its date and the other rows' dates span more than " + std::to_string(Timeline::max_days) + " days";
-  for (const auto& [source, records] : records_by_source(files)) {
-    for (std::size_t r = 0; r < records->size(); ++r) {
-      if ((*records)[r].date.to_days() == stray) {
-        return LoadError{source, DataError::parse(row_of(source, r, files, texts), message).text()};
-      }
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const auto at = std::find(file_days[f].begin(), file_days[f].end(), stray);
+    if (at != file_days[f].end()) {
+      const auto index = static_cast<std::size_t>(at - file_days[f].begin());
+      return LoadError{files[f].source, f, DataError::parse(row_of(files[f], index), message).text()};
     }
   }
-  return LoadError{Source::csv, message};  // not reached: some row has the stray day
+  return LoadError{files.front().source, 0, message};  // not reached: some row has the stray day
 }
 
-/// Each file's first and last day, and the days they cover together.
+/// Each file's first and last day, each kind's, and the days they cover together.
 struct Spans {
+  std::vector<std::optional<DaySpan>> of_file;
   std::array<std::optional<DaySpan>, source_count> of_source;
   std::optional<DaySpan> joint;  // none when no file has a row
 };
 
 /// The spans of the files' rows, or an error when together they span more
 /// than a timeline holds.
-Result<Spans, LoadError> spans_of(const ParsedFiles& files, const SourceTexts& texts) {
+Result<Spans, LoadError> spans_of(const std::vector<ParsedFile>& files) {
   Spans spans;
-  for (const auto& [source, records] : records_by_source(files)) {
-    const auto span = span_of(*records);
-    spans.of_source[static_cast<std::size_t>(source)] = span;
-    if (span) {
-      widen(spans.joint, span->first);
-      widen(spans.joint, span->last);
+  std::vector<std::vector<std::int64_t>> file_days;
+  for (const ParsedFile& file : files) {
+    file_days.push_back(days_of(file));
+    std::optional<DaySpan> span;
+    for (const std::int64_t day : file_days.back()) widen(span, day);
+    spans.of_file.push_back(span);
+    if (!span) continue;
+    for (const std::int64_t end : {span->first, span->last}) {
+      widen(spans.of_source[static_cast<std::size_t>(file.source)], end);
+      widen(spans.joint, end);
     }
   }
   const auto& joint = spans.joint;
-  if (joint && joint->last - joint->first >= Timeline::max_days) return span_error(files, texts, *joint);
+  if (joint && joint->last - joint->first >= Timeline::max_days) return span_error(files, file_days, *joint);
   return spans;
+}
+
+bool given(std::span<const SourceText> files, Source source) noexcept {
+  return std::any_of(files.begin(), files.end(), [&](const SourceText& file) { return file.source == source; });
+}
+
+/// Whether the CSV is the only daily source: then its values beyond the
+/// model inputs wait for all_columns(), and no merge is needed.
+bool csv_alone(std::span<const SourceText> files) noexcept {
+  return !given(files, Source::txt) && !given(files, Source::gfz) && !given(files, Source::swpc);
+}
+
+/// Lays each Hpo file's intervals, the first file that has a value giving it.
+void lay_hpo(const std::vector<ParsedFile>& files, std::int64_t first_day, LargeArray<double>& hp30,
+             LargeArray<double>& ap30, LargeArray<double>& hp60, LargeArray<double>& ap60) noexcept {
+  for (const ParsedFile& file : files) {
+    const bool is30 = file.source == Source::hp30;
+    if (!is30 && file.source != Source::hp60) continue;
+    const std::size_t per_day = intervals_per_day(is30 ? HpoCadence::minutes30 : HpoCadence::minutes60);
+    LargeArray<double>& hp = is30 ? hp30 : hp60;
+    LargeArray<double>& ap = is30 ? ap30 : ap60;
+    for (const HpoInterval& interval : file.hpo) {
+      const std::size_t cell = static_cast<std::size_t>(interval.date.to_days() - first_day) * per_day + interval.slot;
+      if (std::isnan(hp[cell])) hp[cell] = interval.hp;
+      if (std::isnan(ap[cell])) ap[cell] = interval.ap;
+    }
+  }
 }
 
 }  // namespace
 
-Result<Timeline, LoadError> Timeline::load(const SourceTexts& texts) {
-  ParsedFiles files;
-  if (auto error = read_all(texts, files)) return std::move(*error);
-  auto spans = spans_of(files, texts);
+Result<Timeline, LoadError> Timeline::load(std::span<const SourceText> files) {
+  const bool lazy = csv_alone(files);
+  std::vector<ParsedFile> parsed;
+  if (auto error = read_all(files, lazy ? csv_values_at_load : CelestrakValues{}, parsed)) return std::move(*error);
+  auto spans = spans_of(parsed);
   if (!spans.ok()) return std::move(spans.error());
 
   Timeline timeline;
   const std::optional<DaySpan> days = spans.value().joint;
   TimelineBuilder(timeline).allocate(spans.value().of_source, days ? days->first : 0,
                                      days ? static_cast<std::size_t>(days->last - days->first + 1) : 0);
-  // The text file is read whole: what the CSV leaves for later is laid now.
+  timeline.file_spans_ = std::move(spans.value().of_file);
+  for (const ParsedFile& file : parsed) {
+    timeline.file_stamps_.push_back(file.stamp_us);
+    auto& stamp = timeline.stamps_[static_cast<std::size_t>(file.source)];
+    if (!stamp) stamp = file.stamp_us;
+  }
+  KindRows csv = rows_of_kind(parsed, Source::csv), txt = rows_of_kind(parsed, Source::txt);
+  KindRows solfsmy = rows_of_kind(parsed, Source::solfsmy), dtcfile = rows_of_kind(parsed, Source::dtcfile);
+  // Read whole, the merged sources' later values are laid now.
   Timeline::LaterColumns later;
-  if (texts.txt) later.assign_absent(timeline.days_);
-  // The CSV's cells and the other files' are apart: one thread lays each.
+  if (!lazy) later.assign_absent(timeline.days_);
+  // The daily sources' cells and the other files' are apart: one thread lays each.
   run_concurrently(
       [&] {
-        if (texts.csv) TimelineBuilder(timeline).add_csv(files.csv, files.csv_extras, csv_values_at_load);
-        if (texts.txt) TimelineBuilder(timeline, later).add_csv(files.txt, files.txt_extras, CelestrakValues{});
+        if (lazy) {
+          if (csv.given) TimelineBuilder(timeline).add_csv(csv.records, csv.celestrak, csv_values_at_load);
+          TimelineBuilder(timeline).finish_single(Source::csv);
+        } else {
+          TimelineBuilder(timeline, later).merge(csv, txt, parsed);
+        }
       },
       [&] {
         TimelineBuilder builder(timeline);
-        if (texts.solfsmy) builder.add_solfsmy(files.solfsmy, files.solfsmy_extras);
-        if (texts.dtcfile) builder.add_dtcfile(files.dtcfile, files.dtc_hourly);
+        if (solfsmy.given) builder.add_solfsmy(solfsmy.records, solfsmy.solfsmy);
+        if (dtcfile.given) builder.add_dtcfile(dtcfile.records, dtcfile.dtc_hourly);
+        lay_hpo(parsed, timeline.first_day_, timeline.hp30_, timeline.ap30_, timeline.hp60_, timeline.ap60_);
       });
-  timeline.stamps_[static_cast<std::size_t>(Source::txt)] = files.txt_updated_us;
-  timeline.csv_text_ = texts.csv;
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    if (files[f].source == Source::csv) timeline.csv_texts_.emplace_back(f, files[f].text);
+  }
   timeline.later_made_ = std::make_unique<std::once_flag>();
-  if (texts.txt) {
+  if (!lazy) {
     timeline.later_ = std::make_unique<const LaterColumns>(std::move(later));
     std::call_once(*timeline.later_made_, [] {});  // nothing is left to read
   }
@@ -412,14 +623,22 @@ void Timeline::LaterColumns::assign_absent(std::size_t days) {
 Result<AllColumns, LoadError> Timeline::all_columns() const {
   std::call_once(*later_made_, [this] {
     constexpr CelestrakValues later_values = csv_values_at_load.complement();
-    std::vector<DailyIndices> records;
-    std::vector<CelestrakRowExtras> extras;
+    std::vector<ParsedFile> parsed(csv_texts_.size());
     LaterColumns later;
-    // The CSV is read while its cells are written absent, as at load.
-    run_concurrently([&] { later_error_ = read_csv(csv_text_, later_values, records, extras); },
-                     [&] { later.assign_absent(days_); });
+    // The CSVs are read while their cells are written absent, as at load.
+    run_concurrently(
+        [&] {
+          for (std::size_t c = 0; c < csv_texts_.size() && !later_error_; ++c) {
+            const auto& [file, text] = csv_texts_[c];
+            if (auto error = read_file({Source::csv, text}, later_values, parsed[c])) {
+              later_error_ = LoadError{Source::csv, file, std::move(*error)};
+            }
+          }
+        },
+        [&] { later.assign_absent(days_); });
     if (later_error_) return;
-    TimelineBuilder(*this, later).add_csv(records, extras, later_values);
+    KindRows csv = rows_of_kind(parsed, Source::csv);
+    TimelineBuilder(*this, later).add_csv(csv.records, csv.celestrak, later_values);
     later_ = std::make_unique<const LaterColumns>(std::move(later));
   });
   if (later_error_) return *later_error_;

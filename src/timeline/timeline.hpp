@@ -1,8 +1,10 @@
 #pragma once
 
-// The three files on one dense daily timeline: one row per UTC day from the
+// Every file given on one dense daily timeline: one row per UTC day from the
 // earliest to the latest date any file holds, every value a double (NaN when
 // absent), so that a day is found by its number and never by a row position.
+// Where several files give a value, the merge's precedence (merge.hpp) picks
+// one, and the timeline keeps which file gave it.
 
 #include <algorithm>
 #include <array>
@@ -11,8 +13,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "readers/celestrak_csv.hpp"
@@ -31,7 +35,11 @@ namespace sunindex::timeline {
   X(csv)     /* the CelesTrak daily-index CSV */ \
   X(solfsmy) /* SOLFSMY.TXT */ \
   X(dtcfile) /* DTCFILE.TXT */ \
-  X(txt)     /* the legacy text file: the CSV's rows, in fixed columns */
+  X(txt)     /* the legacy text file: the CSV's rows, in fixed columns */ \
+  X(gfz)     /* GFZ's Kp_ap_Ap_SN_F107 file */ \
+  X(swpc)    /* SWPC's 45-day Ap and F10.7 forecast */ \
+  X(hp30)    /* GFZ's Hp30_ap30 file */ \
+  X(hp60)    /* GFZ's Hp60_ap60 file */
 
 /// The one-value-per-day columns: X(key, laid), the key of the column in
 /// Python, and when the timeline lays it: at `load`, or `later`, on the
@@ -78,6 +86,9 @@ inline constexpr std::size_t source_count = static_cast<std::size_t>(Source::cou
 /// The key of each Source.
 inline constexpr std::array<std::string_view, source_count> source_keys{
     SUNINDEX_TIMELINE_SOURCES(SUNINDEX_KEY_TEXT)};
+/// A merged value no file gave, where a Source's code would be.
+inline constexpr std::uint8_t no_source = 0xFF;
+static_assert(source_count < no_source);
 
 /// The one-value-per-day columns (see SUNINDEX_TIMELINE_COLUMNS).
 enum class Column : std::uint8_t {
@@ -119,15 +130,27 @@ struct DaySpan {
   bool contains(std::int64_t day) const noexcept { return first <= day && day <= last; }
 };
 
-/// Why a timeline could not be made: which file, and its error's text.
+/// Why a timeline could not be made: which file (its kind and its place
+/// among those given), and its error's text.
 struct LoadError {
   Source source;
+  std::size_t file;
   std::string text;
 };
 
-/// The whole content of each file given; an absent one adds nothing.
-struct SourceTexts {
-  std::optional<std::string_view> csv, solfsmy, dtcfile, txt;
+/// One file given to a timeline: its kind and its whole content.
+struct SourceText {
+  Source source;
+  std::string_view text;
+};
+
+/// An 81-day mean the timeline computes whose window reaches past its last
+/// day of flux: the days after that take the solar-cycle prediction, at the
+/// percentile of the call, so the mean is finished by the caller.
+struct MeanTail {
+  std::int64_t day;
+  double known_tenths;         // the window's flux up to the last day of flux, in tenths
+  std::int64_t first_missing;  // the window's first day past it; the window ends at day + 40
 };
 
 class Timeline;
@@ -139,7 +162,7 @@ class AllColumns {
   const Timeline& timeline() const noexcept { return *timeline_; }
   /// A column, one value per day from the timeline's first_day().
   const double* column(Column c) const noexcept { return columns_[static_cast<std::size_t>(c)]; }
-  /// The 3-hourly Kp, eight per day, 00-03 UT first.
+  /// The 3-hourly Kp, eight per day, 00-03 UT first, as the CSV writes it (ten times GFZ's).
   const double* kp_3hr() const noexcept { return kp_3hr_; }
 
  private:
@@ -157,17 +180,19 @@ class Timeline {
 
   /// Reads every file given with the shared readers, by their strict rules
   /// (ReadOptions::strict_structure), and lays their rows on one timeline.
-  /// Rows of one date in one file combine value by value as the store
-  /// combines them: the first row that has a value gives it, a NaN
-  /// included. Fails with the first file's first error, or with the row that
-  /// stretches the files' dates beyond max_days.
+  /// Rows of one date in the files of one kind combine value by value as the
+  /// store combines them: the first row that has a value gives it, a NaN
+  /// included. The daily sources (CSV, text file, GFZ, SWPC) then merge value
+  /// by value by the precedence of merge.hpp. Fails with the error of the
+  /// first file given that a reader refuses, or with the row that stretches
+  /// the files' dates beyond max_days.
   ///
-  /// Of the CSV, only the columns laid at load (SUNINDEX_TIMELINE_COLUMNS),
-  /// the 3-hourly ap and the data type are read here; the others, the Kp
-  /// among them, wait for all_columns(). The CSV's text must outlive the
-  /// timeline for that. The text file holds the CSV's rows and stands in
-  /// for it, read whole at once; the two are not given together.
-  static Result<Timeline, LoadError> load(const SourceTexts& texts);
+  /// When the CSV is the only daily source, only its columns laid at load
+  /// (SUNINDEX_TIMELINE_COLUMNS), the 3-hourly ap and the data type are read
+  /// here; the others, the Kp among them, wait for all_columns(), and the
+  /// CSV's text must outlive the timeline for that. Merged sources are read
+  /// whole at once.
+  static Result<Timeline, LoadError> load(std::span<const SourceText> files);
 
   /// Every column: the CSV's values load() left for later are read and laid
   /// on the first call, once, whichever thread asks first; the others wait
@@ -190,9 +215,16 @@ class Timeline {
   /// The file's own stamp of when it was made, microseconds since
   /// 1970-01-01 UTC, where it writes one (the text file's UPDATED).
   std::optional<std::int64_t> stamp_us(Source source) const noexcept { return stamps_[static_cast<std::size_t>(source)]; }
-  /// The span of the daily rows of the CSV or the text file, their monthly
-  /// predictions left out.
-  std::optional<DaySpan> daily_csv_span() const noexcept { return daily_csv_span_; }
+  /// The first and last day of the rows of the `file`-th file given, or none
+  /// when it had none; and its own stamp, as stamp_us().
+  std::optional<DaySpan> file_span(std::size_t file) const noexcept { return file_spans_[file]; }
+  std::optional<std::int64_t> file_stamp_us(std::size_t file) const noexcept { return file_stamps_[file]; }
+  std::size_t file_count() const noexcept { return file_spans_.size(); }
+  /// The span of the days of every daily source (the CSV's and the text
+  /// file's daily rows, their monthly predictions left out, GFZ's and SWPC's days).
+  std::optional<DaySpan> daily_span() const noexcept { return daily_span_; }
+  /// The span of the days any Hp30 or Hp60 file gives.
+  std::optional<DaySpan> hpo_span() const noexcept { return hpo_span_; }
   std::optional<std::int64_t> last_observed() const noexcept { return last_observed_; }
   std::optional<std::int64_t> first_predicted() const noexcept { return first_predicted_; }
 
@@ -204,7 +236,24 @@ class Timeline {
   const double* ap_3hr() const noexcept { return ap_3hr_.data(); }
   /// The hourly Dtc, 24 per day, 00 UT first.
   const double* dtc_hourly() const noexcept { return dtc_hourly_.data(); }
+  /// The least certain type of the rows the day's merged values came from.
   const F107DataType* data_type() const noexcept { return data_type_.data(); }
+  /// The data type code of each day's F10.7_OBS_CENTER81: its row's, or for
+  /// a mean the timeline computed, its day's raised to PRD or MSFC where the
+  /// window took predicted days or the prediction.
+  const std::uint8_t* mean_type() const noexcept { return mean_type_.data(); }
+  /// The computed means whose window reaches past the last day of flux, by day.
+  const std::vector<MeanTail>& mean_tails() const noexcept { return mean_tails_; }
+  /// The source of each day's F10.7_OBS and of each 3-hourly ap (eight per
+  /// day), or no_source; and GFZ's D flag of the day where GFZ gave its Kp, else -1.
+  const std::uint8_t* f107_source() const noexcept { return f107_source_.data(); }
+  const std::uint8_t* ap_source() const noexcept { return ap_source_.data(); }
+  const std::int8_t* kp_status() const noexcept { return kp_status_.data(); }
+  /// Hp30 and ap30, 48 per day; Hp60 and ap60, 24 per day; 00 UT first.
+  const double* hp30() const noexcept { return hp30_.data(); }
+  const double* ap30() const noexcept { return ap30_.data(); }
+  const double* hp60() const noexcept { return hp60_.data(); }
+  const double* ap60() const noexcept { return ap60_.data(); }
   /// SOLFSMY's source flags, four per day, spaces where there is no row.
   const std::array<char, 4>* solfsmy_source() const noexcept { return solfsmy_source_.data(); }
 
@@ -222,7 +271,9 @@ class Timeline {
   std::size_t days_ = 0;
   std::array<std::optional<DaySpan>, source_count> spans_{};
   std::array<std::optional<std::int64_t>, source_count> stamps_{};
-  std::optional<DaySpan> daily_csv_span_;
+  std::vector<std::optional<DaySpan>> file_spans_;
+  std::vector<std::optional<std::int64_t>> file_stamps_;
+  std::optional<DaySpan> daily_span_, hpo_span_;
   std::optional<std::int64_t> last_observed_, first_predicted_;
   /// What all_columns() lays: the columns laid later, by place, and the Kp.
   struct LaterColumns {
@@ -236,9 +287,14 @@ class Timeline {
   LargeArray<double> columns_;  // the columns laid at load, by place, days_ values each
   LargeArray<double> ap_3hr_, dtc_hourly_;
   std::vector<F107DataType> data_type_;
+  std::vector<std::uint8_t> mean_type_;
+  std::vector<MeanTail> mean_tails_;
   std::vector<std::array<char, 4>> solfsmy_source_;
+  std::vector<std::uint8_t> f107_source_, ap_source_;
+  std::vector<std::int8_t> kp_status_;
+  LargeArray<double> hp30_, ap30_, hp60_, ap60_;
 
-  std::optional<std::string_view> csv_text_;  // for all_columns()
+  std::vector<std::pair<std::size_t, std::string_view>> csv_texts_;  // for all_columns(): each CSV's place and text
   // Made once by all_columns(), the only way to them: a cache filled once, not a change.
   std::unique_ptr<std::once_flag> later_made_;  // behind a pointer: a timeline moves
   mutable std::unique_ptr<const LaterColumns> later_;

@@ -18,6 +18,7 @@ PyRef new_array(ArrayType type, std::span<const std::size_t> shape, std::size_t 
   switch (type) {
     case ArrayType::float64: numpy_type = NPY_DOUBLE; break;
     case ArrayType::int64: numpy_type = NPY_INT64; break;
+    case ArrayType::int8: numpy_type = NPY_INT8; break;
     case ArrayType::boolean: numpy_type = NPY_BOOL; break;
     case ArrayType::text: numpy_type = NPY_UNICODE, item_size = static_cast<int>(4 * text_width); break;
   }

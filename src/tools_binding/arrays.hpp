@@ -18,6 +18,7 @@ bool load_numpy();
 enum class ArrayType {
   float64,  // double
   int64,    // std::int64_t
+  int8,     // std::int8_t
   boolean,  // bool
   text,     // UCS-4 characters, a fixed number per item ("<U3" for three)
 };

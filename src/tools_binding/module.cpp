@@ -29,7 +29,7 @@ int execute(PyObject* module) noexcept {
 
 PyMethodDef module_methods[] = {
     {"load", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_timeline)), METH_FASTCALL,
-     "load(csv, solfsmy, dtcfile, txt) -> Timeline, from the files' contents as bytes or None"},
+     "load(files) -> Timeline: files a tuple of (key, bytes) pairs"},
     {"utc_microseconds", utc_microseconds, METH_O,
      "utc_microseconds(moment) -> int: a datetime (aware converted to UTC, naive taken as UTC) or a date's "
      "midnight, as microseconds since 1970-01-01"},

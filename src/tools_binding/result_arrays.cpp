@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "timeline/timeline.hpp"
 #include "tools_binding/arrays.hpp"
 
 namespace sunindex::tools_python {
@@ -29,6 +30,24 @@ constexpr auto type_texts = [] {
   return texts;
 }();
 
+/// A value's source as text: the key of a daily source, at most this wide,
+/// or none.
+constexpr std::size_t source_width = 4;
+static_assert([] {
+  for (const auto source : {timeline::Source::csv, timeline::Source::txt, timeline::Source::gfz, timeline::Source::swpc}) {
+    if (timeline::source_keys[static_cast<std::size_t>(source)].size() > source_width) return false;
+  }
+  return true;
+}(), "a daily source's key fits the text of a value's source");
+
+/// The key of source code `code` as UCS-4, NUL-padded to source_width; none for no_source.
+void write_source(std::uint8_t code, char32_t* text) noexcept {
+  std::fill_n(text, source_width, 0);
+  if (code >= timeline::source_count) return;
+  const std::string_view key = timeline::source_keys[code];
+  for (std::size_t i = 0; i < std::min(key.size(), source_width); ++i) text[i] = static_cast<char32_t>(key[i]);
+}
+
 /// The bytes of one value of `element`.
 std::size_t element_size(Element element) noexcept {
   switch (element) {
@@ -37,6 +56,8 @@ std::size_t element_size(Element element) noexcept {
     case Element::boolean: return sizeof(timeline::element_t<Element::boolean>);
     case Element::data_type: return sizeof(timeline::element_t<Element::data_type>);
     case Element::flags: return sizeof(timeline::element_t<Element::flags>);
+    case Element::int8: return sizeof(timeline::element_t<Element::int8>);
+    case Element::source: return sizeof(timeline::element_t<Element::source>);
   }
   return 0;
 }
@@ -78,9 +99,11 @@ bool FieldArray::make(const Field& field, std::span<const std::size_t> rows, std
     case Element::boolean: array = new_array(ArrayType::boolean, extents); break;
     case Element::data_type: array = new_array(ArrayType::text, extents, type_width); break;
     case Element::flags: array = new_array(ArrayType::text, extents, flags_width); break;
+    case Element::int8: array = new_array(ArrayType::int8, extents); break;
+    case Element::source: array = new_array(ArrayType::text, extents, source_width); break;
   }
   if (!array) return false;
-  if (field.element == Element::data_type || field.element == Element::flags) {
+  if (field.element == Element::data_type || field.element == Element::flags || field.element == Element::source) {
     codes.reset(new unsigned char[count * element_size(field.element)]);
     values = codes.get();
   } else {
@@ -102,6 +125,10 @@ void FieldArray::name(const Field& field, std::size_t begin, std::size_t end, st
   } else if (field.element == Element::flags) {
     const auto* flags = reinterpret_cast<const std::array<char, flags_width>*>(codes.get());
     for (std::size_t row = begin; row < end; ++row) write_flags(flags[row], text + row * flags_width);
+  } else if (field.element == Element::source) {
+    for (std::size_t value = begin * field.width; value < end * field.width; ++value) {
+      write_source(codes[value], text + value * source_width);
+    }
   }
 }
 
@@ -118,6 +145,13 @@ PyRef scalar_object(const Field& field, const void* value, const TypeTexts& type
     case Element::float64: return PyRef::steal(PyFloat_FromDouble(*static_cast<const double*>(value)));
     case Element::int64: return PyRef::steal(PyLong_FromLongLong(*static_cast<const std::int64_t*>(value)));
     case Element::boolean: return PyRef::steal(PyBool_FromLong(*static_cast<const bool*>(value)));
+    case Element::int8: return PyRef::steal(PyLong_FromLong(*static_cast<const std::int8_t*>(value)));
+    case Element::source: {
+      std::array<char32_t, source_width> text;
+      write_source(*static_cast<const std::uint8_t*>(value), text.data());
+      const auto length = static_cast<Py_ssize_t>(std::find(text.begin(), text.end(), 0) - text.begin());
+      return PyRef::steal(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), length));
+    }
     case Element::data_type: return PyRef::borrow(type_texts[*static_cast<const std::uint8_t*>(value)].get());
     case Element::flags: {
       std::array<char32_t, flags_width> text;

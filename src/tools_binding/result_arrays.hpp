@@ -162,6 +162,7 @@ class ScalarResult {
     bool boolean;
     std::uint8_t data_type;
     std::array<char, 4> flags;
+    std::int8_t int8;
   };
 
   std::array<Value, fields.size()> values_{};

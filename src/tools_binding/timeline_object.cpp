@@ -5,11 +5,13 @@
 
 #include "tools_binding/timeline_object.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -35,7 +37,8 @@ using timeline::Timeline;
 /// What one object owns: immutable once made, so any number of threads may
 /// compute from it at once without the interpreter lock.
 struct Loaded {
-  PyRef csv_text;  // the CSV's bytes, which the timeline reads again for its remaining values
+  PyRef files;  // the files' bytes: the timeline reads the CSV's again for its remaining values
+  std::vector<PyRef> file_keys;  // each file's key, for summary()
   Timeline timeline;
   timeline::MsisInputs msis;
   timeline::Jb2008Inputs jb2008;
@@ -43,13 +46,32 @@ struct Loaded {
   // msis_at() at every step, and new keys were a quarter of its time.
   std::array<PyRef, timeline::msis_fields.size()> msis_key_texts{};
   TypeTexts type_texts{};  // the same for its data types
+  // The means left for the prediction, finished at its 50th percentile for
+  // the calls without a percentile; made and read with the interpreter lock
+  // held, for the prediction it holds alive.
+  mutable PyRef median_for{};
+  mutable std::vector<double> median_tails{};
+
+  /// msis.tails() finished at the 50th percentile of `prediction`, the
+  /// object `object`: kept for the first prediction asked for, made into
+  /// `scratch` for another. Needs the interpreter lock; throws std::bad_alloc.
+  std::span<const double> tails_at_median(PyObject* object, const timeline::SolarCyclePrediction& prediction,
+                                          std::vector<double>& scratch) const {
+    if (msis.tails().empty()) return {};
+    if (median_for.get() == object) return median_tails;
+    std::vector<double> means = timeline::finish_means(msis, prediction.days(), timeline::Percentile(50.0));
+    if (median_for) return scratch = std::move(means);
+    median_tails = std::move(means);
+    median_for = PyRef::borrow(object);
+    return median_tails;
+  }
 
   /// The timeline with both models' tables, made side by side.
   static std::unique_ptr<Loaded> make(Timeline laid_out) {
     std::optional<timeline::MsisInputs> msis;
     std::optional<timeline::Jb2008Inputs> jb2008;
     run_concurrently([&] { msis.emplace(laid_out); }, [&] { jb2008.emplace(laid_out); });
-    return std::unique_ptr<Loaded>(new Loaded{PyRef(), std::move(laid_out), std::move(*msis), std::move(*jb2008)});
+    return std::unique_ptr<Loaded>(new Loaded{PyRef(), {}, std::move(laid_out), std::move(*msis), std::move(*jb2008)});
   }
 };
 
@@ -60,24 +82,40 @@ struct TimelineObject {
 
 const Loaded& loaded_of(PyObject* self) noexcept { return *reinterpret_cast<TimelineObject*>(self)->loaded; }
 
-/// The bytes of an argument that is bytes, or none for None; false with
-/// TypeError for anything else.
-bool text_argument(PyObject* argument, std::optional<std::string_view>& text) {
-  if (argument == Py_None) return true;
-  if (!PyBytes_Check(argument)) {
-    PyErr_SetString(PyExc_TypeError, "file contents must be bytes or None");
+/// The files of load()'s argument, a tuple of (key, bytes) pairs; false
+/// with TypeError for anything else. The tuple keeps the bytes alive.
+bool files_argument(PyObject* argument, std::vector<timeline::SourceText>& files) {
+  if (!PyTuple_Check(argument)) {
+    PyErr_SetString(PyExc_TypeError, "load() takes a tuple of (key, bytes) pairs");
     return false;
   }
-  text = std::string_view(PyBytes_AS_STRING(argument), static_cast<std::size_t>(PyBytes_GET_SIZE(argument)));
+  for (Py_ssize_t f = 0; f < PyTuple_GET_SIZE(argument); ++f) {
+    PyObject* pair = PyTuple_GET_ITEM(argument, f);
+    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair, 0)) ||
+        !PyBytes_Check(PyTuple_GET_ITEM(pair, 1))) {
+      PyErr_SetString(PyExc_TypeError, "each file must be a (key, bytes) pair");
+      return false;
+    }
+    Py_ssize_t length = 0;
+    const char* key = PyUnicode_AsUTF8AndSize(PyTuple_GET_ITEM(pair, 0), &length);
+    if (!key) return false;
+    const auto known = std::ranges::find(timeline::source_keys, std::string_view(key, static_cast<std::size_t>(length)));
+    if (known == timeline::source_keys.end()) {
+      PyErr_Format(PyExc_TypeError, "unknown file key %R", PyTuple_GET_ITEM(pair, 0));
+      return false;
+    }
+    PyObject* bytes = PyTuple_GET_ITEM(pair, 1);
+    files.push_back({static_cast<Source>(known - timeline::source_keys.begin()),
+                     std::string_view(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)))});
+  }
   return true;
 }
 
-/// ValueError((source key, text)): the package names the file.
+/// ValueError((index of the file among those given, text)): the package names the file.
 void raise_load_error(const timeline::LoadError& error) {
   PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(error.text.data(), static_cast<Py_ssize_t>(error.text.size())));
   if (!text) return;
-  const std::string_view key = timeline::source_keys[static_cast<std::size_t>(error.source)];
-  PyRef args = PyRef::steal(Py_BuildValue("(s#O)", key.data(), static_cast<Py_ssize_t>(key.size()), text.get()));
+  PyRef args = PyRef::steal(Py_BuildValue("(nO)", static_cast<Py_ssize_t>(error.file), text.get()));
   if (args) PyErr_SetObject(PyExc_ValueError, args.get());
 }
 
@@ -246,42 +284,57 @@ bool check_arity(const char* name, Py_ssize_t given, Py_ssize_t wanted) {
 // ---------------------------------------------------------------------------
 // Methods
 
-/// msis(ticks, ticks_per_day, burst_limit, interpolate) -> ({f107, f107a, ap, data_type}, failure)
+/// The data types an MSIS call may write: the CSV's, and MSFC where a mean
+/// took the prediction.
+std::size_t msis_type_codes(const Loaded& loaded) noexcept {
+  return loaded.msis.tails().empty() ? csv_type_codes : every_type_code;
+}
+
+/// msis(ticks, ticks_per_day, burst_limit, interpolate, prediction) -> ({f107, f107a, ap, data_type}, failure)
 PyObject* msis(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!check_arity("msis", nargs, 4)) return nullptr;
+    if (!check_arity("msis", nargs, 5)) return nullptr;
     TickView view;
     std::optional<double> limit;
     if (!view.open(args[0], args[1]) || !burst_limit_argument(args[2], limit)) return nullptr;
     const int interpolate = PyObject_IsTrue(args[3]);
     if (interpolate < 0) return nullptr;
+    const timeline::SolarCyclePrediction* prediction = prediction_of(args[4]);
+    if (!prediction) return nullptr;
+    const Loaded& loaded = loaded_of(self);
+    std::vector<double> scratch;
+    const std::span<const double> tails = loaded.tails_at_median(args[4], *prediction, scratch);
     const std::array rows{view.count()};
     ResultArrays<timeline::msis_fields> arrays;
-    if (!arrays.make(rows)) return nullptr;
+    if (!arrays.make(rows, msis_type_codes(loaded))) return nullptr;
     const Epochs epochs = view.epochs();
-    const Loaded& loaded = loaded_of(self);
     const Failed failed = compute_into<timeline::MsisOutput>(arrays, [&](const timeline::MsisOutput& out) {
-      return interpolate ? loaded.msis.compute_interpolated(epochs, limit, out) : loaded.msis.compute(epochs, limit, out);
+      return interpolate ? loaded.msis.compute_interpolated(epochs, limit, out, tails)
+                         : loaded.msis.compute(epochs, limit, out, tails);
     });
     return keyed_results(arrays, failed);
   });
 }
 
-/// msis_at(epoch, burst_limit) -> dict of scalars, or None outside coverage.
+/// msis_at(epoch, burst_limit, prediction) -> dict of scalars, or None outside coverage.
 /// The one-epoch path a propagator calls at every step: no arrays in, and
 /// no lock released for a few nanoseconds of work.
 PyObject* msis_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!check_arity("msis_at", nargs, 2)) return nullptr;
+    if (!check_arity("msis_at", nargs, 3)) return nullptr;
     const auto ticks = epoch_microseconds(args[0]);
     if (!ticks) return nullptr;
     std::optional<double> limit;
     if (!burst_limit_argument(args[1], limit)) return nullptr;
+    const timeline::SolarCyclePrediction* prediction = prediction_of(args[2]);
+    if (!prediction) return nullptr;
+    const Loaded& loaded = loaded_of(self);
+    std::vector<double> scratch;
+    const std::span<const double> tails = loaded.tails_at_median(args[2], *prediction, scratch);
     ScalarResult<timeline::msis_fields> values;
     if (!values.make()) return nullptr;
     const Epochs epochs{&*ticks, 1, TickClock(microseconds_per_day)};
-    const Loaded& loaded = loaded_of(self);
-    if (loaded.msis.compute(epochs, limit, values.output<timeline::MsisOutput>())) Py_RETURN_NONE;
+    if (loaded.msis.compute(epochs, limit, values.output<timeline::MsisOutput>(), tails)) Py_RETURN_NONE;
     PyRef result = PyRef::steal(PyDict_New());
     if (!result || !values.fill(result.get(), loaded.msis_key_texts, loaded.type_texts)) return nullptr;
     return result.release();
@@ -344,6 +397,25 @@ PyObject* daily(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcep
     if (!all) return nullptr;
     const Failed failed = compute_into<timeline::DailyOutput>(
         arrays, [&](const timeline::DailyOutput& out) { return timeline::lookup_daily(*all, epochs, out); });
+    return keyed_results(arrays, failed);
+  });
+}
+
+/// hpo(ticks, ticks_per_day) -> ({hp30, ap30, hp60, ap60}, None)
+PyObject* hpo(PyObject* self, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!check_arity("hpo", nargs, 2)) return nullptr;
+    TickView view;
+    if (!view.open(args[0], args[1])) return nullptr;
+    const std::array rows{view.count()};
+    ResultArrays<timeline::hpo_fields> arrays;
+    if (!arrays.make(rows)) return nullptr;
+    const Epochs epochs = view.epochs();
+    const Timeline& timeline = loaded_of(self).timeline;
+    const Failed failed = compute_into<timeline::HpoOutput>(arrays, [&](const timeline::HpoOutput& out) -> Failed {
+      timeline::lookup_hpo(timeline, epochs, out);
+      return std::nullopt;
+    });
     return keyed_results(arrays, failed);
   });
 }
@@ -484,7 +556,19 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
         !all_made(source_stamps) || !set_items(stamps.get(), timeline::source_keys, source_stamps)) {
       return nullptr;
     }
-    if (!set_object(result.get(), "spans", std::move(spans)) || !set_object(result.get(), "stamps", std::move(stamps)) ||
+    PyRef files = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(t.file_count())));
+    if (!files) return nullptr;
+    for (std::size_t f = 0; f < t.file_count(); ++f) {
+      PyRef span = span_object(t.file_span(f)), stamp = int_or_none(t.file_stamp_us(f));
+      if (!span || !stamp) return nullptr;
+      const PyRef& key = loaded.file_keys[f];
+      PyObject* entry = PyTuple_Pack(3, key.get(), span.get(), stamp.get());
+      if (!entry) return nullptr;
+      PyTuple_SET_ITEM(files.get(), static_cast<Py_ssize_t>(f), entry);
+    }
+    if (!set_object(result.get(), "files", std::move(files)) ||
+        !set_object(result.get(), "hpo", span_object(t.hpo_span())) ||
+        !set_object(result.get(), "spans", std::move(spans)) || !set_object(result.get(), "stamps", std::move(stamps)) ||
         !set_object(result.get(), "timeline", span_object(t.day_span())) ||
         !set_object(result.get(), "msis", span_object(loaded.msis.coverage())) ||
         !set_object(result.get(), "jb2008", span_object(loaded.jb2008.coverage())) ||
@@ -498,13 +582,15 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
 
 PyMethodDef methods[] = {
     {"msis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis)), METH_FASTCALL,
-     "msis(ticks, ticks_per_day, burst_limit, interpolate) -> (dict of f107, f107a, ap, data_type; failure)"},
+     "msis(ticks, ticks_per_day, burst_limit, interpolate, prediction) -> (dict of f107, f107a, ap, data_type; failure)"},
     {"msis_at", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_at)), METH_FASTCALL,
-     "msis_at(epoch, burst_limit) -> dict, or None outside the coverage"},
+     "msis_at(epoch, burst_limit, prediction) -> dict, or None outside the coverage"},
     {"jb2008", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(jb2008)), METH_FASTCALL,
      "jb2008(ticks, ticks_per_day) -> (dict of f10, f10b, s10, s10b, xm10, xm10b, y10, y10b, dstdtc; failure)"},
     {"daily", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(daily)), METH_FASTCALL,
      "daily(ticks, ticks_per_day) -> (dict of columns, failure)"},
+    {"hpo", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(hpo)), METH_FASTCALL,
+     "hpo(ticks, ticks_per_day) -> (dict of hp30, ap30, hp60, ap60; None)"},
     {"msis_forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(msis_forecast)), METH_FASTCALL,
      "msis_forecast(prediction, ticks, ticks_per_day, percentiles, burst_limit, paired) -> (dict of f107, f107a, ap, data_type; failure)"},
     {"forecast", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(forecast)), METH_FASTCALL,
@@ -543,10 +629,10 @@ struct LoadOutcome {
   bool out_of_memory = false;
 };
 
-LoadOutcome load_outcome(const timeline::SourceTexts& texts) noexcept {
+LoadOutcome load_outcome(std::span<const timeline::SourceText> files) noexcept {
   LoadOutcome outcome;
   try {
-    auto result = Timeline::load(texts);
+    auto result = Timeline::load(files);
     if (result.ok()) {
       outcome.loaded = Loaded::make(std::move(result.value()));
     } else {
@@ -577,18 +663,15 @@ PyRef source_keys_tuple() {
 
 PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!check_arity("load", nargs, 4)) return nullptr;
-    timeline::SourceTexts texts;
-    if (!text_argument(args[0], texts.csv) || !text_argument(args[1], texts.solfsmy) ||
-        !text_argument(args[2], texts.dtcfile) || !text_argument(args[3], texts.txt)) {
-      return nullptr;
-    }
+    if (!check_arity("load", nargs, 1)) return nullptr;
+    std::vector<timeline::SourceText> files;
+    if (!files_argument(args[0], files)) return nullptr;
     PyRef type = PyRef::steal(PyObject_GetAttrString(module, "Timeline"));
     if (!type) return nullptr;
     // The bytes objects are immutable and the arguments keep them alive.
     LoadOutcome outcome;
     Py_BEGIN_ALLOW_THREADS
-    outcome = load_outcome(texts);
+    outcome = load_outcome(files);
     Py_END_ALLOW_THREADS
     if (outcome.out_of_memory) return PyErr_NoMemory();
     if (outcome.error) {
@@ -599,7 +682,10 @@ PyObject* load_timeline(PyObject* module, PyObject* const* args, Py_ssize_t narg
         !make_type_texts(outcome.loaded->type_texts)) {
       return nullptr;
     }
-    outcome.loaded->csv_text = PyRef::borrow(args[0]);
+    outcome.loaded->files = PyRef::borrow(args[0]);
+    for (Py_ssize_t f = 0; f < PyTuple_GET_SIZE(args[0]); ++f) {
+      outcome.loaded->file_keys.push_back(PyRef::borrow(PyTuple_GET_ITEM(PyTuple_GET_ITEM(args[0], f), 0)));
+    }
     auto* heap_type = reinterpret_cast<PyTypeObject*>(type.get());
     PyObject* object = heap_type->tp_alloc(heap_type, 0);
     if (!object) return nullptr;
