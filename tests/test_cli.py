@@ -14,7 +14,7 @@ import warnings
 import numpy as np
 import pytest
 
-from conftest import SAMPLE_DIR
+from conftest import FULL_DATA_DIR, SAMPLE_DIR
 from sunindex_tools import SpaceWeather
 from sunindex_tools.cli import main
 from sunindex_tools.space_weather import _bundled_prediction
@@ -356,7 +356,12 @@ def test_the_installed_command_prints_what_main_prints(run, data_dir, command):
 
 
 SAMPLES = {"csv": SAMPLE_DIR / "SW-sample.csv", "solfsmy": SAMPLE_DIR / "SOLFSMY-sample.TXT",
-           "dtcfile": SAMPLE_DIR / "DTCFILE-sample.TXT"}
+           "dtcfile": SAMPLE_DIR / "DTCFILE-sample.TXT", "txt": SAMPLE_DIR / "SW-sample.txt",
+           "gfz": FULL_DATA_DIR / "gfz/Kp_ap_Ap_SN_F107_since_2024.txt",
+           "nowcast": FULL_DATA_DIR / "gfz/Kp_ap_Ap_SN_F107_nowcast.txt",
+           "swpc": FULL_DATA_DIR / "swpc/45-day-ap-forecast.txt",
+           "hp30": FULL_DATA_DIR / "hpo/Hp30_ap30_complete_series.txt",
+           "hp60": FULL_DATA_DIR / "hpo/Hp60_ap60_complete_series.txt"}
 
 
 @pytest.fixture
@@ -368,6 +373,10 @@ def no_cache(tmp_path, monkeypatch):
 
 
 def files(*keys):
+    """--file arguments of the samples; skips the test when one of the shared files is absent."""
+    for key in keys:
+        if not SAMPLES[key].is_file():
+            pytest.skip(f"{SAMPLES[key]} not present")
     return [argument for key in keys for argument in ("--file", SAMPLES[key])]
 
 
@@ -415,10 +424,11 @@ class TestOwnFiles:
         assert status == 2 and "as a SOLFSMY.TXT, parse error at row 10" in err
 
     @pytest.mark.parametrize("argv, keys, message", [
-        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis needs a CelesTrak CSV or a legacy text file (SW-All.txt); give it with --file"),
+        (["msis", "2024-05-11"], ["solfsmy", "dtcfile"], "msis needs a CelesTrak CSV or a legacy text file (SW-All.txt) "
+         "or a GFZ Kp_ap_Ap_SN_F107 file or a SWPC 45-day forecast; give it with --file"),
         (["jb2008", "2024-05-11"], ["csv", "dtcfile"], "jb2008 needs a SOLFSMY.TXT; give it with --file"),
         (["jb2008", "2024-05-11"], ["csv"], "jb2008 needs a SOLFSMY.TXT and a DTCFILE.TXT; give them with --file"),
-        (["msis", "2024-05-11"], ["csv", "csv"], "is a second CelesTrak CSV, after"),
+        (["hpo", "2025-06-17"], ["csv"], "hpo needs a GFZ Hp30 file or a GFZ Hp60 file; give it with --file"),
     ])
     def test_a_missing_or_doubled_kind_is_a_bad_argument(self, run, no_cache, argv, keys, message):
         status, _, err = run(*argv, *files(*keys), *no_cache)
@@ -446,7 +456,8 @@ class TestOwnFiles:
     def test_a_prediction_alone_is_not_enough_to_show(self, run, write_file, no_cache, command):
         status, _, err = run(*command, "--file", doubled_prediction(write_file), *no_cache)
         assert status == 2 and err.count("\n") == 1
-        kinds = "a CelesTrak CSV or a SOLFSMY.TXT or a DTCFILE.TXT or a legacy text file (SW-All.txt)"
+        kinds = ("a CelesTrak CSV or a SOLFSMY.TXT or a DTCFILE.TXT or a legacy text file (SW-All.txt) or a GFZ "
+                 "Kp_ap_Ap_SN_F107 file or a SWPC 45-day forecast or a GFZ Hp30 file or a GFZ Hp60 file")
         assert f"{command[0]} needs {kinds}; give it with --file" in err
 
     @pytest.mark.parametrize("twice", [["--msfc", "{0}", "--file", "{0}"], ["--file", "{0}", "--msfc", "{0}"],
@@ -459,6 +470,47 @@ class TestOwnFiles:
         assert (status, out) == (2, "") and err == (
             f"sunindex msis: error: argument --file: {prediction} is a second MSFC solar-cycle prediction, "
             f"after {first} {prediction}\n")
+
+    @pytest.mark.parametrize("keys", [["gfz"], ["swpc"], ["csv", "gfz"], ["txt", "csv", "nowcast", "swpc"]])
+    def test_msis_reads_any_daily_kind(self, run, no_cache, keys):
+        day = "2023-11-05T12:00" if keys == ["swpc"] else "2024-01-20T12:00"
+        status, out, err = run("msis", day, *files(*keys), *no_cache, "--json")
+        by_kind = {}
+        for name in keys:
+            by_kind.setdefault("gfz" if name == "nowcast" else name, []).append(SAMPLES[name])
+        want = SpaceWeather.load(**by_kind).msis_inputs(day)
+        (row,) = json.loads(out)
+        assert (status, err) == (0, "") and (row["f107"], row["ap_daily"]) == (want["f107"], want["ap"][0])
+
+    def test_info_lists_each_file_read_with_its_kind_span_and_stamp(self, run, no_cache):
+        status, out, err = run("info", *files("gfz", "csv", "nowcast", "swpc"), *no_cache)
+        lines = out.splitlines()
+        # By kind, and of one kind in the order given.
+        assert (status, err) == (0, "") and [line.split()[0] for line in lines[:4]] == ["csv", "gfz", "gfz#2", "swpc"]
+        assert "GFZ Kp_ap_Ap_SN_F107 file" in lines[2] and lines[2].endswith(str(SAMPLES["nowcast"]))
+        assert "2024-01-01 to 2024-01-31" in lines[1] and "no stamp" in lines[1]
+        assert "2023-11-01 to 2023-12-15" in lines[3] and "made 2023-10-31 21:13:00+00:00" in lines[3]
+        assert lines[4].startswith("last observed day") and lines[-1].startswith("msfc")
+
+    def test_show_prints_where_each_value_came_from(self, run, no_cache):
+        status, out, _ = run("show", "2024-02-13", *files("nowcast", "csv"), *no_cache, "--json")
+        (day,) = json.loads(out)
+        assert (status, day["f107_source"], day["kp_status"]) == (0, "csv", 0)
+        assert [day[f"ap_source_{3 * slot:02d}"] for slot in range(8)] == ["gfz"] * 6 + ["csv"] * 2
+        assert day["hp30_2330"] is None and "hp60_23" in day
+
+    def test_hpo_prints_the_intervals_of_each_epoch(self, run, no_cache):
+        argv = ["hpo", "2025-06-17T00:30", "2025-06-17T01:30", "--step", "30m", *files("hp30", "hp60"), *no_cache]
+        status, out, err = run(*argv, "--csv")
+        rows = list(csv.DictReader(io.StringIO(out)))
+        want = SpaceWeather.load(hp30=SAMPLES["hp30"], hp60=SAMPLES["hp60"]).hpo(
+            np.array(["2025-06-17T00:30", "2025-06-17T01:00", "2025-06-17T01:30"], dtype="M8[m]"))
+        assert (status, err, list(rows[0])) == (0, "", ["epoch", "hp30", "ap30", "hp60", "ap60"])
+        assert [[float(row[key]) for row in rows] for key in want] == [list(values) for values in want.values()]
+
+    def test_hpo_is_not_downloaded(self, run, no_cache):
+        status, _, err = run("hpo", "2025-06-17", *no_cache)
+        assert status == 2 and "hpo needs a GFZ Hp30 file or a GFZ Hp60 file, which are not downloaded" in err
 
     def test_a_file_that_is_not_there_is_a_failure_naming_it(self, run, tmp_path, no_cache):
         status, _, err = run("msis", "2024-05-11", "--file", tmp_path / "absent.csv", *no_cache)

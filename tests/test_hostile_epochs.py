@@ -210,10 +210,13 @@ class TestOneTable:
     def test_load_takes_the_source_keys(self):
         # The tables of names are held to the native keys when imported; load's keywords, which
         # take what fetch returns, are not: the timeline's files and the prediction, the first
-        # three files and the prediction in the places they have always had.
-        parameters = tuple(inspect.signature(SpaceWeather.load).parameters)
-        assert sorted(parameters) == sorted((*_native.SOURCE_KEYS, "msfc"))
-        assert parameters[:4] == ("csv", "solfsmy", "dtcfile", "msfc")
+        # three files and the prediction in the places they have always had, after the files
+        # told by their content.
+        parameters = inspect.signature(SpaceWeather.load).parameters
+        keywords = [name for name, parameter in parameters.items() if parameter.kind is parameter.KEYWORD_ONLY]
+        assert [parameter.kind for parameter in parameters.values()][0] is inspect.Parameter.VAR_POSITIONAL
+        assert sorted(keywords) == sorted((*_native.SOURCE_KEYS, "msfc")) and len(parameters) == len(keywords) + 1
+        assert keywords[:4] == ["csv", "solfsmy", "dtcfile", "msfc"]
 
     def test_each_csv_extra_lands_in_the_column_of_its_name(self, write_file):
         names = ["BSRN", "ND", "KP_SUM", "CP", "C9", "ISN", "F10.7_OBS_CENTER81", "F10.7_OBS_LAST81",

@@ -52,8 +52,11 @@ def test_each_dialect_keeps_its_stamp(full_data, name, stamp):
     assert weather.msis_inputs(np.datetime64(stamp.date()) - np.timedelta64(60, "D"))["data_type"] == "OBS"
 
 
-def test_refused_when_cut(write_file):
+def test_beside_a_csv_and_refused_when_cut(write_file):
     text = (SAMPLE_DIR / "SW-sample.txt").read_bytes()
+    both = SpaceWeather.load(csv=SAMPLE_DIR / "SW-sample.csv", txt=SAMPLE_DIR / "SW-sample.txt")
+    day = both.daily("2024-05-11")  # of the same certainty, the CSV's values first
+    assert (day["f107_source"], set(day["ap_source"])) == ("csv", {"csv"}) and list(both.sources)[:2] == ["csv", "txt"]
     line = text.index(b"2024 05 11")
     cut = write_file(text[:line + 60] + text[text.index(b"\r\n", line):], "cut.txt")
     row = text[:line].count(b"\n") + 1

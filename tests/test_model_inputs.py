@@ -229,7 +229,7 @@ class TestResultTypes:
     same order, each value of its annotation's dtype, with the trailing axis its comment
     gives, and the command line's labels as many as that axis."""
 
-    KINDS = {"F": "f", "S": "U", "D": "M", "B": "b", "Floats": "f"}  # an annotation's dtype kind
+    KINDS = {"F": "f", "S": "U", "D": "M", "B": "b", "I": "i", "Floats": "f", "Texts": "U"}  # an annotation's dtype kind
 
     @pytest.fixture(scope="class")
     @classmethod
@@ -246,10 +246,11 @@ class TestResultTypes:
     def test_keys_dtypes_and_widths(self, results, call):
         typed_dict, result = results[call]
         assert list(result) == list(typed_dict.__annotations__)
-        widths = dict(re.findall(r"^    (\w+): Floats  # \((\d+),\) per epoch", inspect.getsource(typed_dict), re.M))
+        widths = dict(re.findall(r"^    (\w+): (?:Floats|Texts)  # \((\d+),\) per epoch", inspect.getsource(typed_dict),
+                                 re.M))
         for key, annotation in typed_dict.__annotations__.items():
             annotation = annotation.__forward_arg__  # the annotation's text: _types defers them
-            trailing = (int(widths[key]),) if annotation == "Floats" else ()
+            trailing = (int(widths[key]),) if annotation in ("Floats", "Texts") else ()
             assert (result[key].dtype.kind, result[key].shape[1:]) == (self.KINDS[annotation], trailing), key
 
     @pytest.mark.parametrize("command", ["msis", "show"])

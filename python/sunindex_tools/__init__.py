@@ -1,6 +1,6 @@
 """Model inputs, downloads and a command line over the sunindex readers.
 
-`SpaceWeather` holds the three published files on one dense daily timeline and
+`SpaceWeather` holds the published files on one dense daily timeline and
 computes NRLMSISE-00/MSIS and JB2008 inputs at any epoch.
 """
 
@@ -17,6 +17,9 @@ from ._types import (
     DailyColumns,
     EpochLike,
     EpochsLike,
+    HpoArrays,
+    HpoAt,
+    HpoIndices,
     Jb2008Inputs,
     Jb2008InputsArrays,
     Jb2008InputsAt,
@@ -37,6 +40,9 @@ __all__ = [
     "EpochOutsideError",
     "EpochsLike",
     "FetchError",
+    "HpoArrays",
+    "HpoAt",
+    "HpoIndices",
     "Jb2008Inputs",
     "Jb2008InputsArrays",
     "Jb2008InputsAt",

@@ -15,9 +15,10 @@ from .space_weather import SpaceWeather, prediction_source
 
 FETCH_AGAIN = "run 'sunindex fetch' to download it again"
 #: The files each computing command reads, each as the kinds that can give it (the
-#: first is the one downloaded); None for every file there is.
+#: first is the one downloaded, if any is); None for every file there is.
 _READS: dict[str, list[tuple[str, ...]] | None] = {
-    "msis": [("csv", "txt")], "jb2008": [("solfsmy",), ("dtcfile",)], "show": None, "plot": None,
+    "msis": [("csv", "txt", "gfz", "swpc")], "jb2008": [("solfsmy",), ("dtcfile",)], "hpo": [("hp30", "hp60")],
+    "show": None, "plot": None, "info": None,
 }
 
 
@@ -30,34 +31,43 @@ def weather(args: argparse.Namespace) -> SpaceWeather:
         return _own_files(args, reads)
     if reads is None:
         return _present_weather(args)
+    unfetched = [kinds for kinds in reads if kinds[0] not in FILE_NAMES]
+    if unfetched:
+        raise usage_error(args, f"{args.command} needs {_needs(unfetched)}, which are not downloaded; "
+                                "give it with --file")
     return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=[kinds[0] for kinds in reads]), args.msfc)
 
 
+def _needs(groups: list[tuple[str, ...]]) -> str:
+    """The kinds of file `groups` name, for a message: "a X or a Y and a Z"."""
+    return " and ".join("a " + " or a ".join(KIND_NAMES[key] for key in kinds) for kinds in groups)
+
+
 def _own_files(args: argparse.Namespace, reads: list[tuple[str, ...]] | None) -> SpaceWeather:
-    """The --file files, each of the kind its content shows, and the --msfc prediction
-    (a kind it names): of the files of days, those of a kind in `reads` (None: all
-    given); the prediction whichever way it came."""
-    given: dict[str, tuple[str, Path, bytes]] = {}  # by kind: the option that named it, its path and bytes
+    """The --file files, each of the kind its content shows (several of one kind in the
+    order given), and the --msfc prediction (a kind it names): of the files of days,
+    those of a kind in `reads` (None: all given); the prediction whichever way it came."""
+    given: dict[str, list[tuple[str, Path, bytes]]] = {}  # by kind: the option that named each, its path and bytes
     named = [("--msfc", args.msfc)] if args.msfc else []  # first: a second prediction is then a --file
     for option, text in named + [("--file", text) for text in args.files]:
         path = Path(text)
         content = read_regular_file(path)
         kind = "msfc" if option == "--msfc" else _kind_of_file(args, path, content)
-        if kind in given:
+        if kind == "msfc" and kind in given:
+            first = given[kind][0]
             raise usage_error(args, f"argument --file: {path} is a second {KIND_NAMES[kind]}, "
-                                    f"after {given[kind][0]} {given[kind][1]}")
-        given[kind] = (option, path, content)
+                                    f"after {first[0]} {first[1]}")
+        given.setdefault(kind, []).append((option, path, content))
     if reads is None and not given.keys() - {"msfc"}:
         kinds = " or a ".join(KIND_NAMES[key] for key in KIND_NAMES if key != "msfc")
         raise usage_error(args, f"{args.command} needs a {kinds}; give it with --file")
     needed = [key for key in given if key != "msfc"] if reads is None else [
         key for kinds in reads for key in kinds if key in given]
-    missing = [" or a ".join(KIND_NAMES[key] for key in kinds) for kinds in reads or []
-               if not any(key in given for key in kinds)]
+    missing = [kinds for kinds in reads or [] if not any(key in given for key in kinds)]
     if missing:
-        raise usage_error(args, f"{args.command} needs a {' and a '.join(missing)}; "
+        raise usage_error(args, f"{args.command} needs {_needs(missing)}; "
                                 f"give {'it' if len(missing) == 1 else 'them'} with --file")
-    return SpaceWeather({key: given[key][1:] for key in [*needed, "msfc"] if key in given})
+    return SpaceWeather({key: [file[1:] for file in given[key]] for key in [*needed, "msfc"] if key in given})
 
 
 def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> str:

@@ -75,7 +75,8 @@ def parser() -> argparse.ArgumentParser:
     fetch_command = command("fetch", "download or revalidate the three files now")
     fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
                                help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
-    command("info", "the cached files: ages, spans, last observed day, first predicted day; the prediction")
+    command("info", "the cached files (or your own): ages, spans, stamps, last observed and first predicted day",
+            (common, own))
     show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, output))
     show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
@@ -88,6 +89,7 @@ def parser() -> argparse.ArgumentParser:
     timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
                         help="past the daily rows, the prediction at percentile Q")
     command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
+    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch", (common, own, output, epochs))
     plot = command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", (common, own))
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
     plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")

@@ -7,7 +7,7 @@ any format exists."""
 
 from __future__ import annotations
 
-from collections.abc import Iterator, Mapping
+from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
 from pathlib import Path
 from typing import NamedTuple
@@ -44,49 +44,63 @@ class Read(NamedTuple):
         return self.timeline is not None and self.timeline.summary()["spans"][key] is not None
 
 
-def read_native(contents: Mapping[str, bytes]) -> Read:
-    """What the native readers make of `contents`, files' bytes by kind key.
+def read_native(files: Sequence[tuple[str, bytes]]) -> Read:
+    """What the native readers make of `files`, (kind key, bytes) pairs: the timeline's in
+    the order their values rank (the first file of a kind that has a value gives it), and
+    at most one "msfc".
 
     Raises
     ------
     ValueError
-        ``ValueError(key, message)`` for the first file a reader refuses, the timeline's
-        files before the prediction: the key of its kind and what the reader found wrong.
+        ``ValueError(index, message)`` for the first file a reader refuses, the timeline's
+        files before the prediction: its position in `files` and what the reader found wrong.
     """
+    positions = [index for index, (key, _) in enumerate(files) if key != "msfc"]
     timeline = None
-    files = tuple((key, contents[key]) for key in _native.SOURCE_KEYS if key in contents)
-    if files:
+    if positions:
         try:
-            timeline = _native.load(files)
+            timeline = _native.load(tuple(files[index] for index in positions))
         except ValueError as error:
-            index, message = error.args
-            raise ValueError(files[index][0], message) from None
+            raise ValueError(positions[error.args[0]], error.args[1]) from None
+    predictions = [index for index, (key, _) in enumerate(files) if key == "msfc"]
+    assert len(predictions) <= 1, "a timeline takes one solar-cycle prediction"
     prediction = None
-    if "msfc" in contents:
+    for index in predictions:
         try:
-            prediction = _native.load_prediction(contents["msfc"])
+            prediction = _native.load_prediction(files[index][1])
         except ValueError as error:
-            raise ValueError("msfc", str(error)) from None
+            raise ValueError(index, str(error)) from None
     return Read(timeline, prediction)
 
 
 @contextmanager
-def naming_the_file(contents: Mapping[str, tuple[Path, bytes]]) -> Iterator[None]:
-    """Turns a reader's error about a file of `contents`, ValueError((key, message)),
-    into ValueError("<path>: message")."""
+def naming_the_file(files: Sequence[tuple[str, Path, bytes]]) -> Iterator[None]:
+    """Turns a reader's error about one of `files`, (kind key, path, bytes) in the order the
+    readers were given them, ValueError(index, message), into ValueError("<path>: message").
+
+    A file the reader of another kind takes was most likely given as the wrong kind: the
+    message says which kind it reads as."""
     try:
         yield
     except ValueError as error:
-        if len(error.args) != 2 or error.args[0] not in contents:
+        if len(error.args) != 2 or not isinstance(error.args[0], int) or not 0 <= error.args[0] < len(files):
             raise
-        key, message = error.args
-        raise ValueError(f"{contents[key][0]}: {printable(message)}") from None
+        index, message = error.args
+        key, path, content = files[index]
+        text = f"{path}: {printable(message)}"
+        try:
+            kind = file_kind(path, content)
+        except UnknownFileKind:  # of no kind, or of several: nothing to say
+            kind = key
+        if kind != key:
+            text += f"; it reads as a {KIND_NAMES[kind]} ({kind})"
+        raise ValueError(text) from None
 
 
 def _refusal(key: str, content: bytes) -> str | None:
     """Why the reader of kind `key` refuses `content`, or None when it takes it with rows."""
     try:
-        read = read_native({key: content})
+        read = read_native([(key, content)])
     except ValueError as error:
         return str(error.args[1])
     return None if read.has_rows(key) else "no rows"

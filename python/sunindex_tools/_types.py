@@ -24,11 +24,14 @@ EpochsLike = Union[EpochLike, Sequence[EpochLike], ArrayLike]
 
 #: Float values for epochs of shape S: shape S, or S + (n,) for a row per epoch.
 Floats = NDArray[np.float64]
+#: Text values with a row per epoch: shape S + (n,).
+Texts = NDArray[np.str_]
 
 F = TypeVar("F")  # a float value: float, or Floats
 S = TypeVar("S")  # a text value: str, or an array of str
 D = TypeVar("D")  # a day: numpy.datetime64 of unit D, or an array of them
 B = TypeVar("B")  # a flag: bool, or an array of bool
+I = TypeVar("I")  # a small integer: int, or an array of int8
 
 
 class MsisInputs(TypedDict, Generic[F, S]):
@@ -54,7 +57,7 @@ class Jb2008Inputs(TypedDict, Generic[F]):
     dstdtc: F  # the hourly Dtc, linear between whole hours (K)
 
 
-class DailyColumns(TypedDict, Generic[F, S, D, B]):
+class DailyColumns(TypedDict, Generic[F, S, D, B, I]):
     """Every daily column of an epoch's UTC day (see `SpaceWeather.daily`)."""
 
     date: D
@@ -64,6 +67,13 @@ class DailyColumns(TypedDict, Generic[F, S, D, B]):
     f107_data_type: S  # CSV F10.7_DATA_TYPE: "OBS", "INT", "PRD", "PRM" or ""
     ssrc: S  # SOLFSMY Ssrc, its four source flags
     monthly: B  # the CSV row is a monthly prediction (PRM)
+    f107_source: S  # the kind of file the day's flux came from: "gfz", "csv", "txt", "swpc" or ""
+    ap_source: Texts  # (8,) per epoch: the kind of file each 3-hour ap came from, as f107_source
+    kp_status: I  # GFZ's flag of the day: 0, 1 or 2 (Kp definitive from 1); -1 where GFZ gave no Kp
+    hp30: Floats  # (48,) per epoch: GFZ's half-hourly Hp30, 00:00-00:30 UT first
+    ap30: Floats  # (48,) per epoch: its ap30
+    hp60: Floats  # (24,) per epoch: GFZ's hourly Hp60, 00-01 UT first
+    ap60: Floats  # (24,) per epoch: its ap60
     f107_obs: F
     f107_adj: F
     f107_obs_center81: F
@@ -87,6 +97,15 @@ class DailyColumns(TypedDict, Generic[F, S, D, B]):
     y81c: F
 
 
+class HpoIndices(TypedDict, Generic[F]):
+    """GFZ's Hpo indices of the interval holding an epoch (see `SpaceWeather.hpo`)."""
+
+    hp30: F  # Hp30 of the half hour, open-ended (above 9 in strong storms)
+    ap30: F  # its ap30
+    hp60: F  # Hp60 of the hour
+    ap60: F  # its ap60
+
+
 class PymsisKwargs(TypedDict):
     """The keyword arguments of `pymsis.calculate` (see `SpaceWeather.pymsis_kwargs`)."""
 
@@ -100,5 +119,7 @@ MsisInputsAt = MsisInputs[float, str]
 MsisInputsArrays = MsisInputs[Floats, NDArray[np.str_]]
 Jb2008InputsAt = Jb2008Inputs[float]
 Jb2008InputsArrays = Jb2008Inputs[Floats]
-DailyAt = DailyColumns[float, str, np.datetime64, bool]
-DailyArrays = DailyColumns[Floats, NDArray[np.str_], NDArray[np.datetime64], NDArray[np.bool_]]
+DailyAt = DailyColumns[float, str, np.datetime64, bool, int]
+DailyArrays = DailyColumns[Floats, NDArray[np.str_], NDArray[np.datetime64], NDArray[np.bool_], NDArray[np.int8]]
+HpoAt = HpoIndices[float]
+HpoArrays = HpoIndices[Floats]

@@ -34,10 +34,11 @@ from ._exit_status import FAILURE, OK, USAGE
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
 from ._cli_output import OutputGone, print_records, records, stdout
+from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
 from .fetch import FILE_NAMES, cache_dir, describe_age, fetch, last_checked
-from .space_weather import EpochOutsideError, SpaceWeather, prediction_source
+from .space_weather import EpochOutsideError, Source, SpaceWeather, prediction_source
 
 __all__ = ["main"]
 
@@ -49,7 +50,12 @@ _LABELS = {
     "show": {
         "ap": [f"ap_{3 * slot:02d}" for slot in range(8)],
         "kp": [f"kp_{3 * slot:02d}" for slot in range(8)],
+        "ap_source": [f"ap_source_{3 * slot:02d}" for slot in range(8)],
         "dtc": [f"dtc_{hour:02d}" for hour in range(24)],
+        "hp30": [f"hp30_{minutes // 60:02d}{minutes % 60:02d}" for minutes in range(0, 1440, 30)],
+        "ap30": [f"ap30_{minutes // 60:02d}{minutes % 60:02d}" for minutes in range(0, 1440, 30)],
+        "hp60": [f"hp60_{hour:02d}" for hour in range(24)],
+        "ap60": [f"ap60_{hour:02d}" for hour in range(24)],
     },
 }
 
@@ -105,7 +111,11 @@ def _run_fetch(args: argparse.Namespace) -> int:
 
 
 def _run_info(args: argparse.Namespace) -> int:
-    """Prints each file's state, one line for a file that does not load; FAILURE if one does not."""
+    """Prints each file's state, one line for a file that does not load; FAILURE if one does not.
+    With --file, what was made of the user's own files instead."""
+    if getattr(args, "files", None):
+        _print_sources(weather(args))
+        return OK
     out = stdout()
     folder = cache_dir(args.data_dir)
     print(f"folder   {folder}", file=out)
@@ -133,6 +143,26 @@ def _run_info(args: argparse.Namespace) -> int:
     return status
 
 
+def _print_sources(loaded: SpaceWeather) -> None:
+    """One line per file read: its name among the sources, its kind, the days it covers,
+    the stamp it writes and its path; then the landmark days and the prediction."""
+    out = stdout()
+    kind_width = max(len(name) for name in KIND_NAMES.values())
+    for name, source in loaded.sources.items():
+        if source.kind != "msfc":
+            stamp = f"made {source.stamp.isoformat(sep=' ')}" if source.stamp else "no stamp"
+            print(f"{name:<8} {KIND_NAMES[source.kind]:<{kind_width}} {_days(source):<24} {stamp:<38} {source.path}",
+                  file=out)
+    print(f"last observed day   {loaded.last_observed or '-'}", file=out)
+    print(f"first predicted day {loaded.first_predicted or '-'}", file=out)
+    prediction = loaded.sources["msfc"]
+    print(f"{'msfc':<8} {prediction.path} {prediction.first:%Y-%m} to {prediction.last:%Y-%m}", file=out)
+
+
+def _days(source: Source) -> str:
+    return "no rows" if source.first is None else f"{source.first} to {source.last}"
+
+
 def _checked(path: Path) -> str:
     """When the copy was last checked against its server, else how old the file is."""
     checked = last_checked(path)
@@ -153,6 +183,11 @@ def _run_msis(args: argparse.Namespace) -> None:
         inputs = loaded.msis_inputs(instants, burst_limit=args.burst_limit, interpolate=args.interpolate,
                                     forecast_percentile=args.forecast_percentile)
     print_records(records({"epoch": np.array(texts), **inputs}), args.style, _LABELS["msis"])
+
+
+def _run_hpo(args: argparse.Namespace) -> None:
+    instants, texts = epochs(args)
+    print_records(records({"epoch": np.array(texts), **weather(args).hpo(instants)}), args.style, {})
 
 
 def _run_jb2008(args: argparse.Namespace) -> None:
@@ -193,5 +228,5 @@ def _run_plot(args: argparse.Namespace) -> None:
 #: Each command's run, by its name; the status it returns, or None for OK.
 _RUNS: dict[str, Callable[[argparse.Namespace], int | None]] = {
     "fetch": _run_fetch, "info": _run_info, "show": _run_show, "msis": _run_msis, "jb2008": _run_jb2008,
-    "plot": _run_plot,
+    "plot": _run_plot, "hpo": _run_hpo,
 }

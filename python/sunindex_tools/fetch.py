@@ -439,7 +439,7 @@ def _check_download(source: _Source, path: Path, received: int, expected: int | 
     if not content.endswith(b"\n"):
         raise FetchError("the body ends in the middle of a line: the download was cut off")
     try:
-        read = read_native({source.key: content})
+        read = read_native([(source.key, content)])
     except ValueError as error:  # not named by the temporary file's path, which means nothing to a reader
         raise FetchError(f"the download is not a valid {source.file_name}: {printable(error.args[1])}") from None
     if not read.has_rows(source.key):

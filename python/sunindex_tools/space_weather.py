@@ -8,6 +8,7 @@ import os
 from dataclasses import dataclass, replace
 from importlib import resources
 from pathlib import Path
+from collections.abc import Mapping, Sequence
 from typing import Any, NoReturn, Union, cast, overload
 
 import numpy as np
@@ -15,13 +16,15 @@ from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
-from ._file_kinds import Read, naming_the_file, read_native
+from ._file_kinds import Read, file_kind, naming_the_file, read_native
 from ._files import read_regular_file
 from ._types import (
     DailyArrays,
     DailyAt,
     EpochLike,
     EpochsLike,
+    HpoArrays,
+    HpoAt,
     Jb2008InputsArrays,
     Jb2008InputsAt,
     MsisInputsArrays,
@@ -31,6 +34,8 @@ from ._types import (
 from .fetch import DEFAULT_MAX_AGE, fetch
 
 PathLike = Union[str, "os.PathLike[str]"]
+#: A file's path and bytes, as `SpaceWeather()` takes them.
+Content = tuple[Path, bytes]
 
 _EPOCH = _dt.date(1970, 1, 1)
 #: The F10.7 above which pymsis takes a flux for a radio burst and uses its 81-day mean.
@@ -80,7 +85,7 @@ class EpochOutsideError(ValueError):
 
 #: What each kind of computation computes from, and which files give it.
 _COMPUTED_FROM = {
-    "msis": ("the daily rows of the CelesTrak CSV", "csv"),
+    "msis": ("the daily rows of the loaded files", "csv, txt, gfz or swpc"),
     "jb2008": ("the days both SOLFSMY.TXT and DTCFILE.TXT cover", "solfsmy and dtcfile"),
     "timeline": ("the days of the loaded files", "a file"),
 }
@@ -121,54 +126,59 @@ class _Failure:
 
 @dataclass(frozen=True)
 class Source:
-    """One loaded file: where it was read from, the days its rows cover and, where
-    the file writes one, its own stamp of when it was made (in UTC)."""
+    """One loaded file: where it was read from, the days its rows cover, where the
+    file writes one its own stamp of when it was made (in UTC), and its kind: the
+    keyword of `SpaceWeather.load` it is read as ("csv", "gfz", ..., "msfc")."""
 
     path: Path
     first: _dt.date | None
     last: _dt.date | None
     stamp: _dt.datetime | None = None
+    kind: str = ""
 
 
 class SpaceWeather:
-    """The CelesTrak CSV, SOLFSMY.TXT and DTCFILE.TXT (any of them) on one
-    dense timeline of UTC days, with model inputs at any epoch.
+    """Any of the published files (CelesTrak's CSV or legacy text file, GFZ's Kp and Hpo
+    files, SWPC's 45-day forecast, SOLFSMY.TXT, DTCFILE.TXT), several of a kind if need
+    be, on one dense timeline of UTC days, with model inputs at any epoch.
 
     Make one with `SpaceWeather.load`. Days are found by their date, never
-    by a row position; a value a file does not give is NaN, never a
-    substitute. The object is immutable (setting or deleting an attribute
-    raises AttributeError): any number of threads may compute from it at
-    once, and it pickles as the files' own bytes.
+    by a row position; a value no file gives is NaN, never a substitute.
+    The object is immutable (setting or deleting an attribute raises
+    AttributeError): any number of threads may compute from it at once,
+    and it pickles as the files' own bytes.
     """
 
     __slots__ = (
-        "_contents", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc", "_prediction"
+        "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc",
+        "_prediction",
     )
-    _contents: dict[str, tuple[Path, bytes]]
+    _contents: dict[str, list[Content]]
+    _files: tuple[tuple[str, Path, bytes], ...]  # as the native timeline was given them
     _timeline: _native.Timeline
     _coverage: dict[str, tuple[int, int] | None]
     _sources: dict[str, Source]
     _last_observed: _dt.date | None
     _first_predicted: _dt.date | None
-    _msfc: tuple[Path, bytes]
+    _msfc: Content
     _prediction: _native.Prediction
 
-    def __init__(self, contents: dict[str, tuple[Path, bytes]]):
-        """Use `SpaceWeather.load`; this takes the files' paths and bytes."""
-        _check_contents(contents)
-        contents = dict(contents)
-        msfc = contents.pop("msfc", None) or _bundled_prediction()
-        timeline, prediction = _read({**contents, "msfc": msfc})
+    def __init__(self, contents: Mapping[str, Content | Sequence[Content]]):
+        """Use `SpaceWeather.load`; this takes the files' paths and bytes: by kind key,
+        a (path, bytes) pair or a list of them (the first file of a kind that has a
+        value gives it), and "msfc" one pair."""
+        given = _checked_contents(contents)
+        msfc = given.pop("msfc", [_bundled_prediction()])[0]
+        files = tuple((key, *content) for key in _native.SOURCE_KEYS for content in given.get(key, ()))
+        timeline, prediction = _read(files, msfc)
         assert timeline is not None and prediction is not None  # both were given
         summary = timeline.summary()
         fields = {
-            "_contents": dict(contents),
+            "_contents": given,
+            "_files": files,
             "_timeline": timeline,
-            "_coverage": {key: summary[key] for key in ("msis", "jb2008", "timeline")},
-            "_sources": {
-                key: Source(path, *map(_date, summary["spans"][key] or (None, None)), _instant(summary["stamps"][key]))
-                for key, (path, _) in contents.items()
-            } | {"msfc": _prediction_source(msfc[0], prediction)},
+            "_coverage": {key: summary[key] for key in ("msis", "jb2008", "timeline", "hpo")},
+            "_sources": _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)},
             "_last_observed": _date(summary["last_observed"]),
             "_first_predicted": _date(summary["first_predicted"]),
             "_msfc": msfc,
@@ -186,33 +196,54 @@ class SpaceWeather:
     @classmethod
     def load(
         cls,
-        csv: PathLike | None = None,
-        solfsmy: PathLike | None = None,
-        dtcfile: PathLike | None = None,
+        *paths: PathLike,
+        csv: PathLike | Sequence[PathLike] | None = None,
+        solfsmy: PathLike | Sequence[PathLike] | None = None,
+        dtcfile: PathLike | Sequence[PathLike] | None = None,
         msfc: PathLike | None = None,
-        txt: PathLike | None = None,
+        txt: PathLike | Sequence[PathLike] | None = None,
+        gfz: PathLike | Sequence[PathLike] | None = None,
+        swpc: PathLike | Sequence[PathLike] | None = None,
+        hp30: PathLike | Sequence[PathLike] | None = None,
+        hp60: PathLike | Sequence[PathLike] | None = None,
     ) -> SpaceWeather:
-        """Reads any subset of the files.
+        """Reads any files of these kinds, each keyword a `str` or path-like, or a
+        sequence of them (several files of one kind: of a day, the first that has a
+        value gives it, each value on its own):
 
-        `csv` is a CelesTrak daily-index CSV (SW-All.csv), `solfsmy` a
-        SOLFSMY.TXT and `dtcfile` a DTCFILE.TXT; each a `str` or path-like.
-        `txt` is the legacy fixed-width text file (SW-All.txt,
-        SpaceWeather-All-v1.2.txt), the CSV's rows in another layout, which
-        stands in for the CSV (the two are not given together).
-        `msfc` is a solar-cycle prediction of NASA Marshall Space Flight
-        Center ("Table 3", as ``oct2026f10-prd.txt``) for inputs past the
-        daily rows; by default the release shipped with the package.
+        - `csv`: CelesTrak's daily-index CSV (SW-All.csv); `txt`: its legacy
+          fixed-width text file (SW-All.txt, SpaceWeather-All-v1.2.txt);
+        - `gfz`: GFZ Potsdam's Kp_ap_Ap_SN_F107 file (since 1932, nowcast, yearly);
+        - `swpc`: NOAA SWPC's 45-day Ap and F10.7 forecast (45-day-ap-forecast.txt);
+        - `hp30`, `hp60`: GFZ's Hp30_ap30 and Hp60_ap60 files;
+        - `solfsmy`, `dtcfile`: SOLFSMY.TXT and DTCFILE.TXT, for JB2008;
+        - `msfc`: one solar-cycle prediction of NASA Marshall Space Flight Center
+          ("Table 3", as ``oct2026f10-prd.txt``) for inputs past the daily rows; by
+          default the release shipped with the package.
+
+        `paths` are files of any kind, each told by what it holds; of one kind, the
+        keyword's files come before these. Where sources overlap, each value comes
+        from the most certain one (observed, then interpolated, then predicted), the
+        publisher of the value before a redistributor; `daily` says which file gave it.
+
         Raises FileNotFoundError (or another OSError) naming a file that
         cannot be read or is not a regular file (a FIFO, a device), and
-        ValueError naming the file and the row of bad content, or a file
-        larger than 64 MiB.
+        ValueError naming the file and the row of bad content (and the kind it
+        reads as, when it was given as another), a file of no known kind among
+        `paths`, a second prediction, or a file larger than 64 MiB.
         """
-        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile, "txt": txt, "msfc": msfc}
-        contents = {}
-        for key, path in given.items():
-            if path is not None:
-                path = Path(os.fspath(path))
-                contents[key] = (path, read_regular_file(path))
+        given = {"csv": csv, "solfsmy": solfsmy, "dtcfile": dtcfile, "txt": txt, "gfz": gfz, "swpc": swpc,
+                 "hp30": hp30, "hp60": hp60, "msfc": msfc}
+        contents: dict[str, list[Content]] = {}
+        for key, value in given.items():
+            for path in _paths(value, key):
+                contents.setdefault(key, []).append((path, read_regular_file(path)))
+        for path in _paths(paths, "a positional argument"):
+            content = read_regular_file(path)
+            contents.setdefault(file_kind(path, content), []).append((path, content))
+        if len(contents.get("msfc", ())) > 1:
+            first, second = contents["msfc"][:2]
+            raise ValueError(f"{second[0]}: a second solar-cycle prediction, after {first[0]}; give one")
         return cls(contents)
 
     @classmethod
@@ -232,9 +263,9 @@ class SpaceWeather:
 
     @property
     def sources(self) -> dict[str, Source]:
-        """The loaded files by keyword ("csv", "solfsmy", "dtcfile"), and "msfc": the
-        solar-cycle prediction in use, `first` and `last` the 1st of its first and
-        last months."""
+        """The loaded files by keyword ("csv", "gfz", ...; a kind's later files as
+        "gfz#2", "gfz#3", ...), and "msfc": the solar-cycle prediction in use, `first`
+        and `last` the 1st of its first and last months."""
         return dict(self._sources)
 
     @property
@@ -244,10 +275,11 @@ class SpaceWeather:
 
     @property
     def coverage(self) -> dict[str, tuple[_dt.date, _dt.date] | None]:
-        """The UTC days an epoch may fall on: "msis" (the CSV's daily rows),
-        "jb2008" (the days both SOLFSMY.TXT and DTCFILE.TXT cover) and "daily"
-        (the whole timeline); None where nothing is loaded for it."""
-        names = {"msis": "msis", "jb2008": "jb2008", "daily": "timeline"}
+        """The UTC days an epoch may fall on: "msis" (the daily rows of the CSV, the
+        text file, GFZ's and SWPC's files), "jb2008" (the days both SOLFSMY.TXT and
+        DTCFILE.TXT cover), "daily" (the whole timeline) and "hpo" (the days the Hp30
+        and Hp60 files cover); None where nothing is loaded for it."""
+        names = {"msis": "msis", "jb2008": "jb2008", "daily": "timeline", "hpo": "hpo"}
         return {name: _span_dates(self._coverage[kind]) for name, kind in names.items()}
 
     @property
@@ -269,7 +301,7 @@ class SpaceWeather:
         return f"SpaceWeather({', '.join(parts)})"
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return (SpaceWeather, ({**self._contents, "msfc": self._msfc},))
+        return (SpaceWeather, ({**self._contents, "msfc": [self._msfc]},))
 
     # -- Model inputs
 
@@ -299,10 +331,14 @@ class SpaceWeather:
         interpolate: bool = False,
         forecast_percentile: ArrayLike | None = None,
     ) -> MsisInputsAt | MsisInputsArrays:
-        """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the CelesTrak CSV.
+        """NRLMSISE-00 / MSIS 2.x inputs at `epochs`, from the daily files (the
+        CelesTrak CSV or text file, GFZ's, SWPC's; `daily` says which gave what).
 
         - `f107`: observed F10.7 of the previous UTC day;
-        - `f107a`: the file's F10.7_OBS_CENTER81 of the day;
+        - `f107a`: the CSV's or text file's F10.7_OBS_CENTER81 of the day, else
+          (the day's flux came from GFZ or SWPC) the centred 81-day mean of
+          the timeline's own flux, days past it taken from the solar-cycle
+          prediction at percentile 50;
         - `ap`, shape (N, 7): daily Ap, the ap of the epoch's 3-hour slot and of
           the three slots before it, then the means of the eight slots 12-33 h
           and 36-57 h before;
@@ -363,7 +399,9 @@ class SpaceWeather:
             if result is not None:  # outside the coverage, the general path below says so
                 return result
         ticks = to_ticks(epochs)
-        columns, failed = self._timeline.msis(ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate), self._prediction)
+        columns, failed = self._timeline.msis(
+            ticks.ticks, ticks.ticks_per_day, limit, bool(interpolate), self._prediction
+        )
         self._check_inside("msis", ticks, failed)
         return cast(MsisInputsArrays, _shaped(columns, ticks))
 
@@ -440,29 +478,53 @@ class SpaceWeather:
     def daily(self, epochs: EpochsLike) -> DailyAt | DailyArrays:
         """Every daily column of each epoch's UTC day, as the files write them.
 
-        `date` (datetime64[D]); from the CSV `f107_obs`, `f107_adj`,
-        `f107_data_type` ("OBS", "INT", "PRD", "PRM" or ""), the four 81-day
-        means `f107_obs_center81`, `f107_obs_last81`, `f107_adj_center81`,
-        `f107_adj_last81`, `ap` (N, 8), `ap_avg`, `kp` (N, 8) and `kp_sum`
-        (Kp x 10, as the file writes it), `cp`, `c9`, `isn`, `bsrn`, `nd`, and
-        `monthly` (the row is a monthly prediction); from SOLFSMY `f10`,
-        `f81c`, `s10`, `s81c`, `m10`, `m81c`, `y10`, `y81c` and `ssrc` (its
-        source flags); from DTCFILE `dtc` (N, 24), 00 UT first. NaN where a
-        file has no value. The day must lie on the timeline.
+        `date` (datetime64[D]); from the CSV, the text file, GFZ's and SWPC's
+        files, each value from the most certain that has it: `f107_obs`,
+        `f107_adj`, `f107_data_type` ("OBS", "INT", "PRD", "PRM" or ""), the
+        four 81-day means `f107_obs_center81`, `f107_obs_last81`,
+        `f107_adj_center81`, `f107_adj_last81`, `ap` (N, 8), `ap_avg`, `kp`
+        (N, 8) and `kp_sum` (Kp x 10, as the CSV writes it), `cp`, `c9`, `isn`,
+        `bsrn`, `nd`, and `monthly` (the row is a monthly prediction); which
+        kind of file gave them: `f107_source` (the flux) and `ap_source` (N, 8)
+        (each 3-hour ap), "gfz", "csv", "txt", "swpc" or "" for none, and
+        `kp_status`, GFZ's flag of the day (0 Kp preliminary, 1 Kp definitive,
+        2 Kp and sunspot number definitive; -1 where GFZ gave no Kp); from the
+        Hpo files `hp30`, `ap30` (N, 48) and `hp60`, `ap60` (N, 24), 00 UT
+        first; from SOLFSMY `f10`, `f81c`, `s10`, `s81c`, `m10`, `m81c`, `y10`,
+        `y81c` and `ssrc` (its source flags); from DTCFILE `dtc` (N, 24), 00 UT
+        first. NaN where no file has a value. The day must lie on the timeline.
         """
         ticks = to_ticks(epochs)
-        with naming_the_file(self._contents):  # the first call reads the CSV's remaining values
+        with naming_the_file(self._files):  # the first call reads the CSV's remaining values
             columns, failed = self._timeline.daily(ticks.ticks, ticks.ticks_per_day)
         self._check_inside("timeline", ticks, failed)
         columns["date"] = columns.pop("day").view("M8[D]")
         order = ["date"] + [key for key in columns if key != "date"]
         return cast(DailyArrays, _shaped({key: columns[key] for key in order}, ticks))
 
+    @overload
+    def hpo(self, epochs: EpochLike) -> HpoAt: ...  # type: ignore[overload-overlap]  # one epoch: scalars
+    @overload
+    def hpo(self, epochs: EpochsLike) -> HpoArrays: ...
+    def hpo(self, epochs: EpochsLike) -> HpoAt | HpoArrays:
+        """GFZ's half-hourly and hourly indices at `epochs`: `hp30`, `ap30` of the
+        half hour and `hp60`, `ap60` of the hour holding each epoch (from an
+        interval's start, inclusive, to the next one's). Hp is open-ended: above 9
+        in strong storms. NaN where no Hp30 or Hp60 file gives the interval, also
+        outside them (`coverage["hpo"]`), and for NaT. Epochs as in `msis_inputs`.
+        """
+        ticks = to_ticks(epochs)
+        columns, failed = self._timeline.hpo(ticks.ticks, ticks.ticks_per_day)
+        assert failed is None  # an epoch outside the files gets NaN
+        return cast(HpoArrays, _shaped(columns, ticks))
+
     def to_pandas(self) -> Any:
         """Every day of the timeline as a pandas DataFrame indexed by date.
 
-        The 3-hourly and hourly columns are spread out as `ap1`..`ap8`,
-        `kp1`..`kp8` and `dtc00`..`dtc23`; no rows when the files have none.
+        The 3-hourly, hourly and half-hourly columns are spread out as
+        `ap1`..`ap8`, `kp1`..`kp8`, `ap_source1`..`ap_source8`, `dtc00`..`dtc23`,
+        `hp60_01`..`hp60_24`, `ap60_01`..`ap60_24`, `hp30_01`..`hp30_48` and
+        `ap30_01`..`ap30_48`; no rows when the files have none.
         Needs pandas: `pip install ".[pandas]"` in a checkout.
         """
         try:
@@ -480,8 +542,9 @@ class SpaceWeather:
             else:
                 width = 2 if values.shape[1] > 9 else 1
                 first = 0 if key == "dtc" else 1
+                stem = f"{key}_" if key[-1].isdigit() else key  # hp30_01, never hp3001
                 for i in range(values.shape[1]):
-                    flat[f"{key}{i + first:0{width}d}"] = values[:, i]
+                    flat[f"{stem}{i + first:0{width}d}"] = values[:, i]
         return pd.DataFrame(flat, index=index)
 
     # -- Coverage
@@ -497,22 +560,64 @@ class SpaceWeather:
         raise EpochOutsideError(ticks.text(index), _Failure(cause, kind, span, self._sources["msfc"], mean_from), index)
 
 
-def _check_contents(contents: Any) -> None:
-    """TypeError or ValueError unless `contents` maps some of the source keys
-    (and maybe "msfc") to (path, bytes)."""
-    if not isinstance(contents, dict):
+def _checked_contents(contents: Any) -> dict[str, list[Content]]:
+    """`contents` with each kind's files as a list; TypeError or ValueError unless it maps
+    some of the source keys (and maybe "msfc") to (path, bytes) pairs or lists of them."""
+    if not isinstance(contents, Mapping):
         raise TypeError(
             f"SpaceWeather() takes the files' contents, not {type(contents).__name__}; "
-            "read files with SpaceWeather.load(csv=..., solfsmy=..., dtcfile=...)"
+            "read files with SpaceWeather.load(csv=..., gfz=..., ...)"
         )
     keys = (*_native.SOURCE_KEYS, "msfc")
+    checked: dict[str, list[Content]] = {}
     for key, value in contents.items():
         if key not in keys:
             raise TypeError(f"SpaceWeather(): unknown file key {key!r}; the keys are {', '.join(keys)}")
-        if not (isinstance(value, tuple) and len(value) == 2 and isinstance(value[1], bytes)):
-            raise TypeError(f"SpaceWeather(): {key} must be a (path, bytes) pair; read files with SpaceWeather.load")
-    if not set(contents) & set(_native.SOURCE_KEYS):
-        raise ValueError("SpaceWeather needs at least one of csv, solfsmy, dtcfile and txt")
+        pairs = [value] if _is_content(value) else value
+        if not (isinstance(pairs, (list, tuple)) and pairs and all(_is_content(pair) for pair in pairs)):
+            raise TypeError(f"SpaceWeather(): {key} must be a (path, bytes) pair or a list of them; "
+                            "read files with SpaceWeather.load")
+        if key == "msfc" and len(pairs) > 1:
+            raise ValueError("SpaceWeather(): msfc takes one solar-cycle prediction")
+        checked[key] = [(Path(path), content) for path, content in pairs]
+    if not set(checked) & set(_native.SOURCE_KEYS):
+        raise ValueError(f"SpaceWeather needs at least one of {', '.join(_native.SOURCE_KEYS)}")
+    return checked
+
+
+def _is_content(value: Any) -> bool:
+    return isinstance(value, tuple) and len(value) == 2 and isinstance(value[1], bytes)
+
+
+def _paths(value: Any, name: str) -> list[Path]:
+    """The paths `value` gives: one for a str or path-like, those of a sequence, none for None.
+    A str is one path, never a sequence of characters; TypeError for anything else."""
+    if value is None:
+        return []
+    if isinstance(value, (str, os.PathLike)):
+        value = [value]
+    elif isinstance(value, (bytes, bytearray)) or not isinstance(value, Sequence):
+        raise TypeError(f"{name} takes a path or a sequence of paths, not {type(value).__name__}")
+    paths = []
+    for item in value:
+        if not isinstance(item, (str, os.PathLike)):
+            raise TypeError(f"{name} takes a path or a sequence of paths, not a sequence holding "
+                            f"{type(item).__name__}")
+        paths.append(Path(os.fspath(item)))
+    return paths
+
+
+def _file_sources(files: Sequence[tuple[str, Path, bytes]], read: Sequence[tuple[str, Any, Any]]) -> dict[str, Source]:
+    """Each file as a Source, from what the timeline read of it: a kind's first file under
+    its key, the later ones under "key#2", "key#3", ..."""
+    sources: dict[str, Source] = {}
+    counts: dict[str, int] = {}
+    for (key, path, _), (_, span, stamp) in zip(files, read, strict=True):
+        counts[key] = counts.get(key, 0) + 1
+        name = key if counts[key] == 1 else f"{key}#{counts[key]}"
+        first, last = span or (None, None)
+        sources[name] = Source(path, _date(first), _date(last), _instant(stamp), key)
+    return sources
 
 
 def past_end_hint(kind: str, option: str = "forecast_percentile") -> str:
@@ -531,15 +636,17 @@ def _bundled_prediction() -> tuple[Path, bytes]:
     return Path(str(resource)), resource.read_bytes()
 
 
-def _read(files: dict[str, tuple[Path, bytes]]) -> Read:
-    """What the native readers make of `files`, paths and bytes by kind key; ValueError
-    names the file a reader refuses."""
-    with naming_the_file(files):
-        return read_native({key: content for key, (_, content) in files.items()})
+def _read(files: Sequence[tuple[str, Path, bytes]], msfc: Content | None) -> Read:
+    """What the native readers make of `files`, (kind key, path, bytes), and of the
+    prediction `msfc`; ValueError names the file a reader refuses."""
+    named = (*files, ("msfc", *msfc)) if msfc else tuple(files)
+    with naming_the_file(named):
+        return read_native([(key, content) for key, _, content in named])
 
 
 def _prediction_source(path: Path, prediction: _native.Prediction) -> Source:
-    return Source(path, *map(_date, prediction.span()))
+    first, last = prediction.span()
+    return Source(path, _date(first), _date(last), None, "msfc")
 
 
 def prediction_source(msfc: PathLike | None = None) -> Source:
@@ -550,7 +657,7 @@ def prediction_source(msfc: PathLike | None = None) -> Source:
     else:
         path = Path(os.fspath(msfc))
         content = read_regular_file(path)
-    prediction = _read({"msfc": (path, content)}).prediction
+    prediction = _read((), (path, content)).prediction
     assert prediction is not None  # it was given
     return _prediction_source(path, prediction)
 

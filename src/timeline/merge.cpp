@@ -136,8 +136,9 @@ void OwnedLayer::add_gfz(std::span<const GfzDay> days, std::int64_t first_day) n
     bool gives_kp = false;
     for (std::size_t s = 0; s < 8; ++s) {
       take_absent(ap_[8 * i + s], day.ap[s]);
-      // The CSV writes ten times GFZ's thirds, rounded: 2.667 is 27.
-      if (!std::isnan(day.kp[s])) take_absent(kp_[8 * i + s], std::round(10.0 * day.kp[s])), gives_kp = true;
+      if (std::isnan(day.kp[s])) continue;
+      take_absent(kp_[8 * i + s], std::round(10.0 * day.kp[s]));  // the CSV's tenths: 2.667 is 27
+      gives_kp = true;
     }
     if (gives_kp && kp_status_[i] < 0) kp_status_[i] = static_cast<std::int8_t>(day.definitive);
     type_[i] = F107DataType::observed;
@@ -229,7 +230,8 @@ std::vector<MeanTail> compute_means(std::size_t days, std::int64_t first_day, co
   std::vector<std::int64_t> sum(days + 1, 0), with_flux(days + 1, 0), predicted(days + 1, 0);
   std::size_t end_of_flux = 0;  // one past the last day with flux
   for (std::size_t i = 0; i < days; ++i) {
-    const bool has = !std::isnan(merged.f107_obs[i]);
+    // A monthly prediction feeds no model input, a mean included.
+    const bool has = !std::isnan(merged.f107_obs[i]) && merged.type[i] != F107DataType::predicted_monthly;
     sum[i + 1] = sum[i] + (has ? tenths(merged.f107_obs[i]) : 0);
     with_flux[i + 1] = with_flux[i] + has;
     predicted[i + 1] = predicted[i] + (has && merged.flux_predicted[i]);

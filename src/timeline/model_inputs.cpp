@@ -66,9 +66,11 @@ void write_no_provenance(const DailyOutput& out, std::size_t e) noexcept {
   write_no_hpo(out, e);
 }
 
-/// Day `i`'s Hpo values into row `e`: NaN where no Hpo file was loaded.
-void copy_hpo_day(const Timeline& timeline, std::size_t i, const DailyOutput& out, std::size_t e) noexcept {
-  if (!timeline.hpo_span()) return write_no_hpo(out, e);
+/// The Hpo values of `day` into row `e`: NaN where no Hpo file has the day.
+void copy_hpo_day(const Timeline& timeline, std::int64_t day, const DailyOutput& out, std::size_t e) noexcept {
+  const auto at = timeline.hpo_index_of(day);
+  if (!at) return write_no_hpo(out, e);
+  const std::size_t i = *at;
   std::copy_n(timeline.hp30() + 48 * i, 48, out.hp30 + 48 * e);
   std::copy_n(timeline.ap30() + 48 * i, 48, out.ap30 + 48 * e);
   std::copy_n(timeline.hp60() + 24 * i, 24, out.hp60 + 24 * e);
@@ -313,19 +315,18 @@ std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epo
     out.f107_source[e] = timeline.f107_source()[i];
     std::copy_n(timeline.ap_source() + 8 * i, 8, out.ap_source + 8 * e);
     out.kp_status[e] = timeline.kp_status()[i];
-    copy_hpo_day(timeline, i, out, e);
+    copy_hpo_day(timeline, day, out, e);
   }
   return std::nullopt;
 }
 
 void lookup_hpo(const Timeline& timeline, const Epochs& epochs, const HpoOutput& out) noexcept {
-  const bool loaded = timeline.hpo_span().has_value();
   in_two_halves(epochs.count, [&](std::size_t begin, std::size_t end) noexcept -> std::optional<FailedEpoch> {
     for (std::size_t e = begin; e < end; ++e) {
       out.hp30[e] = out.ap30[e] = out.hp60[e] = out.ap60[e] = nan;
-      if (!loaded || epochs.ticks[e] == not_a_time) continue;
+      if (epochs.ticks[e] == not_a_time) continue;
       const auto [day, ticks_in_day] = epochs.clock.split(epochs.ticks[e]);
-      const auto at = timeline.index_of(day);
+      const auto at = timeline.hpo_index_of(day);
       if (!at) continue;
       const std::size_t half_hour = 48 * *at + static_cast<std::size_t>(epochs.clock.part_of_day(ticks_in_day, 48));
       const std::size_t hour = 24 * *at + static_cast<std::size_t>(epochs.clock.part_of_day(ticks_in_day, 24));

@@ -262,7 +262,7 @@ class Jb2008Inputs {
   X(ap, float64, 8)               /* the 3-hourly ap, 00-03 UT first */ \
   X(kp, float64, 8)               /* the 3-hourly Kp, as the CSV writes it */ \
   X(dtc, float64, 24)             /* the hourly Dtc, 00 UT first */ \
-  X(f107_data_type, data_type, 1) /* the CSV's own F10.7_DATA_TYPE, monthly predictions included */ \
+  X(f107_data_type, data_type, 1) /* the least certain type of the rows the day took values from, PRM included */ \
   X(ssrc, flags, 1)               /* SOLFSMY's source flags */ \
   X(monthly, boolean, 1)          /* the CSV row is a monthly prediction */ \
   X(f107_source, source, 1)       /* the file the day's F10.7_OBS came from */ \

@@ -256,20 +256,27 @@ class TimelineBuilder {
           t_->ap_source_.assign(8 * days, no_source);
           t_->dtc_hourly_.assign(24 * days, absent);
           t_->solfsmy_source_.assign(days, no_flags);
-          const bool hpo = spans[static_cast<std::size_t>(Source::hp30)] || spans[static_cast<std::size_t>(Source::hp60)];
-          // Without an Hpo file, a day shows NaN from one day of NaN: no 72 values a day.
-          const std::size_t hpo_days = hpo ? days : 0;
+          // The Hpo indices are 144 values a day: they take the days of their files alone.
+          const std::optional<DaySpan> hpo = hpo_span_of(spans);
+          const std::size_t hpo_days = hpo ? static_cast<std::size_t>(hpo->last - hpo->first + 1) : 0;
+          t_->hpo_span_ = hpo;
           t_->hp30_.assign(48 * hpo_days, absent);
           t_->ap30_.assign(48 * hpo_days, absent);
           t_->hp60_.assign(24 * hpo_days, absent);
           t_->ap60_.assign(24 * hpo_days, absent);
         });
-    for (const Source hpo : {Source::hp30, Source::hp60}) {
-      if (const auto& span = spans[static_cast<std::size_t>(hpo)]) {
-        widen(t_->hpo_span_, span->first);
-        widen(t_->hpo_span_, span->last);
+  }
+
+  /// The days the Hp30 and Hp60 files cover together, from `spans` by kind.
+  static std::optional<DaySpan> hpo_span_of(const std::array<std::optional<DaySpan>, source_count>& spans) noexcept {
+    std::optional<DaySpan> hpo;
+    for (const Source kind : {Source::hp30, Source::hp60}) {
+      if (const auto& span = spans[static_cast<std::size_t>(kind)]) {
+        widen(hpo, span->first);
+        widen(hpo, span->last);
       }
     }
+    return hpo;
   }
 
   /// The provenance and the means' types of a timeline whose only daily
@@ -297,7 +304,9 @@ class TimelineBuilder {
     Timeline txt_timeline;
     Timeline::LaterColumns txt_later;
     if (csv.given && txt.given) {
-      TimelineBuilder(txt_timeline).allocate(t_->spans_, shape_.first_day_, shape_.days_);
+      auto daily_spans = t_->spans_;  // of the files laid there: no Hpo indices
+      daily_spans[static_cast<std::size_t>(Source::hp30)] = daily_spans[static_cast<std::size_t>(Source::hp60)] = std::nullopt;
+      TimelineBuilder(txt_timeline).allocate(daily_spans, shape_.first_day_, shape_.days_);
       txt_later.assign_absent(shape_.days_);
       TimelineBuilder(txt_timeline, txt_later).add_csv(txt.records, txt.celestrak, CelestrakValues{});
       layers.push_back(view(txt_timeline, txt_later, Source::txt));
@@ -307,7 +316,10 @@ class TimelineBuilder {
       if (file.source == Source::gfz) gfz_layer.add_gfz(file.gfz, shape_.first_day_);
       if (file.source == Source::swpc) swpc_layer.add_swpc(*file.swpc, shape_.first_day_);
     }
-    if (gfz) gfz_layer.fill_flux_gaps(), layers.push_back(gfz_layer.view(Source::gfz));
+    if (gfz) {
+      gfz_layer.fill_flux_gaps();
+      layers.push_back(gfz_layer.view(Source::gfz));
+    }
     if (swpc) layers.push_back(swpc_layer.view(Source::swpc));
 
     const std::vector<F107DataType> base_type = t_->data_type_;  // the merge rewrites it
@@ -419,16 +431,29 @@ class TimelineBuilder {
     }
   }
 
-  /// The days of GFZ and SWPC among the daily days and the landmarks.
+  /// The days of GFZ and SWPC among the daily days, and the landmarks of the
+  /// merged days: the last observed, and the first predicted after it (an
+  /// older forecast's days before the observations end are not where the
+  /// observations stop).
   void note_merged_days(const std::vector<ParsedFile>& files) noexcept {
     for (const ParsedFile& file : files) {
-      for (const GfzDay& day : file.gfz) note_data_type(day.date.to_days(), F107DataType::observed);
       if (file.swpc) {
         const std::int64_t first = file.swpc->first_day.to_days();
-        for (std::size_t d = 0; d < SwpcForecast::days; ++d) {
-          note_data_type(first + static_cast<std::int64_t>(d), F107DataType::predicted_daily);
-        }
+        widen(t_->daily_span_, first);
+        widen(t_->daily_span_, first + static_cast<std::int64_t>(SwpcForecast::days) - 1);
       }
+      if (!file.gfz.empty()) {  // in order of date
+        widen(t_->daily_span_, file.gfz.front().date.to_days());
+        widen(t_->daily_span_, file.gfz.back().date.to_days());
+      }
+    }
+    t_->last_observed_ = t_->first_predicted_ = std::nullopt;
+    for (std::size_t i = 0; i < shape_.days_; ++i) {
+      const std::int64_t day = shape_.first_day_ + static_cast<std::int64_t>(i);
+      const F107DataType type = t_->data_type_[i];
+      if (type == F107DataType::observed) t_->last_observed_ = day, t_->first_predicted_ = std::nullopt;
+      const bool predicted = type == F107DataType::predicted_daily || type == F107DataType::predicted_monthly;
+      if (predicted && !t_->first_predicted_) t_->first_predicted_ = day;
     }
   }
 
@@ -547,7 +572,8 @@ bool csv_alone(std::span<const SourceText> files) noexcept {
   return !given(files, Source::txt) && !given(files, Source::gfz) && !given(files, Source::swpc);
 }
 
-/// Lays each Hpo file's intervals, the first file that has a value giving it.
+/// Lays each Hpo file's intervals, the first file that has a value giving
+/// it, on arrays from `first_day`, the first of the Hpo files' days.
 void lay_hpo(const std::vector<ParsedFile>& files, std::int64_t first_day, LargeArray<double>& hp30,
              LargeArray<double>& ap30, LargeArray<double>& hp60, LargeArray<double>& ap60) noexcept {
   for (const ParsedFile& file : files) {
@@ -602,7 +628,9 @@ Result<Timeline, LoadError> Timeline::load(std::span<const SourceText> files) {
         TimelineBuilder builder(timeline);
         if (solfsmy.given) builder.add_solfsmy(solfsmy.records, solfsmy.solfsmy);
         if (dtcfile.given) builder.add_dtcfile(dtcfile.records, dtcfile.dtc_hourly);
-        lay_hpo(parsed, timeline.first_day_, timeline.hp30_, timeline.ap30_, timeline.hp60_, timeline.ap60_);
+        if (const auto hpo = timeline.hpo_span_) {
+          lay_hpo(parsed, hpo->first, timeline.hp30_, timeline.ap30_, timeline.hp60_, timeline.ap60_);
+        }
       });
   for (std::size_t f = 0; f < files.size(); ++f) {
     if (files[f].source == Source::csv) timeline.csv_texts_.emplace_back(f, files[f].text);

@@ -249,13 +249,20 @@ class Timeline {
   const std::uint8_t* f107_source() const noexcept { return f107_source_.data(); }
   const std::uint8_t* ap_source() const noexcept { return ap_source_.data(); }
   const std::int8_t* kp_status() const noexcept { return kp_status_.data(); }
-  /// Hp30 and ap30, 48 per day; Hp60 and ap60, 24 per day; 00 UT first.
+  /// Hp30 and ap30, 48 per day; Hp60 and ap60, 24 per day; 00 UT first;
+  /// from the first day of hpo_span(), which hpo_index_of() counts from.
   const double* hp30() const noexcept { return hp30_.data(); }
   const double* ap30() const noexcept { return ap30_.data(); }
   const double* hp60() const noexcept { return hp60_.data(); }
   const double* ap60() const noexcept { return ap60_.data(); }
   /// SOLFSMY's source flags, four per day, spaces where there is no row.
   const std::array<char, 4>* solfsmy_source() const noexcept { return solfsmy_source_.data(); }
+
+  /// The index of `day` in the Hpo arrays, or none outside hpo_span().
+  std::optional<std::size_t> hpo_index_of(std::int64_t day) const noexcept {
+    if (!hpo_span_ || !hpo_span_->contains(day)) return std::nullopt;
+    return static_cast<std::size_t>(day - hpo_span_->first);
+  }
 
   /// The index of `day` in the columns, or none outside the timeline.
   std::optional<std::size_t> index_of(std::int64_t day) const noexcept {
