@@ -626,6 +626,44 @@ def reader_goals_new(S):
              "their loads alone (bytes in memory)", together, "together", alone, "alone", times, 2, faster=False)
 
 
+def archive_goals(S, paths, missing):
+    """`latest(as_of=...)` and `from_manifest` of the three files archived, against their
+    load uncompressed plus the decompression of their archived bytes, back to back."""
+    print("\n### Goals of the archive (each pair measured back to back)\n")
+    if missing:
+        print("Skipped: needs the three files.")
+        return
+    import gzip
+    import tempfile
+
+    from sunindex_tools import _archive
+    from sunindex_tools.fetch import fetch
+
+    print("| goal | sunindex_tools | against | ratio of medians | ratio of minima | goal | judged on minima |")
+    print("|---|---|---|---:|---:|---|---|")
+    kinds = {"csv": paths["csv"], "solfsmy": paths["sol"], "dtcfile": paths["dtc"]}
+    with tempfile.TemporaryDirectory() as cache:
+        fetch(data_dir=cache, urls={kind: str(path) for kind, path in kinds.items()}, archive=True)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        manifest = SpaceWeather.latest(as_of=now, data_dir=cache).manifest()
+        for copy in Path(cache).glob("*.*"):  # from_manifest then reads the archive, as for an old run
+            if copy.is_file():
+                copy.unlink()
+        blobs = [_archive.blob_path(Path(cache), entry["sha256"]) for entry in manifest["files"][:3]]
+
+        def baseline():
+            for blob in blobs:
+                gzip.decompress(blob.read_bytes())
+            return SpaceWeather.load(csv=kinds["csv"], solfsmy=kinds["solfsmy"], dtcfile=kinds["dtcfile"])
+
+        times = lambda ours, theirs: ours / theirs
+        for label, run in (("`latest(as_of=...)`", lambda: SpaceWeather.latest(as_of=now, data_dir=cache)),
+                           ("`from_manifest`", lambda: SpaceWeather.from_manifest(manifest, data_dir=cache))):
+            ours, theirs = S(run), S(baseline)
+            goal_row(f"{label} of the three files within 1.5 × their `load` plus the decompression of their bytes",
+                     ours, label.strip("`"), theirs, "load + gunzip", times, 1.5, faster=False)
+
+
 def environment(paths):
     try:
         with open("/proc/cpuinfo") as f:
@@ -654,6 +692,7 @@ def main():
     ap.add_argument("--goals", action="store_true", help="only the goals of the model inputs")
     ap.add_argument("--readers", action="store_true",
                     help="only the goals of the GFZ, legacy text, Hpo and SWPC readers")
+    ap.add_argument("--archive", action="store_true", help="only the goals of the archive")
     ap.add_argument("--mem-child", choices=("sunindex", "pandas"), help=argparse.SUPPRESS)
     ap.add_argument("--first-call-child", choices=("sunindex_tools", "pymsis"), help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -668,6 +707,8 @@ def main():
         return model_input_goals(S, paths, missing)
     if args.readers:
         return reader_goals_new(S)
+    if args.archive:
+        return archive_goals(S, paths, missing)
     loads = load_table(S, paths, missing)
     merge = query_table(S, paths, missing)
     peaks = memory_table(paths, missing, 1 if args.quick else 3)
@@ -676,6 +717,7 @@ def main():
     forecast_table(S, paths, missing)
     model_input_goals(S, paths, missing)
     reader_goals_new(S)
+    archive_goals(S, paths, missing)
 
 
 if __name__ == "__main__":
