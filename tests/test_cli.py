@@ -213,8 +213,8 @@ class TestErrors:
 
         def recorded(**options):
             asked.append(options["timeout"])
-            return {key: data_dir / name for key, name in (("csv", "SW-All.csv"), ("solfsmy", "SOLFSMY.TXT"),
-                                                           ("dtcfile", "DTCFILE.TXT")) if key in options.get("keys", [key])}
+            cached = {"csv": "SW-All.csv", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
+            return {key: data_dir / name for key, name in cached.items() if key in (options.get("kinds") or cached)}
         monkeypatch.setattr(_cli_files, "fetch", recorded)
         monkeypatch.setattr(cli, "fetch", recorded)
         status, _, err = run(*argv, "--data-dir", data_dir)
@@ -232,7 +232,7 @@ class TestErrors:
         monkeypatch.setenv("COLUMNS", "80")
         status, out, _ = run(*argv)
         assert status == 0 and out.startswith("usage: sunindex")
-        assert len(out.splitlines()) <= 24 and max(map(len, out.splitlines())) <= 80
+        assert len(out.splitlines()) <= 25 and max(map(len, out.splitlines())) <= 80
 
 
 BAD_SOLFSMY = "  2024   1   2460311.0 nonsense\n"

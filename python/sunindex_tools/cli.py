@@ -32,13 +32,14 @@ from pathlib import Path
 import numpy as np
 
 from ._exit_status import FAILURE, OK, USAGE
+from ._cli_archive import run_archive
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
 from ._cli_output import OutputGone, print_records, records, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
-from .fetch import FILE_NAMES, FetchError, cache_dir, describe_age, fetch, last_checked
+from .fetch import DEFAULT_KINDS, FILE_NAMES, READERS, FetchError, by_reader, cache_dir, describe_age, fetch, last_checked
 from .space_weather import EpochOutsideError, Source, SpaceWeather, prediction_source
 
 __all__ = ["main"]
@@ -110,7 +111,8 @@ def _show_warnings(caught: list[warnings.WarningMessage]) -> None:
 
 
 def _run_fetch(args: argparse.Namespace) -> int:
-    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir, timeout=args.timeout)
+    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir, kinds=args.kinds, archive=args.archive,
+          timeout=args.timeout)
     return _run_info(args)
 
 
@@ -127,15 +129,17 @@ def _run_info(args: argparse.Namespace) -> int:
     csv_weather = None
     for key, name in FILE_NAMES.items():
         path = folder / name
+        if key not in DEFAULT_KINDS and not path.exists():  # fetched only when asked for
+            continue
         if not path.exists():
             state = "not downloaded (run 'sunindex fetch')"
         else:
             try:
-                loaded = SpaceWeather.load(**{key: path})
+                loaded = SpaceWeather.load(**by_reader({key: path}))
             except (ValueError, OSError) as error:
                 state, status = f"error: {error}; {FETCH_AGAIN}", FAILURE
             else:
-                source = loaded.sources[key]
+                source = loaded.sources[READERS[key]]
                 state = f"{_checked(path)}, {_days(source)}{_landmarks(loaded, source)}"
                 csv_weather = loaded if key == "csv" else csv_weather
         print(f"{key:<8} {name:<12} {state}", file=out)
@@ -283,5 +287,5 @@ def _run_plot(args: argparse.Namespace) -> None:
 #: Each command's run, by its name; the status it returns, or None for OK.
 _RUNS: dict[str, Callable[[argparse.Namespace], int | None]] = {
     "fetch": _run_fetch, "info": _run_info, "show": _run_show, "msis": _run_msis, "jb2008": _run_jb2008,
-    "plot": _run_plot, "hpo": _run_hpo,
+    "plot": _run_plot, "hpo": _run_hpo, "archive": run_archive,
 }

@@ -4,8 +4,10 @@ inputs of NRLMSISE-00/MSIS and JB2008 at any epoch."""
 from __future__ import annotations
 
 import datetime as _dt
+import hashlib
 import os
 import warnings
+from contextlib import suppress as _suppressed
 from dataclasses import dataclass, replace
 from importlib import resources
 from pathlib import Path
@@ -33,7 +35,8 @@ from ._types import (
     MsisInputsAt,
     PymsisKwargs,
 )
-from .fetch import DEFAULT_MAX_AGE, fetch
+from . import _archive
+from .fetch import DEFAULT_KINDS, DEFAULT_MAX_AGE, FILE_NAMES, READERS, cache_dir, fetch_or_substitute, retrieved
 
 PathLike = Union[str, "os.PathLike[str]"]
 #: A file's path and bytes, as `SpaceWeather()` takes them.
@@ -155,7 +158,7 @@ class SpaceWeather:
 
     __slots__ = (
         "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc",
-        "_prediction", "_stale_prediction",
+        "_prediction", "_stale_prediction", "_origins",
     )
     _contents: dict[str, list[Content]]
     _files: tuple[tuple[str, Path, bytes], ...]  # as the native timeline was given them
@@ -167,6 +170,7 @@ class SpaceWeather:
     _msfc: Content
     _prediction: _native.Prediction
     _stale_prediction: list[str]  # the warning that the prediction is old, until it is given once
+    _origins: dict[Path, tuple[str, str | None]]  # by path: the kind fetched as, and when it was retrieved
 
     def __init__(self, contents: Mapping[str, Content | Sequence[Content]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes: by kind key,
@@ -190,6 +194,7 @@ class SpaceWeather:
             "_msfc": msfc,
             "_prediction": prediction,
             "_stale_prediction": _stale_prediction_warning(sources["msfc"], _span_dates(summary["msis"])),
+            "_origins": {},
         }
         for name, value in fields.items():
             object.__setattr__(self, name, value)
@@ -260,11 +265,94 @@ class SpaceWeather:
         offline: bool = False,
         data_dir: PathLike | None = None,
         msfc: PathLike | None = None,
+        *,
+        kinds: Sequence[str] | None = None,
+        archive: bool | None = None,
+        as_of: Any = None,
     ) -> SpaceWeather:
-        """The three files from the download cache, refreshing those older than `max_age`
-        first (`sunindex_tools.fetch.fetch` says how, and what happens offline), with
-        the solar-cycle prediction `msfc` (default: the one shipped with the package)."""
-        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir), msfc=msfc)
+        """The files of `kinds` (default csv, solfsmy, dtcfile) from the download cache,
+        refreshing those older than `max_age` first (`sunindex_tools.fetch.fetch` says
+        how, and what happens offline), with the solar-cycle prediction `msfc` (default:
+        the one shipped with the package).
+
+        A kind that cannot be had at all is replaced by another publisher's file of the
+        same values, with a warning (`sunindex_tools.fetch.fetch_or_substitute`).
+        `archive` keeps each new version downloaded (default: ``SUNINDEX_ARCHIVE=1``).
+
+        `as_of` (an aware datetime, or any epoch `msis_inputs` takes, in UTC) loads,
+        for each kind, the newest archived version retrieved at or before that instant,
+        and never touches the network; ArchiveError (an OSError) names the kind and its
+        earliest version when none is that early, and an archived file whose bytes
+        were damaged.
+        """
+        folder = cache_dir(data_dir)
+        files: list[tuple[str, Path, bytes, str | None]] = []
+        if as_of is not None:
+            instant = _as_of_instant(as_of)
+            for kind in _kinds(kinds):
+                version = _archive.newest_at(folder, kind, instant)
+                files.append((kind, *_archive.content_of(folder, version), version.retrieved.isoformat()))
+        else:
+            paths = fetch_or_substitute(max_age=max_age, offline=offline, data_dir=folder, kinds=kinds,
+                                        archive=archive)
+            for kind, path in paths.items():
+                moment = retrieved(path)
+                files.append((kind, path, read_regular_file(path), moment and moment.isoformat()))
+        return cls._of_files(files, msfc)
+
+    @classmethod
+    def from_manifest(cls, manifest: Mapping[str, Any], data_dir: PathLike | None = None) -> SpaceWeather:
+        """Exactly the files a `manifest()` names, from the download cache or its archive
+        (and the prediction from where it was read), never the network.
+
+        Raises ValueError for a manifest that is not one, and OSError naming the file
+        when one is in neither place or its bytes no longer match its SHA-256."""
+        folder = cache_dir(data_dir)
+        files: list[tuple[str, Path, bytes, str | None]] = []
+        msfc: tuple[Path, bytes] | None = None
+        for entry in _manifest_entries(manifest):
+            if entry["kind"] == "msfc":
+                msfc = _manifest_prediction(entry)
+                continue
+            path, content = _manifest_file(folder, entry)
+            files.append((entry["kind"], path, content, entry["retrieved"]))
+        if not files:
+            raise ValueError("the manifest names no file of days")
+        return cls._of_files(files, msfc)
+
+    @classmethod
+    def _of_files(cls, files: Sequence[tuple[str, Path, bytes, str | None]],
+                  msfc: PathLike | tuple[Path, bytes] | None) -> SpaceWeather:
+        """The files (kind, path, bytes, when retrieved), each read by its kind's reader,
+        a kind's files in the order of `FILE_NAMES`, with the prediction `msfc`."""
+        order = list(FILE_NAMES)
+        contents: dict[str, Any] = {}
+        for kind, path, content, _ in sorted(files, key=lambda file: order.index(file[0])):
+            contents.setdefault(READERS[kind], []).append((path, content))
+        if isinstance(msfc, tuple):
+            contents["msfc"] = msfc
+        elif msfc is not None:
+            contents["msfc"] = (Path(os.fspath(msfc)), read_regular_file(msfc))
+        weather = cls(contents)
+        object.__setattr__(weather, "_origins", {path: (kind, moment) for kind, path, _, moment in files})
+        return weather
+
+    def manifest(self) -> dict[str, Any]:
+        """The files in use, as a JSON-able dict that `from_manifest` reloads: for each,
+        its kind (as `fetch` names it; "msfc" for the prediction), path, SHA-256, size,
+        when it was retrieved (None when it was not downloaded), its own stamp and the
+        first and last day of its rows (ISO 8601)."""
+        entries = []
+        named = [(name, source) for name, source in self._sources.items() if source.kind != "msfc"]
+        files = [*zip(self._files, named, strict=True), (("msfc", *self._msfc), ("msfc", self._sources["msfc"]))]
+        for (key, path, content), (_, source) in files:
+            kind, moment = self._origins.get(path, (key, None))
+            entries.append({
+                "kind": kind, "path": str(path), "sha256": hashlib.sha256(content).hexdigest(), "size": len(content),
+                "retrieved": moment, "stamp": source.stamp and source.stamp.isoformat(),
+                "span": None if source.first is None else [str(source.first), str(source.last)],
+            })
+        return {"format": _MANIFEST_FORMAT, "files": entries}
 
     # -- What was loaded
 
@@ -308,7 +396,10 @@ class SpaceWeather:
         return f"SpaceWeather({', '.join(parts)})"
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return (SpaceWeather, ({**self._contents, "msfc": [self._msfc]},))
+        contents = {**self._contents, "msfc": [self._msfc]}
+        if self._origins:  # what the manifest says of each file goes along
+            return (_with_origins, (contents, self._origins))
+        return (SpaceWeather, (contents,))
 
     # -- Model inputs
 
@@ -620,6 +711,84 @@ class SpaceWeather:
         span = _span_dates(self._coverage.get(kind))
         mean_from = _EPOCH + _dt.timedelta(days=self._prediction.first_full_day())
         raise EpochOutsideError(ticks.text(index), _Failure(cause, kind, span, self._sources["msfc"], mean_from), index)
+
+
+_MANIFEST_FORMAT = "sunindex manifest 1"
+
+
+def _with_origins(contents: dict[str, list[Content]], origins: dict[Path, tuple[str, str | None]]) -> SpaceWeather:
+    weather = SpaceWeather(contents)
+    object.__setattr__(weather, "_origins", origins)
+    return weather
+
+
+def _kinds(kinds: Sequence[str] | None) -> list[str]:
+    chosen = list(DEFAULT_KINDS if kinds is None else ([kinds] if isinstance(kinds, str) else kinds))
+    unknown = [kind for kind in chosen if kind not in FILE_NAMES]
+    if unknown:
+        raise ValueError(f"kinds: unknown kind {unknown[0]!r}; the kinds are {', '.join(FILE_NAMES)}")
+    return list(dict.fromkeys(chosen))
+
+
+def _as_of_instant(as_of: Any) -> _dt.datetime:
+    """`as_of` as an aware UTC datetime, to the microsecond (a finer epoch towards the past,
+    so that a version retrieved after it is never taken); ValueError for one that is none."""
+    if isinstance(as_of, _dt.datetime) and as_of.tzinfo is not None:
+        return as_of.astimezone(_dt.timezone.utc)
+    ticks = to_ticks(as_of)
+    if not ticks.scalar or ticks.ticks[0] == np.iinfo(np.int64).min:
+        raise ValueError(f"as_of must be one instant, not {as_of!r}"[:300])
+    per_microsecond = ticks.ticks_per_day / 86_400_000_000
+    tick = int(ticks.ticks[0])
+    microseconds = tick // int(per_microsecond) if per_microsecond >= 1 else tick * round(1 / per_microsecond)
+    return _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc) + _dt.timedelta(microseconds=microseconds)
+
+
+def _manifest_entries(manifest: Any) -> list[dict[str, Any]]:
+    """The files of a manifest, each checked for the fields `from_manifest` uses."""
+    if not isinstance(manifest, Mapping) or manifest.get("format") != _MANIFEST_FORMAT:
+        raise ValueError(f"not a manifest of SpaceWeather.manifest(): {manifest!r}"[:300])
+    entries = manifest.get("files")
+    if not isinstance(entries, list):
+        raise ValueError("the manifest's files must be a list")
+    kinds = (*FILE_NAMES, "msfc")
+    for entry in entries:
+        if not (isinstance(entry, Mapping) and entry.get("kind") in kinds and isinstance(entry.get("path"), str)
+                and isinstance(entry.get("sha256"), str) and type(entry.get("size")) is int
+                and (entry.get("retrieved") is None or isinstance(entry.get("retrieved"), str))):
+            raise ValueError(f"not a file of a manifest: {entry!r}"[:300])
+    return list(entries)
+
+
+def _matches(content: bytes, entry: Mapping[str, Any]) -> bool:
+    return len(content) == entry["size"] and hashlib.sha256(content).hexdigest() == entry["sha256"]
+
+
+def _manifest_file(folder: Path, entry: Mapping[str, Any]) -> tuple[Path, bytes]:
+    """The bytes a manifest's file names: the cached copy while it is that version, else
+    the archived one; OSError naming it otherwise."""
+    copy = folder / FILE_NAMES[entry["kind"]]
+    with _suppressed(OSError, ValueError):
+        content = read_regular_file(copy)
+        if _matches(content, entry):
+            return copy, content
+    version = _archive.find(folder, entry["kind"], entry["sha256"])
+    if version is None:
+        raise FileNotFoundError(f"{entry['path']}: the manifest's {entry['kind']} file (SHA-256 {entry['sha256']}) "
+                                f"is neither the copy in {folder} nor archived in {_archive.folder_of(folder)}")
+    return _archive.content_of(folder, version)
+
+
+def _manifest_prediction(entry: Mapping[str, Any]) -> tuple[Path, bytes]:
+    """The manifest's prediction: the shipped one, or the file it was read from, unchanged."""
+    shipped = _bundled_prediction()
+    if _matches(shipped[1], entry):
+        return shipped
+    path = Path(entry["path"])
+    content = read_regular_file(path)
+    if not _matches(content, entry):
+        raise ValueError(f"{path}: the manifest's solar-cycle prediction has changed since (its SHA-256 differs)")
+    return path, content
 
 
 def _checked_contents(contents: Any) -> dict[str, list[Content]]:
