@@ -28,6 +28,7 @@ import time
 import warnings
 from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
+from typing import Any, cast
 
 import numpy as np
 
@@ -135,7 +136,7 @@ def _run_info(args: argparse.Namespace) -> int:
             state = "not downloaded (run 'sunindex fetch')"
         else:
             try:
-                loaded = SpaceWeather.load(**by_reader({key: path}))
+                loaded = SpaceWeather.load(**cast("dict[str, Any]", by_reader({key: path})))  # no msfc among them
             except (ValueError, OSError) as error:
                 state, status = f"error: {error}; {FETCH_AGAIN}", FAILURE
             else:

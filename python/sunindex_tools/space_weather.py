@@ -297,7 +297,7 @@ class SpaceWeather:
                                         archive=archive)
             for kind, path in paths.items():
                 moment = retrieved(path)
-                files.append((kind, path, read_regular_file(path), moment and moment.isoformat()))
+                files.append((kind, path, read_regular_file(path), moment.isoformat() if moment else None))
         return cls._of_files(files, msfc)
 
     @classmethod
@@ -761,7 +761,7 @@ def _manifest_entries(manifest: Any) -> list[dict[str, Any]]:
 
 
 def _matches(content: bytes, entry: Mapping[str, Any]) -> bool:
-    return len(content) == entry["size"] and hashlib.sha256(content).hexdigest() == entry["sha256"]
+    return len(content) == entry["size"] and hashlib.sha256(content).hexdigest() == str(entry["sha256"])
 
 
 def _manifest_file(folder: Path, entry: Mapping[str, Any]) -> tuple[Path, bytes]:
