@@ -1,0 +1,16 @@
+#pragma once
+
+// ISO 8601 epoch strings read natively, all in one pass: the one parser of
+// epoch text, for the API and the command line alike.
+
+#include "python_common/py_ref.hpp"
+
+namespace sunindex::tools_python {
+
+/// parse_epochs(texts) -> (ticks, unit) | None: a str, or a list or tuple of
+/// str, as one int64 array of ticks (NaT the minimum) and its unit, "us" or
+/// "ns" when some text carries nanoseconds; None when some item is no str.
+/// ValueError names the first text that is no epoch.
+PyObject* parse_epochs(PyObject* module, PyObject* texts) noexcept;
+
+}  // namespace sunindex::tools_python
