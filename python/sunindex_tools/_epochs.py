@@ -11,8 +11,7 @@ always in this machine's byte order, whatever order the epochs came in.
 from __future__ import annotations
 
 import datetime as _dt
-from dataclasses import dataclass
-from typing import Any
+from typing import Any, NamedTuple
 
 import numpy as np
 
@@ -32,8 +31,7 @@ _CALENDAR_UNITS = {"Y", "M", "W", "generic"}  # whole days once cast to "D"
 _FINER_THAN_NS = {"ps", "fs", "as"}
 
 
-@dataclass(frozen=True)
-class Ticks:
+class Ticks(NamedTuple):  # not a frozen dataclass: its construction would outweigh reading a text
     """Epochs as int64 ticks (NaT as the minimum int64) of `unit`."""
 
     ticks: np.ndarray  # contiguous, one dimension
@@ -55,6 +53,10 @@ class Ticks:
 
 def to_ticks(epochs: Any) -> Ticks:
     """Converts `epochs` (see SpaceWeather.msis_inputs) to ticks."""
+    if isinstance(epochs, (str, list, tuple)):  # ISO 8601 text, the common case: straight to ticks
+        parsed = _native.parse_epochs(epochs)
+        if parsed is not None:
+            return Ticks(parsed[0], parsed[1], () if isinstance(epochs, str) else parsed[0].shape)
     scalar = _is_scalar(epochs)
     array = _as_datetime64(epochs)
     array = _to_native_unit(array)

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import datetime as _dt
 import os
-from dataclasses import dataclass, replace
+from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 from collections.abc import Mapping, Sequence
@@ -740,7 +740,7 @@ def _members(ticks: Ticks, percentile: ArrayLike) -> tuple[Ticks, _Members]:
     else:
         flat = np.broadcast_to(epochs.reshape(epoch_shape[lead:]), shape[lead:]).reshape(-1)
         percentiles = np.broadcast_to(q.reshape(q_shape[:lead]), shape[:lead]).reshape(-1)
-    flat_ticks = replace(ticks, ticks=np.ascontiguousarray(flat), shape=flat.shape)
+    flat_ticks = ticks._replace(ticks=np.ascontiguousarray(flat), shape=flat.shape)
     return flat_ticks, _Members(np.ascontiguousarray(percentiles), paired, shape)
 
 
