@@ -222,12 +222,12 @@ Result<IsoEpoch, IsoEpochError> parse_iso_epoch(std::string_view bytes) noexcept
   const std::int64_t microseconds =
       date->utc_microseconds(clock.hour, clock.minute, clock.second, clock.nanosecond / 1000) - time.value().offset;
   if (clock.fraction_digits <= microsecond_digits) return IsoEpoch{microseconds, false};
-  const auto nanoseconds = microseconds_to_nanoseconds(microseconds);
-  const std::int64_t below_microsecond = clock.nanosecond % 1000;
-  if (!nanoseconds || *nanoseconds > std::numeric_limits<std::int64_t>::max() - below_microsecond) {
+  // Wider than int64: near its minimum the microsecond alone lies past it, its nanoseconds not.
+  const __int128 nanoseconds = static_cast<__int128>(microseconds) * 1000 + clock.nanosecond % 1000;
+  if (nanoseconds <= not_a_time || nanoseconds > std::numeric_limits<std::int64_t>::max()) {
     return IsoEpochError::beyond_nanoseconds;
   }
-  return IsoEpoch{*nanoseconds + below_microsecond, true};
+  return IsoEpoch{static_cast<std::int64_t>(nanoseconds), true};
 }
 
 }  // namespace sunindex::timeline
