@@ -157,14 +157,20 @@ class TestContainers:
     TEXTS = ["2020-01-06T03:00", "NaT", "2020-01-06T02:59:59.999999999Z"]
 
     @pytest.mark.parametrize("make", [list, tuple, np.array, lambda t: np.array(t, dtype=object),
-                                      lambda t: np.array(t, dtype=">U30")])
+                                      lambda t: np.array(t, dtype=">U30"), lambda t: np.repeat(t, 2)[::2]])
     def test_every_container_of_text(self, make):
         ticks = to_ticks(make(self.TEXTS))
         assert ticks.unit == "ns" and ticks.shape == (3,)
         assert list(ticks.ticks) == [1578279600 * 10**9, INT64.min, 1578279600 * 10**9 - 1]
 
-    def test_shape_of_an_array_is_kept(self):
-        assert to_ticks(np.array([self.TEXTS[:2], self.TEXTS[1:]], dtype=object)).shape == (2, 2)
+    @pytest.mark.parametrize("dtype", [object, str])
+    def test_shape_of_an_array_is_kept(self, dtype):
+        assert to_ticks(np.array([self.TEXTS[:2], self.TEXTS[1:]], dtype=dtype)).shape == (2, 2)
+
+    def test_a_str_array_reads_as_its_strings(self):
+        texts = ["2020-01-06é12:00", "2020-01-06\ud80012:00", "2020-01-06\U0001f60012:00", "20200106", "NaT"]
+        ticks, unit = _native.parse_epochs(np.array(texts))  # item widths padded to the longest
+        assert unit == "us" and list(ticks) == [read(text)[0] for text in texts]
 
     def test_text_among_other_epochs(self):
         ticks = to_ticks([dt.datetime(2020, 1, 6, 3), self.TEXTS[2], np.datetime64("NaT", "s")])
@@ -175,7 +181,8 @@ class TestContainers:
         assert _native.parse_epochs(items) is None
 
     @pytest.mark.parametrize("items,message", [
-        (["2020-01-06", "bad"], NOT_ISO.format("bad")),
+        (["2020-01-06", "bad"], NOT_ISO.format("bad")), (np.array(["2020-01-06", "bad"]), NOT_ISO.format("bad")),
+        (np.array(["2020-01-06", ""]), NOT_ISO.format("")),
         (["1000-01-01", "2020-01-06T00:00:00.0000001"], "epoch out of the range of datetime64[ns]"),
         # the text's own fault first, though a later one
         (["2020-01-06T00:00:00.0000001", "1000-01-01", "bad"], NOT_ISO.format("bad")),

@@ -84,8 +84,13 @@ def _as_datetime64(epochs: Any) -> np.ndarray:
         epochs = _pandas_to_numpy(epochs)
     if isinstance(epochs, np.ndarray) and epochs.dtype.kind == "M":
         return epochs
-    if isinstance(epochs, np.ndarray) and epochs.dtype.kind in "OU":
+    if isinstance(epochs, np.ndarray) and epochs.dtype.kind == "O":
         return _from_objects(epochs.reshape(-1).tolist()).reshape(epochs.shape)
+    if isinstance(epochs, np.ndarray) and epochs.dtype.kind == "U":  # read in place, in the native order
+        texts = np.ascontiguousarray(epochs.reshape(-1), dtype=epochs.dtype.newbyteorder("="))
+        parsed = _native.parse_epochs(texts)
+        assert parsed is not None  # such an array is read or refused
+        return parsed[0].view(f"M8[{parsed[1]}]").reshape(epochs.shape)
     if isinstance(epochs, np.ndarray):
         raise TypeError(f"epochs must be datetimes, not an array of {epochs.dtype}")
     if _is_scalar(epochs):

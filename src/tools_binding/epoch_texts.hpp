@@ -7,9 +7,10 @@
 
 namespace sunindex::tools_python {
 
-/// parse_epochs(texts) -> (ticks, unit) | None: a str, or a list or tuple of
-/// str, as one int64 array of ticks (NaT the minimum) and its unit, "us" or
-/// "ns" when some text carries nanoseconds; None when some item is no str.
+/// parse_epochs(texts) -> (ticks, unit) | None: a str, a list or tuple of str,
+/// or a one-dimensional C-ordered NumPy str array in this machine's byte
+/// order, as one int64 array of ticks (NaT the minimum) and its unit, "us" or
+/// "ns" when some text carries nanoseconds; None for anything else.
 /// ValueError names the first text that is no epoch.
 PyObject* parse_epochs(PyObject* module, PyObject* texts) noexcept;
 
