@@ -7,7 +7,7 @@ VPY := $(VENV)/bin/python
 .PHONY: help demo test test-fast test-other-pythons bench bench-native install clean
 
 help:
-	@echo "make install      build the module into .venv (CPython 3.13)"
+	@echo "make install      build the module into .venv (CPython 3.13), again only when a source changed"
 	@echo "make demo         run examples/demo.py on the shipped samples"
 	@echo "make test         the whole suite, as CI runs it (3.13, ASan+UBSan, 3.11, 3.12)"
 	@echo "make test-fast    the suite on 3.13 only"
@@ -25,8 +25,20 @@ $(VPY):
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
 
-install: $(VPY)
+# The module is built again only when a file it is built from changed: a build takes minutes.
+INSTALLED := $(VENV)/.installed
+BUILT_FROM := pyproject.toml CMakeLists.txt $(shell find src python stubs -type f ! -path '*/__pycache__/*')
+
+$(INSTALLED): $(VPY) $(BUILT_FROM)
 	$(VPY) -m pip install --quiet ".[test]"
+	touch $@
+
+install: $(INSTALLED)
+
+# The requirements of the extra named after it, one a line, from pyproject.toml: installing
+# them beside the built module leaves it as it is (`pip install ".[extra]"` would build it again).
+EXTRA_REQUIREMENTS = $(VPY) -c 'import sys, tomllib; \
+	print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"][sys.argv[1]], sep="\n")'
 
 demo: install
 	$(VPY) examples/demo.py
@@ -113,7 +125,7 @@ PLOT_OUTPUT ?= build/indices.png
 .PHONY: plot
 
 plot: install
-	$(VPY) -m pip install --quiet ".[examples]"
+	$(EXTRA_REQUIREMENTS) examples | $(VPY) -m pip install --quiet -r /dev/stdin
 	mkdir -p $(dir $(PLOT_OUTPUT))
 	$(VPY) examples/plot_indices.py $(PLOT_OUTPUT)
 

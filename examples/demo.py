@@ -54,8 +54,9 @@ def show_model_inputs():
     print(f"\nNRLMSISE-00 / MSIS inputs at {epoch:%Y-%m-%dT%H:%MZ}:")
     print(f"  f107 {msis['f107']}  f107a {msis['f107a']}  ({msis['data_type']})")
     print(f"  ap   {' '.join(f'{v:g}' for v in msis['ap'])}")
-    print(f"JB2008 inputs at {epoch:%Y-%m-%dT%H:%MZ}:")
-    for key, value in weather.jb2008_inputs(epoch).items():
+    jb2008 = weather.jb2008_inputs(epoch)
+    print(f"JB2008 inputs at {epoch:%Y-%m-%dT%H:%MZ} ({jb2008.pop('data_type')}):")
+    for key, value in jb2008.items():
         print(f"  {key:<6} {value:g}")
 
 

@@ -195,9 +195,35 @@ class TestErrors:
         with pytest.raises(ValueError, match="; past them, forecast_percentile gives inputs"):  # the API's own words
             SpaceWeather.load(csv=data_dir / "SW-All.csv").msis_inputs("2030-01-01")
 
-    def test_no_copy_offline_is_status_1_naming_the_url(self, run, tmp_path):
-        status, _, err = run("msis", "2024-05-11", "--offline", "--data-dir", tmp_path)
+    @pytest.mark.parametrize("command", ["msis", "show", "fetch"])
+    def test_no_copy_offline_is_status_1_naming_the_url_and_the_option(self, run, tmp_path, command):
+        status, _, err = run(command, *(["2024-05-11"] if command != "fetch" else []), "--offline",
+                             "--data-dir", tmp_path)
         assert status == 1 and "offline, and never downloaded" in err and "SUNINDEX_URL_CSV" in err
+        assert err.count("\n") == 1 and (f"sunindex {command} with --file PATH" in err) == (command != "fetch")
+
+    @pytest.mark.parametrize("argv, timeout", [
+        (["msis", "2024-05-11"], 30.0), (["msis", "2024-05-11", "--timeout", "90s"], 90.0),
+        (["jb2008", "2024-05-11", "--timeout", "2m"], 120.0), (["show", "2024-05-11", "--timeout", "0.5"], 0.5),
+        (["fetch", "--timeout", "1h"], 3600.0),
+    ])
+    def test_the_timeout_reaches_every_download(self, run, data_dir, monkeypatch, argv, timeout):
+        from sunindex_tools import _cli_files, cli
+        asked = []
+
+        def recorded(**options):
+            asked.append(options["timeout"])
+            cached = {"csv": "SW-All.csv", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
+            return {key: data_dir / name for key, name in cached.items() if key in (options.get("kinds") or cached)}
+        monkeypatch.setattr(_cli_files, "fetch", recorded)
+        monkeypatch.setattr(cli, "fetch", recorded)
+        status, _, err = run(*argv, "--data-dir", data_dir)
+        assert (status, err) == (0, "") and asked and set(asked) == {timeout}
+
+    @pytest.mark.parametrize("value", ["0", "0s", "-1m", "soon", "inf", "nan", ""])
+    def test_a_timeout_is_a_duration_above_0(self, run, data_dir, value):
+        status, out, err = run("msis", "2024-05-11", f"--timeout={value}", "--data-dir", data_dir)
+        assert (status, out) == (2, "") and "argument --timeout: not a" in err and err.count("\n") == 1
         assert err.count("\n") == 1
 
     @pytest.mark.parametrize("argv", [["--help"], ["fetch", "--help"], ["show", "--help"], ["msis", "--help"],
@@ -206,7 +232,7 @@ class TestErrors:
         monkeypatch.setenv("COLUMNS", "80")
         status, out, _ = run(*argv)
         assert status == 0 and out.startswith("usage: sunindex")
-        assert len(out.splitlines()) <= 24 and max(map(len, out.splitlines())) <= 80
+        assert len(out.splitlines()) <= 25 and max(map(len, out.splitlines())) <= 80
 
 
 BAD_SOLFSMY = "  2024   1   2460311.0 nonsense\n"
@@ -482,6 +508,26 @@ class TestOwnFiles:
         (row,) = json.loads(out)
         assert (status, err) == (0, "") and (row["f107"], row["ap_daily"]) == (want["f107"], want["ap"][0])
 
+    @pytest.mark.parametrize("forecast_days", [0, 30])
+    def test_info_says_where_each_files_daily_rows_and_observations_end(self, run, no_cache, write_file, data_dir,
+                                                                        forecast_days):
+        lines = (SAMPLE_DIR / "SOLFSMY-sample.TXT").read_text().splitlines(keepends=True)
+        # A release ends with spline-filled forecast values, flagged 0 for each index.
+        ending = [line[:-5] + "0000" + line[-1:] for line in lines[len(lines) - forecast_days:]] if forecast_days else []
+        solfsmy = write_file("".join(lines[:len(lines) - forecast_days] + ending), "SOLFSMY.TXT")
+        shutil.copyfile(solfsmy, data_dir / "SOLFSMY.TXT")
+        observed = dt.date(2024, 12, 31) - dt.timedelta(days=forecast_days)
+        want = {"csv": "daily rows to 2026-09-18, observed to 2026-08-06",
+                "solfsmy": f"daily rows to 2024-12-31, observed to {observed}",
+                "dtcfile": "daily rows to 2024-12-31, observed to 2024-12-31",
+                "txt": "daily rows to 2025-08-28, observed to 2025-07-20"}
+        own = run("info", *files("csv", "dtcfile", "txt"), "--file", solfsmy, *no_cache)[1].splitlines()
+        cached = run("info", "--data-dir", data_dir, "--offline")[1].splitlines()
+        for lines in (own, cached):
+            by_key = {line.split()[0]: line for line in lines}
+            assert all(text in by_key[key] for key, text in want.items() if key in by_key)
+        assert len([line for line in own + cached if "daily rows to" in line]) == 7
+
     def test_info_lists_each_file_read_with_its_kind_span_and_stamp(self, run, no_cache):
         status, out, err = run("info", *files("gfz", "csv", "nowcast", "swpc"), *no_cache)
         lines = out.splitlines()
@@ -591,8 +637,8 @@ class TestEpochs:
         before = np.datetime64(dt.datetime.now(dt.timezone.utc).replace(tzinfo=None), "us")
         status, out, err = run(command, "now", *files("csv", "solfsmy", "dtcfile"), *no_cache, style)
         if status == 0:
-            written = json.loads(out)[0]["epoch"] if style == "--json" else out.splitlines()[1 if style == "--csv" else 0]
-            written = written.split(",")[0].split()[-1]
+            written = json.loads(out)[0]["epoch"] if style == "--json" else out.splitlines()[1]
+            written = written.replace(",", " ").split()[0]
         else:  # past the samples' days
             assert status == 1 and err.startswith("sunindex: error: epoch 2")
             written = err.split()[3]
@@ -618,6 +664,27 @@ class TestEpochs:
         monkeypatch.setattr("sunindex_tools._cli_epochs.MAX_EPOCHS", 1000)  # the bound a range has, made small
         status, _, err = run("msis", "-", *files("csv"), *no_cache)
         assert status == 2 and message in err and err.count("\n") == 1
+
+    @pytest.mark.parametrize("argv", [["NaT"], ["2024-05-11", "NaT"], ["-"]])
+    @pytest.mark.parametrize("command", ["msis", "jb2008", "hpo"])
+    def test_nat_is_no_epoch(self, run, no_cache, monkeypatch, command, argv):
+        monkeypatch.setattr(sys, "stdin", io.StringIO("2024-05-11\nNaT\n"))
+        status, out, err = run(command, *argv, *files("csv", "solfsmy", "dtcfile"), *no_cache)
+        assert (status, out) == (2, "") and "argument EPOCH: not an epoch: 'NaT'" in err and err.count("\n") == 1
+
+    @pytest.mark.parametrize("days, warning", [
+        (["2026-12-09"], "2026-12-09 falls between the monthly predicted rows"),
+        (["2026-11-30", "2027-01-02"], "31 days from 2026-11-30 fall between"),  # the sample has no 2027 rows
+        (["2026-09-18", "2026-10-01"], None),  # the last daily row, then the first monthly one
+        (["2024-05-11"], None),
+    ])
+    def test_show_says_when_a_day_falls_between_the_monthly_rows(self, run, no_cache, days, warning):
+        status, out, err = run("show", *days, *files("csv"), *no_cache, "--json")
+        assert status == 0 and len(json.loads(out)) >= 1
+        if warning is None:
+            assert err == ""
+        else:
+            assert err.startswith(f"sunindex: warning: {warning}") and err.count("\n") == 1
 
     def test_show_now_is_today(self, run, no_cache):
         today = dt.datetime.now(dt.timezone.utc).date().isoformat()
@@ -651,6 +718,42 @@ class TestFormats:
         # "ap[0]", which would give msis's daily Ap and show's first 3-hour ap one name.
         assert header[:len(single)] == single and len(header) == len(set(header)) == columns
         assert not [name for name in header if "[" in name]
+
+
+class TestTables:
+    @pytest.mark.parametrize("argv, keys", [
+        (["msis", "2024-05-10T18:00", "2024-05-11T06:00", "--step", "3h"], ["csv"]),
+        (["msis", "2024-05-11", "2030-01-01", "--forecast-percentile", "95"], ["csv"]),
+        (["jb2008", "2024-05-11T00:00", "2024-05-11T02:00", "--step", "30m"], ["solfsmy", "dtcfile"]),
+        (["hpo", "2025-06-17T00:30", "2025-06-17T01:30", "--step", "30m"], ["hp30", "hp60"]),
+    ])
+    def test_one_row_per_epoch_no_column_wider_than_its_widest_value(self, run, no_cache, argv, keys, monkeypatch):
+        monkeypatch.setenv("COLUMNS", "10000")  # room to read across: these never do
+        status, table, _ = run(*argv, *files(*keys), *no_cache)
+        printed = list(csv.reader(io.StringIO(run(*argv, *files(*keys), *no_cache, "--csv")[1])))
+        lines = table.splitlines()
+        assert status == 0 and [line.split() for line in lines] == printed
+        widths = [max(map(len, column)) for column in zip(*printed)]
+        assert max(map(len, lines)) == sum(widths) + 2 * (len(widths) - 1)
+
+    @pytest.mark.parametrize("days, columns, across", [
+        (["2024-05-11"], "80", True),
+        (["2024-05-10", "2024-05-12"], "80", True),
+        (["2024-05-01", "2024-05-31"], "80", False),  # a month is too wide to read across
+        (["2024-05-01", "2024-05-31"], "100000", True),
+        (["2024-05-11"], "20", False),
+    ])
+    def test_show_reads_across_only_where_it_fits(self, run, data_dir, monkeypatch, days, columns, across):
+        monkeypatch.setenv("COLUMNS", columns)
+        status, out, _ = run("show", *days, "--offline", "--data-dir", data_dir)
+        records = list(csv.DictReader(io.StringIO(run("show", *days, "--offline", "--data-dir", data_dir, "--csv")[1])))
+        lines = out.splitlines()
+        if across:
+            assert max(map(len, lines)) <= int(columns) and len(lines) == len(records[0])
+            assert lines[0].split() == ["date", *[record["date"] for record in records]]
+        else:
+            assert len(lines) == len(records) + 1 and lines[0].split() == list(records[0])
+            assert [line.split()[0] for line in lines[1:]] == [record["date"] for record in records]
 
 
 class TestPlot:
@@ -731,4 +834,5 @@ class TestPlot:
     def test_without_matplotlib_one_line_names_the_extra(self, run, no_cache, monkeypatch):
         monkeypatch.setitem(sys.modules, "sunindex_tools._plot", None)  # as when matplotlib is not installed
         status, out, err = run("plot", "2024-05-01", "2024-05-31", *files("csv"), *no_cache)
-        assert (status, out) == (1, "") and err.count("\n") == 1 and '".[plot]"' in err
+        assert (status, out) == (1, "") and err.count("\n") == 1
+        assert 'pip install "sunindex[plot]"' in err and 'pip install ".[plot]" in a checkout' in err

@@ -14,19 +14,32 @@ import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
 
+import numpy as np
 import pytest
 
+import datetime as dt
+
 from conftest import SAMPLE_DIR
+from publishers import gfz_text, hpo_text, swpc_text
 from sunindex_tools import SpaceWeather, _files
 from sunindex_tools import fetch as fetch_module
-from sunindex_tools.fetch import FetchError, fetch
+from sunindex_tools.fetch import FILE_NAMES, FetchError, fetch
 
-SAMPLES = {
-    "SW-All.csv": (SAMPLE_DIR / "SW-sample.csv").read_bytes(),
-    "SOLFSMY.TXT": (SAMPLE_DIR / "SOLFSMY-sample.TXT").read_bytes(),
-    "DTCFILE.TXT": (SAMPLE_DIR / "DTCFILE-sample.TXT").read_bytes(),
+#: What the server sends for each kind: the shipped samples, and small files in the
+#: publishers' layouts (GFZ's long file to mid-2024, its nowcast past it, SWPC's forecast after).
+BODIES = {
+    "csv": (SAMPLE_DIR / "SW-sample.csv").read_bytes(),
+    "solfsmy": (SAMPLE_DIR / "SOLFSMY-sample.TXT").read_bytes(),
+    "dtcfile": (SAMPLE_DIR / "DTCFILE-sample.TXT").read_bytes(),
+    "gfz": gfz_text(dt.date(2024, 1, 1), 170),
+    "gfz_nowcast": gfz_text(dt.date(2024, 6, 1), 30, flux=200.0, definitive=0),
+    "swpc": swpc_text(dt.date(2024, 7, 1)),
+    "hp30": hpo_text(30, dt.date(2024, 1, 1), 2),
+    "hp60": hpo_text(60, dt.date(2024, 1, 1), 2),
+    "txt": (SAMPLE_DIR / "SW-sample.txt").read_bytes(),
 }
-KEYS = {"SW-All.csv": "SUNINDEX_URL_CSV", "SOLFSMY.TXT": "SUNINDEX_URL_SOLFSMY", "DTCFILE.TXT": "SUNINDEX_URL_DTCFILE"}
+SAMPLES = {FILE_NAMES[kind]: body for kind, body in BODIES.items()}
+KEYS = {name: f"SUNINDEX_URL_{kind.upper()}" for kind, name in FILE_NAMES.items()}
 CSV = SAMPLES["SW-All.csv"]
 
 
@@ -154,13 +167,37 @@ class TestDownload:
         fetch(urls={"csv": server.url + "elsewhere.csv"})
         assert [name for name, _ in server.requests] == ["elsewhere.csv", "SOLFSMY.TXT", "DTCFILE.TXT"]
 
-    def test_an_unknown_url_key_is_refused(self, server):
-        with pytest.raises(ValueError, match="unknown key 'sw'"):
-            fetch(urls={"sw": server.url})
+    @pytest.mark.parametrize("argument", ["urls", "kinds"])
+    def test_an_unknown_kind_is_refused(self, server, argument):
+        with pytest.raises(ValueError, match=f"{argument}: unknown kind 'sw'; the kinds are csv, .*, txt"):
+            fetch(**{argument: {"sw": server.url}})
 
     def test_a_file_url_serves_a_local_copy(self, server, cache, monkeypatch):
         monkeypatch.setenv("SUNINDEX_URL_CSV", (SAMPLE_DIR / "SW-sample.csv").as_uri())
         assert fetch(data_dir=cache / "other")["csv"].read_bytes() == CSV
+
+
+class TestKinds:
+    @pytest.mark.parametrize("kind", [kind for kind in FILE_NAMES if kind not in ("csv", "solfsmy", "dtcfile")])
+    def test_each_kind_comes_from_its_own_url_and_loads_as_its_reader(self, server, cache, kind):
+        weather = SpaceWeather.latest(kinds=[kind])
+        assert [name for name, _ in server.requests] == [FILE_NAMES[kind]]
+        reader = "gfz" if kind == "gfz_nowcast" else kind
+        assert weather.sources[reader].path == cache / FILE_NAMES[kind]
+
+    def test_the_nowcast_is_the_second_gfz_file_and_adds_only_the_days_past_the_long_one(self, server):
+        weather = SpaceWeather.latest(kinds=["gfz_nowcast", "gfz"])
+        assert [weather.sources[name].path.name for name in ("gfz", "gfz#2")] == [
+            FILE_NAMES["gfz"], FILE_NAMES["gfz_nowcast"]]
+        fluxes = weather.daily(np.array(["2024-06-01", "2024-06-30"], dtype="M8[D]"))["f107_obs"]
+        assert list(fluxes) == [150.0 + 152, 200.0 + 29]  # the long file's day, then the nowcast's alone
+
+    @pytest.mark.parametrize("kind, served", [("gfz", "swpc"), ("swpc", "gfz"), ("hp30", "hp60"), ("txt", "csv")])
+    def test_another_kind_of_file_is_refused(self, server, cache, kind, served):
+        server.replies[FILE_NAMES[kind]] = Reply(BODIES[served])
+        with pytest.raises(FetchError, match=f"not a valid {FILE_NAMES[kind]}|no dated rows of {FILE_NAMES[kind]}"):
+            fetch(kinds=[kind])
+        assert not (cache / FILE_NAMES[kind]).exists()
 
 
 class TestRevalidation:
@@ -384,10 +421,8 @@ class TestTheCacheFolder:
         assert (sorted(folder.iterdir()) == []) if existing else not (tmp_path / "mistyped").exists()
 
     def test_only_the_files_asked_for_are_fetched(self, server, cache):
-        assert list(fetch(keys=["dtcfile"])) == ["dtcfile"]
+        assert list(fetch(kinds=["dtcfile"])) == ["dtcfile"]
         assert [name for name, _ in server.requests] == ["DTCFILE.TXT"]
-        with pytest.raises(ValueError, match="keys: unknown key 'sw'"):
-            fetch(keys=["sw"])
 
 
 class TestOffline:

@@ -7,6 +7,7 @@ import json
 import pickle
 import random
 import re
+import warnings
 from statistics import NormalDist
 
 import numpy as np
@@ -384,6 +385,7 @@ class TestReader:
         with pytest.raises(ValueError, match=rf"^{re.escape(path)}: parse error at row {line}: {message}"):
             SpaceWeather.load(csv=SAMPLE_DIR / "SW-sample.csv", msfc=path)
 
+    @pytest.mark.filterwarnings("ignore:the solar-cycle prediction .* starts 0001-01")
     def test_a_prediction_to_the_year_9999(self, write_file):
         """Its day table stops where epochs stop, and is bounded: this span once asked for 340 MB."""
         names = "JAN FEB MAR APR MAY JUN JUL AUG SEP OCT NOV DEC".split()
@@ -425,3 +427,51 @@ class TestCommandLine:
         assert f"msfc     {prediction} 2026-04 to 2041-10" in capsys.readouterr().out
         assert main(["info", *common]) == 0
         assert f"{BUNDLED_PREDICTION} (shipped) 2026-04 to 2041-10" in capsys.readouterr().out
+
+
+class TestAStalePrediction:
+    @staticmethod
+    def shifted(tmp_path, years):
+        """The shipped prediction with each month `years` earlier."""
+        lines = []
+        for line in BUNDLED_TEXT.splitlines():
+            fields = line.split()
+            if len(fields) == 8 and re.fullmatch(r"\d{4}\.\d+", fields[0]):
+                line = line.replace(fields[0], f"{int(fields[0][:4]) - years}{fields[0][4:]}", 1)
+            lines.append(line)
+        path = tmp_path / f"prediction-{years}.txt"
+        path.write_text("\n".join(lines) + "\n")
+        return path
+
+    @pytest.mark.parametrize("years, csv, warned", [
+        (0, True, False),  # 2026-04, with daily rows to 2026-09-18
+        (1, True, True),  # 2025-04: more than a year before them
+        (16, True, True),
+        (16, False, False),  # no daily rows to be older than
+    ])
+    def test_warns_once_per_object_when_first_used(self, tmp_path, years, csv, warned):
+        files = {"csv": SAMPLE_DIR / "SW-sample.csv"} if csv else {"solfsmy": SAMPLE_DIR / "SOLFSMY-sample.TXT"}
+        prediction = self.shifted(tmp_path, years)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            sw = SpaceWeather.load(**files, msfc=prediction)
+            assert not caught  # loading uses no prediction
+            for _ in range(2):
+                sw.forecast("2030-01-01")
+                if csv:
+                    sw.msis_inputs(["2030-01-01"], forecast_percentile=[[5], [95]])
+            pickle.loads(pickle.dumps(sw)).forecast("2030-01-01")  # another object: its own warning
+        messages = [str(warning.message) for warning in caught]
+        assert len(messages) == 2 * warned and all(message == messages[0] for message in messages)
+        if warned:
+            assert all(warning.filename == __file__ for warning in caught)  # blamed on the caller
+            assert messages[0].startswith(f"the solar-cycle prediction {prediction} starts {2026 - years}-04, more "
+                                          "than a year before the daily rows end (2026-09-18)")
+            assert sw.coverage["msis"][1] == dt.date(2026, 9, 18)
+
+    def test_the_command_line_shows_it_as_one_warning_line(self, tmp_path, capsys):
+        argv = ["msis", "2030-01-01", "2030-01-03", "--step", "1d", "--forecast-percentile", "50",
+                "--file", str(SAMPLE_DIR / "SW-sample.csv"), "--msfc", str(self.shifted(tmp_path, 15))]
+        assert main(argv) == 0
+        err = capsys.readouterr().err
+        assert err.startswith("sunindex: warning: the solar-cycle prediction ") and err.count("\n") == 1

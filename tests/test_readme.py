@@ -73,3 +73,11 @@ def test_the_dask_example_without_the_full_files_says_which_variable(tmp_path):
     done = subprocess.run([sys.executable, str(ROOT / "examples" / "msis_dask.py"), "--full"], env=env,
                           capture_output=True, text=True, check=False)
     assert done.returncode == 1 and "set SUNINDEX_FULL_DATA" in done.stderr and done.stderr.count("\n") == 1
+
+
+def test_the_demo_runs():
+    """`make demo` is one of the two set-up commands a new machine runs."""
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / "demo.py")], capture_output=True, text=True,
+                          cwd=ROOT)
+    assert done.returncode == 0, done.stderr
+    assert "JB2008 inputs at 2024-05-11T12:00Z (OBS)" in done.stdout

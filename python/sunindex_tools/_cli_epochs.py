@@ -30,6 +30,9 @@ def epochs(args: argparse.Namespace) -> tuple[np.ndarray, list[str]]:
         ticks = to_ticks([_instant(text) for text in texts])
     except ValueError as error:
         raise usage_error(args, f"argument EPOCH: {error}") from None
+    missing = np.flatnonzero(ticks.ticks == _INT64.min)
+    if missing.size:  # the API gives NaN for NaT; on a command line it is a mistyped epoch
+        raise usage_error(args, f"argument EPOCH: not an epoch: {texts[missing[0]]!r}")
     instants = ticks.ticks.view(f"M8[{ticks.unit}]")
     if args.step is None:  # as written, but for the instant that now and today named
         return instants, [str(instant) if text in _NAMED else text for text, instant in zip(texts, instants)]

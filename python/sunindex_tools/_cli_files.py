@@ -4,13 +4,14 @@ else the cached copies, refreshed where stale."""
 from __future__ import annotations
 
 import argparse
+import json
 import warnings
 from pathlib import Path
 
 from ._cli_parser import usage_error
 from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
 from ._files import read_regular_file
-from .fetch import FILE_NAMES, FetchError, fetch
+from .fetch import DEFAULT_KINDS, FetchError, by_reader, fetch
 from .space_weather import SpaceWeather, prediction_source
 
 FETCH_AGAIN = "run 'sunindex fetch' to download it again"
@@ -23,19 +24,36 @@ _READS: dict[str, list[tuple[str, ...]] | None] = {
 
 
 def weather(args: argparse.Namespace) -> SpaceWeather:
-    """The files the command reads: the user's own (--file), else the cached copies,
-    refreshed where stale; only those it needs, so that a file it does not read can
-    neither be missing nor bad."""
+    """The files the command reads: the user's own (--file), else the archived versions
+    of --as-of, else the cached copies, refreshed where stale; only those it needs, so
+    that a file it does not read can neither be missing nor bad. With --manifest, what
+    was read is written there."""
+    loaded = _weather(args)
+    if getattr(args, "manifest", None):
+        try:
+            args.manifest.write_text(json.dumps(loaded.manifest(), indent=1) + "\n")
+        except OSError as error:
+            raise OSError(f"--manifest {args.manifest}: {error.strerror or error}") from None
+    return loaded
+
+
+def _weather(args: argparse.Namespace) -> SpaceWeather:
     reads = _READS[args.command]
+    if getattr(args, "as_of", None) is not None:
+        if args.files:
+            raise usage_error(args, "--as-of reads the archive, --file your own files: give one")
+        kinds = list(DEFAULT_KINDS) if reads is None else [kinds[0] for kinds in reads]
+        return SpaceWeather.latest(data_dir=args.data_dir, msfc=args.msfc, kinds=kinds, as_of=args.as_of)
     if args.files:
         return _own_files(args, reads)
     if reads is None:
         return _present_weather(args)
-    unfetched = [kinds for kinds in reads if kinds[0] not in FILE_NAMES]
+    unfetched = [kinds for kinds in reads if kinds[0] not in DEFAULT_KINDS]
     if unfetched:
         raise usage_error(args, f"{args.command} needs {_needs(unfetched)}, which are not downloaded; "
                                 "give it with --file")
-    return _load(fetch(offline=args.offline, data_dir=args.data_dir, keys=[kinds[0] for kinds in reads]), args.msfc)
+    return _load(fetch(offline=args.offline, data_dir=args.data_dir, timeout=args.timeout,
+                       kinds=[kinds[0] for kinds in reads]), args.msfc)
 
 
 def _needs(groups: list[tuple[str, ...]]) -> str:
@@ -82,9 +100,9 @@ def _present_weather(args: argparse.Namespace) -> SpaceWeather:
     """Every file that can be had; a warning for each that cannot, an error if none can."""
     paths: dict[str, Path] = {}
     failures: list[FetchError] = []
-    for key in FILE_NAMES:
+    for key in DEFAULT_KINDS:
         try:
-            paths.update(fetch(offline=args.offline, data_dir=args.data_dir, keys=[key]))
+            paths.update(fetch(offline=args.offline, data_dir=args.data_dir, timeout=args.timeout, kinds=[key]))
         except FetchError as error:
             failures.append(error)
     if not paths:
@@ -99,6 +117,6 @@ def _load(paths: dict[str, Path], msfc: str | None) -> SpaceWeather:
     if msfc:
         prediction_source(msfc)  # its own error first, since no fetch replaces it
     try:
-        return SpaceWeather.load(**paths, msfc=msfc)
+        return SpaceWeather.load(**by_reader(paths), msfc=msfc)
     except (ValueError, OSError) as error:
         raise ValueError(f"{error}; {FETCH_AGAIN}") from None

@@ -5,6 +5,7 @@ from __future__ import annotations
 import csv
 import json
 import math
+import shutil
 import sys
 from collections.abc import Mapping
 from typing import IO, Any
@@ -28,9 +29,12 @@ def records(columns: Mapping[str, Any]) -> list[dict[str, Any]]:
     return [{name: _plain(values[row]) for name, values in columns.items()} for row in range(count)]
 
 
-def print_records(records: list[dict[str, Any]], style: str, labels: dict[str, list[str]]) -> None:
+def print_records(records: list[dict[str, Any]], style: str, labels: dict[str, list[str]],
+                  across: bool = False) -> None:
     """Prints `records` in `style` ("table", "csv" or "json"), each list value spread over
-    the columns `labels` names for it."""
+    the columns `labels` names for it. A table has one row per record, quantities as
+    columns; `across` turns it to one line per quantity and one column per record where
+    that fits the terminal, so that a day's many values stay on a screen."""
     out = stdout()
     rows = [_flat(record, labels) for record in records]
     if style == "json":  # one record per line: a list that is still easy to read and to grep
@@ -44,11 +48,30 @@ def print_records(records: list[dict[str, Any]], style: str, labels: dict[str, l
         writer.writerow(names)
         writer.writerows([[_text(row[name]) for name in names] for row in rows])
         return
-    # One line per quantity and one column per day or epoch: a day's many values stay on a screen.
-    table = [[name] + [_text(row[name]) for row in rows] for name in names]
-    widths = [max(map(len, column)) for column in zip(*table)]
+    down = [[(name, False) for name in names]] + [[_cell(row[name]) for name in names] for row in rows]
+    turned = [list(line) for line in zip(*down)]
+    turn = across and _width(turned) <= shutil.get_terminal_size().columns
+    table = turned if turn else down
+    widths = [max(len(text) for text, _ in column) for column in zip(*table)] if table else []
     for line in table:
-        print("  ".join(cell.ljust(width) for cell, width in zip(line, widths)).rstrip(), file=out)
+        # Read down, a number column's digits line up on the right; across, a column mixes kinds.
+        cells = [text.rjust(width) if number and not turn else text.ljust(width)
+                 for (text, number), width in zip(line, widths)]
+        print("  ".join(cells).rstrip(), file=out)
+
+
+def _cell(value: Any) -> tuple[str, bool]:
+    """`value` as a table prints it, and whether it is a number (aligned to the right, so
+    that the digits of a column line up)."""
+    number = isinstance(value, (int, float)) and not isinstance(value, bool)
+    return _text(value), number
+
+
+def _width(table: list[list[tuple[str, bool]]]) -> int:
+    """The characters of the longest line of `table`, its columns two spaces apart."""
+    if not table:
+        return 0
+    return sum(max(len(text) for text, _ in column) for column in zip(*table)) + 2 * (len(table[0]) - 1)
 
 
 def _plain(value: Any) -> Any:

@@ -12,6 +12,7 @@ from typing import Any, Literal, NoReturn
 import numpy as np
 
 from . import __version__
+from .fetch import DEFAULT_TIMEOUT, FILE_NAMES
 from .space_weather import checked_burst_limit, checked_percentiles
 
 PROG = "sunindex"
@@ -42,11 +43,12 @@ class _Parser(argparse.ArgumentParser):
 def parser() -> argparse.ArgumentParser:
     """The parser of the whole command line; `command` names the command given."""
     common = _Parser(add_help=False)
-    common.add_argument("--data-dir", metavar="DIR",
-                        help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR)")
+    common.add_argument("--data-dir", metavar="DIR", help="download folder (default: $SUNINDEX_DATA_DIR)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
     common.add_argument("--msfc", metavar="PATH",
                         help="solar-cycle prediction (default: the shipped one)")
+    timeout: dict[str, Any] = {"type": _timeout, "default": DEFAULT_TIMEOUT, "metavar": "TIME",
+                               "help": f"the most one file's download may take (default {DEFAULT_TIMEOUT:g}s)"}
     own = _Parser(add_help=False)
     own.add_argument("--file", dest="files", action="append", metavar="PATH",
                      help="your own file of any kind (repeatable), not the cache")
@@ -56,6 +58,11 @@ def parser() -> argparse.ArgumentParser:
                        help="table (default), csv (--csv) or json (--json)")
     style.add_argument("--csv", dest="style", action="store_const", const="csv", help=argparse.SUPPRESS)
     style.add_argument("--json", dest="style", action="store_const", const="json", help=argparse.SUPPRESS)
+    replay = _Parser(add_help=False)
+    replay.add_argument("--as-of", type=_instant, metavar="TIME",
+                        help="archived files as of TIME (ISO 8601), no network")
+    replay.add_argument("--manifest", type=Path, metavar="FILE",
+                        help="write the files used to FILE (JSON)")
     epochs = _Parser(add_help=False)
     epochs.add_argument("epochs", nargs="+", metavar="EPOCH",
                         help="ISO 8601 (UTC unless offset), now, today; - is stdin")
@@ -69,18 +76,33 @@ def parser() -> argparse.ArgumentParser:
 
     def command(name: str, summary: str, parents: Sequence[_Parser] = (common,)) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, parents=list(parents), help=summary, description=summary)
+        if common in parents:  # every such command downloads stale copies; the others' help keeps to a screen
+            sub.add_argument("--timeout", **(timeout if name == "fetch" else {**timeout, "help": argparse.SUPPRESS}))
         sub.set_defaults(command=name)
         return sub
 
-    fetch_command = command("fetch", "download or revalidate the three files now")
+    fetch_command = command("fetch", "download or revalidate the files now (default: csv, solfsmy, dtcfile)")
     fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
                                help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
+    fetch_command.add_argument("--kind", dest="kinds", action="append", choices=list(FILE_NAMES), metavar="KIND",
+                               help=f"a kind to fetch (repeatable): {', '.join(FILE_NAMES)}")
+    fetch_command.add_argument("--archive", action="store_true", default=None,
+                               help="keep each new version in the archive beside the cache ($SUNINDEX_ARCHIVE=1)")
+    archive = command("archive", "the versions kept by fetch --archive", ())
+    actions = archive.add_subparsers(dest="action", metavar="ACTION", required=True)
+    for name, summary in (("list", "every archived version, oldest first"),
+                          ("prune", "remove the versions retrieved longer ago than --older-than")):
+        action = actions.add_parser(name, help=summary, description=summary)
+        action.add_argument("--data-dir", metavar="DIR", help="folder of the downloaded files (default: $SUNINDEX_DATA_DIR)")
+        if name == "prune":
+            action.add_argument("--older-than", type=_seconds, required=True, metavar="AGE",
+                                help="e.g. 90d, 12h")
     command("info", "the cached files (or your own): ages, spans, stamps, last observed and first predicted day",
             (common, own))
-    show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, output))
+    show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, output, replay))
     show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
-    msis = command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, own, output, epochs))
+    msis = command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, own, output, epochs, replay))
     msis.add_argument("--burst-limit", type=_burst_limit, metavar="SFU",
                       help="F10.7 above SFU gives way to its 81-day mean")
     # The prediction is already linear in time: the two options exclude each other.
@@ -88,14 +110,13 @@ def parser() -> argparse.ArgumentParser:
     timing.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
     timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
                         help="past the daily rows, the prediction at percentile Q")
-    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs))
-    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch", (common, own, output, epochs))
-    plot = command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", (common, own))
+    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs, replay))
+    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch", (common, own, output, epochs, replay))
+    plot = command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", (common, own, replay))
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
     plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
     plot.add_argument("--output", type=Path, metavar="FILE",
-                      help="where to write the picture, in the format its extension names: .png, .pdf, .svg... "
-                           "(default: sunindex-START-END.png here)")
+                      help="the picture, .png, .pdf, .svg... (default: sunindex-START-END.png)")
     plot.add_argument("--forecast-percentile", dest="forecast_percentiles", action="append", default=[],
                       type=_percentile, metavar="Q",
                       help="past the daily rows, the prediction at Q (repeatable: a band)")
@@ -116,6 +137,13 @@ def _seconds(text: str) -> float:
     if not value >= 0:
         raise argparse.ArgumentTypeError(f"not a duration: {text!r} (must be 0 or more)")
     return value
+
+
+def _timeout(text: str) -> float:
+    seconds = _seconds(text)
+    if not 0 < seconds < float("inf"):
+        raise argparse.ArgumentTypeError(f"not a timeout: {text!r} (a duration above 0, e.g. 90s or 5m)")
+    return seconds
 
 
 def _percentile(text: str) -> float:
@@ -156,6 +184,15 @@ def _step(text: str) -> np.timedelta64:
             and 0 < int(count) * _DURATION_UNITS[unit] <= _MAX_STEP_SECONDS):
         raise argparse.ArgumentTypeError(f"not a step: {text!r} (try 1d, 3h, 15m or 30s; at most 100000d)")
     return np.timedelta64(int(count), _STEP_UNITS[unit])
+
+
+def _instant(text: str) -> datetime.datetime:
+    """An ISO 8601 instant, UTC unless it says otherwise, as an aware datetime."""
+    try:
+        moment = datetime.datetime.fromisoformat(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not an instant: {text!r} (use ISO 8601, e.g. 2026-11-03T12:00Z)") from None
+    return moment if moment.tzinfo else moment.replace(tzinfo=datetime.timezone.utc)
 
 
 def _date(text: str) -> datetime.date:

@@ -21,6 +21,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
 import os
 import sys
 import time
@@ -31,13 +32,14 @@ from pathlib import Path
 import numpy as np
 
 from ._exit_status import FAILURE, OK, USAGE
+from ._cli_archive import run_archive
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
 from ._cli_output import OutputGone, print_records, records, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
-from .fetch import FILE_NAMES, cache_dir, describe_age, fetch, last_checked
+from .fetch import DEFAULT_KINDS, FILE_NAMES, READERS, FetchError, by_reader, cache_dir, describe_age, fetch, last_checked
 from .space_weather import EpochOutsideError, Source, SpaceWeather, prediction_source
 
 __all__ = ["main"]
@@ -80,6 +82,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return FAILURE
     except UsageError as error:
         return _fail(str(error), USAGE)
+    except FetchError as error:  # its advice is the API's: the command line has its own way
+        hint = "" if args.command == "fetch" else f"; or give your own files to sunindex {args.command} with --file PATH"
+        return _fail(f"{PROG}: error: {error}{hint}", FAILURE)
     except (ValueError, OSError) as error:  # FetchError included
         return _fail(f"{PROG}: error: {error}", FAILURE)
     return status
@@ -106,7 +111,8 @@ def _show_warnings(caught: list[warnings.WarningMessage]) -> None:
 
 
 def _run_fetch(args: argparse.Namespace) -> int:
-    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir)
+    fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir, kinds=args.kinds, archive=args.archive,
+          timeout=args.timeout)
     return _run_info(args)
 
 
@@ -123,16 +129,18 @@ def _run_info(args: argparse.Namespace) -> int:
     csv_weather = None
     for key, name in FILE_NAMES.items():
         path = folder / name
+        if key not in DEFAULT_KINDS and not path.exists():  # fetched only when asked for
+            continue
         if not path.exists():
             state = "not downloaded (run 'sunindex fetch')"
         else:
             try:
-                loaded = SpaceWeather.load(**{key: path})
+                loaded = SpaceWeather.load(**by_reader({key: path}))
             except (ValueError, OSError) as error:
                 state, status = f"error: {error}; {FETCH_AGAIN}", FAILURE
             else:
-                source = loaded.sources[key]
-                state = f"{_checked(path)}, {source.first} to {source.last}"
+                source = loaded.sources[READERS[key]]
+                state = f"{_checked(path)}, {_days(source)}{_landmarks(loaded, source)}"
                 csv_weather = loaded if key == "csv" else csv_weather
         print(f"{key:<8} {name:<12} {state}", file=out)
     print(f"last observed day   {csv_weather and csv_weather.last_observed or '-'}", file=out)
@@ -147,12 +155,14 @@ def _print_sources(loaded: SpaceWeather) -> None:
     """One line per file read: its name among the sources, its kind, the days it covers,
     the stamp it writes and its path; then the landmark days and the prediction."""
     out = stdout()
-    kind_width = max(len(name) for name in KIND_NAMES.values())
-    for name, source in loaded.sources.items():
-        if source.kind != "msfc":
-            stamp = f"made {source.stamp.isoformat(sep=' ')}" if source.stamp else "no stamp"
-            print(f"{name:<8} {KIND_NAMES[source.kind]:<{kind_width}} {_days(source):<24} {stamp:<38} {source.path}",
-                  file=out)
+    lines = [
+        [name, KIND_NAMES[source.kind], _days(source) + _landmarks(SpaceWeather.load(**{source.kind: source.path}), source),
+         f"made {source.stamp.isoformat(sep=' ')}" if source.stamp else "no stamp", str(source.path)]
+        for name, source in loaded.sources.items() if source.kind != "msfc"
+    ]
+    widths = [max(len(cell) for cell in column) for column in zip(*lines)]
+    for line in lines:
+        print("  ".join(cell.ljust(width) for cell, width in zip(line, widths)).rstrip(), file=out)
     print(f"last observed day   {loaded.last_observed or '-'}", file=out)
     print(f"first predicted day {loaded.first_predicted or '-'}", file=out)
     prediction = loaded.sources["msfc"]
@@ -161,6 +171,34 @@ def _print_sources(loaded: SpaceWeather) -> None:
 
 def _days(source: Source) -> str:
     return "no rows" if source.first is None else f"{source.first} to {source.last}"
+
+
+#: The kinds of file that hold measured values alone: their last row is their last observed day.
+_MEASURED_ONLY = ("dtcfile", "hp30", "hp60")
+
+
+def _landmarks(alone: SpaceWeather, source: Source) -> str:
+    """Where the daily rows of `source`, loaded `alone`, end (past them a CSV has only
+    monthly predictions, which the model inputs never use) and its last observed day."""
+    if source.first is None or source.last is None:
+        return ""
+    daily = alone.coverage["msis"]
+    if daily is not None:
+        end, observed = daily[1], alone.last_observed
+    else:
+        end, observed = source.last, source.last if source.kind in _MEASURED_ONLY else None
+    if source.kind == "solfsmy":
+        observed = _last_measured(alone, source.first, source.last)
+    return f", daily rows to {end}, " + (f"observed to {observed}" if observed else "nothing observed")
+
+
+def _last_measured(alone: SpaceWeather, first: datetime.date, last: datetime.date) -> datetime.date | None:
+    """SOLFSMY's last day with a source flag other than 0 (spline-filled): a release ends
+    with months of filled forecast values."""
+    days = np.arange(np.datetime64(first, "D"), np.datetime64(last, "D") + np.timedelta64(1, "D"))
+    flags = alone.daily(days)["ssrc"]
+    measured = days[np.char.strip(np.char.replace(flags, "0", "")) != ""]
+    return measured[-1].astype(datetime.date) if measured.size else None
 
 
 def _checked(path: Path) -> str:
@@ -173,7 +211,28 @@ def _checked(path: Path) -> str:
 
 def _run_show(args: argparse.Namespace) -> None:
     shown = days(args, args.date, args.end or args.date)
-    print_records(records(weather(args).daily(shown)), args.style, _LABELS["show"])
+    loaded = weather(args)
+    columns = loaded.daily(shown)
+    _between_monthly_rows(loaded, shown, columns["monthly"])
+    print_records(records(columns), args.style, _LABELS["show"], across=True)
+
+
+def _between_monthly_rows(loaded: SpaceWeather, shown: np.ndarray, monthly: np.ndarray) -> None:
+    """Warns of the days shown that fall between the monthly predicted rows: a month's
+    row is its 1st day, and the days after it have no values of their own."""
+    firsts = shown.astype("M8[M]").astype("M8[D]")
+    span = loaded.span
+    assert span is not None  # the days were shown
+    candidates = ~monthly & (firsts >= np.datetime64(span[0], "D"))  # a month begun before the files is no row
+    between = np.zeros_like(monthly)
+    between[candidates] = loaded.daily(firsts[candidates])["monthly"]
+    gaps = shown[between]
+    if gaps.size == 1:
+        warnings.warn(f"{gaps[0]} falls between the monthly predicted rows, which give only the 1st of each "
+                      "month: it has no daily values", UserWarning, stacklevel=1)
+    elif gaps.size:
+        warnings.warn(f"{gaps.size} days from {gaps[0]} fall between the monthly predicted rows, which give only "
+                      "the 1st of each month: they have no daily values", UserWarning, stacklevel=1)
 
 
 def _run_msis(args: argparse.Namespace) -> None:
@@ -213,8 +272,8 @@ def _run_plot(args: argparse.Namespace) -> None:
     try:
         from ._plot import draw, picture_format
     except ImportError:
-        raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install ".[plot]" '
-                         "in a checkout") from None
+        raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install "sunindex[plot]", '
+                         'or pip install ".[plot]" in a checkout') from None
     drawn = days(args, args.start, args.end)
     output = args.output or Path(f"sunindex-{args.start}-{args.end}.png")
     try:
@@ -228,5 +287,5 @@ def _run_plot(args: argparse.Namespace) -> None:
 #: Each command's run, by its name; the status it returns, or None for OK.
 _RUNS: dict[str, Callable[[argparse.Namespace], int | None]] = {
     "fetch": _run_fetch, "info": _run_info, "show": _run_show, "msis": _run_msis, "jb2008": _run_jb2008,
-    "plot": _run_plot, "hpo": _run_hpo,
+    "plot": _run_plot, "hpo": _run_hpo, "archive": run_archive,
 }

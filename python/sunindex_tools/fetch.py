@@ -30,19 +30,19 @@ import urllib.parse
 import urllib.request
 import warnings
 from collections.abc import Iterable, Iterator, Mapping
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from email.message import Message
 from pathlib import Path
 from typing import IO, Any
 
 import platformdirs
 
-from . import _files, _native
+from . import _archive, _files, _native
 from ._file_kinds import read_native
 from ._text import printable
 
-__all__ = ["DEFAULT_MAX_AGE", "DEFAULT_TIMEOUT", "FILE_NAMES", "FetchError", "cache_dir", "describe_age", "fetch",
-           "last_checked"]
+__all__ = ["DEFAULT_KINDS", "DEFAULT_MAX_AGE", "DEFAULT_TIMEOUT", "FILE_NAMES", "READERS", "SUBSTITUTES", "FetchError",
+           "by_reader", "cache_dir", "describe_age", "fetch", "fetch_or_substitute", "last_checked", "retrieved"]
 
 #: A copy younger than this is used without asking the server. CelesTrak refreshes its
 #: file every few hours; a revalidation of an unchanged file costs only a 304.
@@ -56,31 +56,48 @@ _SLOW_DOWNLOAD_SECONDS = 1.0
 _CHUNK_BYTES = 64 * 1024
 _LOCK_POLL_SECONDS = 0.05
 _USER_AGENT = "sunindex (Python urllib)"
+_EPOCH_DAY = datetime.date(1970, 1, 1)
+_EPOCH_INSTANT = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 
 
 @dataclass(frozen=True)
 class _Source:
-    key: str
+    key: str  # the kind, as fetch names it
     file_name: str
     default_url: str
+    reader: str  # the keyword of SpaceWeather.load that reads it
 
     @property
     def url_variable(self) -> str:
         return f"SUNINDEX_URL_{self.key.upper()}"
 
 
+_GFZ = "https://kp.gfz-potsdam.de/app/files/"
 _SOURCES = (
-    _Source("csv", "SW-All.csv", "https://celestrak.org/SpaceData/SW-All.csv"),
-    _Source("solfsmy", "SOLFSMY.TXT", "https://sol.spacenvironment.net/JB2008/indices/SOLFSMY.TXT"),
-    _Source("dtcfile", "DTCFILE.TXT", "https://sol.spacenvironment.net/JB2008/indices/DTCFILE.TXT"),
+    _Source("csv", "SW-All.csv", "https://celestrak.org/SpaceData/SW-All.csv", "csv"),
+    _Source("solfsmy", "SOLFSMY.TXT", "https://sol.spacenvironment.net/JB2008/indices/SOLFSMY.TXT", "solfsmy"),
+    _Source("dtcfile", "DTCFILE.TXT", "https://sol.spacenvironment.net/JB2008/indices/DTCFILE.TXT", "dtcfile"),
+    _Source("gfz", "Kp_ap_Ap_SN_F107_since_1932.txt", _GFZ + "Kp_ap_Ap_SN_F107_since_1932.txt", "gfz"),
+    # The last 30 days, definitive or not: it reaches past the long file by the days GFZ has not closed yet.
+    _Source("gfz_nowcast", "Kp_ap_Ap_SN_F107_nowcast.txt", _GFZ + "Kp_ap_Ap_SN_F107_nowcast.txt", "gfz"),
+    _Source("swpc", "45-day-ap-forecast.txt", "https://services.swpc.noaa.gov/text/45-day-ap-forecast.txt", "swpc"),
+    _Source("hp30", "Hp30_ap30_complete_series.txt", _GFZ + "Hp30_ap30_complete_series.txt", "hp30"),
+    _Source("hp60", "Hp60_ap60_complete_series.txt", _GFZ + "Hp60_ap60_complete_series.txt", "hp60"),
+    _Source("txt", "SW-All.txt", "https://celestrak.org/SpaceData/SW-All.txt", "txt"),
 )
 
-#: The name of each file in the cache folder, by the key `fetch` returns it under.
+#: The name of each file in the cache folder, by the kind `fetch` returns it under.
 FILE_NAMES = {source.key: source.file_name for source in _SOURCES}
+#: The keyword of `SpaceWeather.load` that reads each kind: both GFZ files are "gfz".
+READERS = {source.key: source.reader for source in _SOURCES}
+#: What `fetch` and `latest` download when no kinds are named: the CSV gives every MSIS
+#: input, SOLFSMY and DTCFILE those of JB2008. The others are had on request, or when a
+#: publisher cannot be reached (see `SUBSTITUTES`).
+DEFAULT_KINDS = ("csv", "solfsmy", "dtcfile")
 # The native timeline's list of sources is the one definition: SpaceWeather.load takes
-# what fetch returns by these keys, so each must be one of its sources.
-if not set(FILE_NAMES) <= set(_native.SOURCE_KEYS):
-    raise ImportError(f"sunindex_tools: source keys {tuple(FILE_NAMES)} are not among {_native.SOURCE_KEYS}")
+# what fetch returns, so each reader must be one of its sources.
+if not set(READERS.values()) <= set(_native.SOURCE_KEYS):
+    raise ImportError(f"sunindex_tools: readers {tuple(READERS.values())} are not among {_native.SOURCE_KEYS}")
 
 
 class FetchError(OSError):
@@ -105,7 +122,8 @@ def fetch(
     data_dir: str | os.PathLike[str] | None = None,
     urls: Mapping[str, str] | None = None,
     timeout: float = DEFAULT_TIMEOUT,
-    keys: Iterable[str] | None = None,
+    kinds: Iterable[str] | None = None,
+    archive: bool | None = None,
 ) -> dict[str, Path]:
     """Local copies of the files, downloaded or revalidated where older than `max_age`.
 
@@ -119,20 +137,24 @@ def fetch(
         The cache folder (see `cache_dir`). It is created by the first download into it,
         and removed again when that download fails and leaves it empty.
     urls
-        Some of the keys mapped to other URLs; otherwise the environment variables
-        ``SUNINDEX_URL_CSV``, ``SUNINDEX_URL_SOLFSMY`` and ``SUNINDEX_URL_DTCFILE``, then
-        the publishers' URLs, are used. Any URL urllib opens works, ``file://`` included;
-        a plain path is a local file.
+        Some of the kinds mapped to other URLs; otherwise the environment variable
+        ``SUNINDEX_URL_<KIND>`` (``SUNINDEX_URL_CSV``, ``SUNINDEX_URL_GFZ_NOWCAST``, ...),
+        then the publisher's URL, is used. Any URL urllib opens works, ``file://``
+        included; a plain path is a local file.
     timeout
         Seconds that one file's whole download may take, however slowly the server sends,
         and that a wait for another process refreshing the same file may take.
-    keys
-        The files wanted (default all three).
+    kinds
+        The files wanted, of `FILE_NAMES` (default `DEFAULT_KINDS`: csv, solfsmy, dtcfile).
+    archive
+        Keep each new version that replaces a cached copy in the archive beside the cache
+        (see `sunindex_tools._archive`); default: the environment variable
+        ``SUNINDEX_ARCHIVE`` is ``1``.
 
     Returns
     -------
     dict
-        ``{"csv": ..., "solfsmy": ..., "dtcfile": ...}`` (the keys asked for), paths in the
+        ``{"csv": ..., "solfsmy": ..., "dtcfile": ...}`` (the kinds asked for), paths in the
         cache folder.
 
     Raises
@@ -143,34 +165,135 @@ def fetch(
     When a refresh fails (network down, HTTP error, a bad, oversized, slow or cut-off
     download, a local error such as a lock or file that cannot be written) and a copy is
     cached, that copy is used and one `UserWarning` says how old it is and why it was not
-    refreshed.
+    refreshed. A version that could not be archived is used all the same, with a warning.
     """
     folder = cache_dir(data_dir)
+    outcome = _fetch_kinds(folder, _chosen_kinds(kinds), max_age, offline, urls, timeout, archive)
+    if outcome.missing:
+        raise FetchError(_no_copy_message(list(outcome.missing.values()), folder))
+    outcome.warn()
+    return outcome.paths
+
+
+def fetch_or_substitute(
+    *,
+    max_age: datetime.timedelta | float = DEFAULT_MAX_AGE,
+    offline: bool = False,
+    data_dir: str | os.PathLike[str] | None = None,
+    urls: Mapping[str, str] | None = None,
+    timeout: float = DEFAULT_TIMEOUT,
+    kinds: Iterable[str] | None = None,
+    archive: bool | None = None,
+) -> dict[str, Path]:
+    """As `fetch`, but a kind that cannot be had at all (no cached copy, and its download
+    failed) is replaced by the kinds of `SUBSTITUTES` that give the same values, with one
+    warning naming what is missing, what is used instead and what changes. Raises
+    FetchError, naming every URL tried, only when a kind and its substitutes all fail."""
+    folder = cache_dir(data_dir)
+    wanted = _chosen_kinds(kinds)
+    outcome = _fetch_kinds(folder, wanted, max_age, offline, urls, timeout, archive)
+    unresolved: list[str] = []
+    for kind, failure in list(outcome.missing.items()):
+        substitute = SUBSTITUTES.get(kind)
+        if substitute is None:
+            unresolved.append(failure)
+            continue
+        extra = [other for other in (*substitute.needs_one_of, *substitute.also) if other not in outcome.tried]
+        outcome.merge(_fetch_kinds(folder, extra, max_age, offline, urls, timeout, archive))
+        used = [other for other in (*substitute.needs_one_of, *substitute.also) if other in outcome.paths]
+        if not any(other in outcome.paths for other in substitute.needs_one_of):
+            unresolved.extend([failure, *(outcome.missing[other] for other in extra if other in outcome.missing)])
+            continue
+        warnings.warn(f"no {FILE_NAMES[kind]} ({kind}) could be had ({failure}); using "
+                      f"{', '.join(FILE_NAMES[other] for other in used)} instead: {substitute.change}",
+                      UserWarning, stacklevel=2)
+    if unresolved:
+        raise FetchError(_no_copy_message(unresolved, folder))
+    outcome.warn()
+    return {kind: outcome.paths[kind] for kind in FILE_NAMES if kind in outcome.paths}
+
+
+def by_reader(paths: Mapping[str, Path]) -> dict[str, list[Path]]:
+    """The keyword arguments of `SpaceWeather.load` that read `paths` (by kind): both GFZ
+    files go to "gfz", the long one first, so that the nowcast adds only the days past it."""
+    readers: dict[str, list[Path]] = {}
+    for kind in FILE_NAMES:
+        if kind in paths:
+            readers.setdefault(READERS[kind], []).append(paths[kind])
+    return readers
+
+
+@dataclass(frozen=True)
+class _Substitute:
+    needs_one_of: tuple[str, ...]  # at least one of these must be had
+    also: tuple[str, ...]  # used when they can be had
+    change: str  # what the warning says changes
+
+
+#: What stands in for a kind that cannot be had: the same values from another publisher.
+SUBSTITUTES = {
+    "csv": _Substitute(("gfz", "gfz_nowcast"), ("swpc",),
+                       "Kp, ap, Ap and F10.7 come from GFZ, the 81-day mean of F10.7 is computed from the daily "
+                       "fluxes, and the predicted days come from SWPC's 45-day forecast"),
+    "txt": _Substitute(("csv",), (), "the same values come from CelesTrak's CSV"),
+    "gfz": _Substitute(("csv",), (), "Kp, ap, Ap and F10.7 come from CelesTrak's CSV, which carries GFZ's"),
+    "gfz_nowcast": _Substitute(("csv",), (), "the latest days come from CelesTrak's CSV"),
+    "swpc": _Substitute(("csv",), (), "the predicted days come from the CSV, which carries SWPC's forecast"),
+}
+
+
+@dataclass
+class _Outcome:
+    """What fetching some kinds gave: the copies, and why the others could not be had."""
+
+    paths: dict[str, Path] = field(default_factory=dict)
+    missing: dict[str, str] = field(default_factory=dict)  # by kind: "<file> from <url>: <why>"
+    stale: list[str] = field(default_factory=list)
+    unarchived: list[str] = field(default_factory=list)
+    tried: set[str] = field(default_factory=set)
+    created: Path | None = None  # the outermost folder the first download made
+
+    def merge(self, other: _Outcome) -> None:
+        self.paths.update(other.paths)
+        self.missing.update(other.missing)
+        self.stale += other.stale
+        self.unarchived += other.unarchived
+        self.tried |= other.tried
+
+    def warn(self) -> None:
+        if self.stale:
+            warnings.warn("using cached copies: " + "; ".join(self.stale), UserWarning, stacklevel=3)
+        if self.unarchived:
+            warnings.warn("not archived: " + "; ".join(self.unarchived), UserWarning, stacklevel=3)
+
+
+def _fetch_kinds(folder: Path, kinds: list[str], max_age: datetime.timedelta | float, offline: bool,
+                 urls: Mapping[str, str] | None, timeout: float, archive: bool | None) -> _Outcome:
     created = _outermost_missing(folder)
     limit = max_age.total_seconds() if isinstance(max_age, datetime.timedelta) else float(max_age)
     chosen = _chosen_urls(urls or {})
-    paths: dict[str, Path] = {}
-    stale: list[str] = []
-    missing: list[str] = []
-    for source in _chosen_sources(keys):
+    archiving = os.environ.get("SUNINDEX_ARCHIVE") == "1" if archive is None else archive
+    outcome = _Outcome(tried=set(kinds))
+    for source in _SOURCES:
+        if source.key not in kinds:
+            continue
         url = chosen[source.key]
         target = folder / source.file_name
         try:
-            _refresh(url, target, source, limit, offline, timeout)
+            unarchived = _refresh(url, target, source, limit, offline, timeout, archiving)
         except OSError as error:  # FetchError, or a local failure: neither may cost a good copy
             if not target.is_file():
-                missing.append(f"{source.file_name} from {url}: {error}")
+                outcome.missing[source.key] = f"{source.file_name} from {url}: {error}"
                 continue
-            stale.append(f"{source.file_name} ({describe_age(_age_seconds(target))} old) "
-                         f"could not be refreshed from {url}: {error}")
-        paths[source.key] = target
-    if missing:
-        if created is not None:
-            _remove_empty_folders(folder, created)
-        raise FetchError(_no_copy_message(missing, folder))
-    if stale:
-        warnings.warn("using cached copies: " + "; ".join(stale), UserWarning, stacklevel=2)
-    return paths
+            outcome.stale.append(f"{source.file_name} ({describe_age(_age_seconds(target))} old) "
+                                 f"could not be refreshed from {url}: {error}")
+        else:
+            if unarchived:
+                outcome.unarchived.append(f"the new version of {source.file_name} is used, but {unarchived}")
+        outcome.paths[source.key] = target
+    if created is not None and outcome.missing:
+        _remove_empty_folders(folder, created)
+    return outcome
 
 
 def describe_age(seconds: float) -> str:
@@ -194,10 +317,24 @@ def last_checked(path: str | os.PathLike[str]) -> float | None:
     return None
 
 
-def _chosen_sources(keys: Iterable[str] | None) -> list[_Source]:
-    wanted = set(FILE_NAMES) if keys is None else set(keys)
-    _refuse_unknown_keys("keys", wanted)
-    return [source for source in _SOURCES if source.key in wanted]
+def retrieved(path: str | os.PathLike[str]) -> datetime.datetime | None:
+    """When the copy at `path` was downloaded (a 304 does not count: the bytes are older);
+    None when its record does not say (placed there by hand, changed since, or recorded
+    by an earlier version)."""
+    record = _record_of(Path(path))
+    try:
+        moment = datetime.datetime.fromisoformat(record["retrieved"]) if record else None
+    except (KeyError, TypeError, ValueError):
+        return None
+    return moment if moment is not None and moment.tzinfo is not None else None
+
+
+def _chosen_kinds(kinds: Iterable[str] | None) -> list[str]:
+    if isinstance(kinds, str):  # one kind, never its letters
+        kinds = [kinds]
+    wanted = list(DEFAULT_KINDS if kinds is None else dict.fromkeys(kinds))
+    _refuse_unknown_keys("kinds", set(wanted))
+    return wanted
 
 
 def _chosen_urls(urls: Mapping[str, str]) -> dict[str, str]:
@@ -210,7 +347,7 @@ def _chosen_urls(urls: Mapping[str, str]) -> dict[str, str]:
 def _refuse_unknown_keys(argument: str, keys: set[str]) -> None:
     unknown = keys - set(FILE_NAMES)
     if unknown:
-        raise ValueError(f"{argument}: unknown key {sorted(unknown)[0]!r}; the keys are {', '.join(FILE_NAMES)}")
+        raise ValueError(f"{argument}: unknown kind {sorted(unknown)[0]!r}; the kinds are {', '.join(FILE_NAMES)}")
 
 
 def _as_url(text: str) -> str:
@@ -222,8 +359,8 @@ def _as_url(text: str) -> str:
 
 def _no_copy_message(failures: list[str], folder: Path) -> str:
     return (f"no copy in {folder} and could not download {'; '.join(failures)}. "
-            "To use a local file, set SUNINDEX_URL_CSV / SUNINDEX_URL_SOLFSMY / SUNINDEX_URL_DTCFILE "
-            "to its path, or pass the paths to SpaceWeather.load(csv=..., solfsmy=..., dtcfile=...)")
+            "To use a local file, set SUNINDEX_URL_<KIND> (SUNINDEX_URL_CSV, SUNINDEX_URL_GFZ, ...) "
+            "to its path, or pass the paths to SpaceWeather.load(csv=..., gfz=..., ...)")
 
 
 def _outermost_missing(folder: Path) -> Path | None:
@@ -256,20 +393,22 @@ def _age_seconds(path: Path) -> float:
         return float("inf")
 
 
-def _refresh(url: str, target: Path, source: _Source, max_age: float, offline: bool, timeout: float) -> None:
+def _refresh(url: str, target: Path, source: _Source, max_age: float, offline: bool, timeout: float,
+             archive: bool) -> str | None:
+    """Brings the copy at `target` up to date; returns why a new version was not archived."""
     if _age_seconds(target) < max_age:
-        return
+        return None
     if offline:
         if target.is_file():
-            return
+            return None
         raise FetchError("offline, and never downloaded")
     target.parent.mkdir(parents=True, exist_ok=True)
     with _lock(target, timeout):
         # Another process may have refreshed the copy while this one waited for the lock.
         if _age_seconds(target) < max_age:
-            return
+            return None
         _sweep_partial_files(target)
-        _revalidate(url, target, source, timeout)
+        return _revalidate(url, target, source, timeout, archive)
 
 
 @contextlib.contextmanager
@@ -331,7 +470,7 @@ def _temporary_beside(path: Path) -> Path:
     return path.with_name(f".{path.name}.{secrets.token_hex(8)}.part")
 
 
-def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None:
+def _revalidate(url: str, target: Path, source: _Source, timeout: float, archive: bool) -> str | None:
     _refuse_local_non_file(url)
     record = _record_of(target)
     conditional = _conditional_headers(record, url)
@@ -352,7 +491,7 @@ def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None
             if error.code == 304 and record is not None and conditional:
                 os.utime(target)  # the age counts from the last confirmation
                 _write_record(target, {**record, "checked": time.time()})
-                return
+                return None
             raise FetchError(printable(f"HTTP {error.code} {error.reason}")) from None
         except urllib.error.URLError as error:
             raise FetchError(_describe_failure(error.reason, deadline, timeout)) from None
@@ -360,12 +499,33 @@ def _revalidate(url: str, target: Path, source: _Source, timeout: float) -> None
             raise FetchError(_describe_failure(error, deadline, timeout)) from None
         if deadline.expired:
             raise FetchError(_timed_out(timeout))
-        _check_download(source, temporary, size, _content_length(headers))
+        retrieved = datetime.datetime.now(datetime.timezone.utc)
+        content, summary = _check_download(source, temporary, size, _content_length(headers))
+        # Archived before it replaces the copy: a process killed in between loses no version.
+        unarchived = _archived(target, source, url, content, digest, retrieved, summary) if archive else None
         os.replace(temporary, target)
         _write_record(target, {"url": url, "etag": headers.get("ETag"), "last_modified": headers.get("Last-Modified"),
-                               "size": size, "sha256": digest, "checked": time.time()})
+                               "size": size, "sha256": digest, "checked": time.time(),
+                               "retrieved": retrieved.isoformat()})
     finally:
         temporary.unlink(missing_ok=True)
+    return unarchived
+
+
+def _archived(target: Path, source: _Source, url: str, content: bytes, digest: str, retrieved: datetime.datetime,
+              summary: tuple[Any, Any]) -> str | None:
+    """Keeps `content` in the archive unless the copy it replaces is the same version;
+    returns why it could not be kept, or None."""
+    record = _record_of(target)
+    if record is not None and record.get("sha256") == digest:
+        return None
+    span, stamp = summary
+    version = _archive.Version(source.key, digest, len(content), retrieved, stamp, span, url)
+    try:
+        _archive.store(target.parent, version, content)
+    except OSError as error:  # disk full, a folder that cannot be written: the download stands
+        return f"it could not be archived: {printable(str(error)) or type(error).__name__}"
+    return None
 
 
 def _refuse_encoded(headers: Message) -> None:
@@ -424,9 +584,11 @@ def _content_length(headers: Message) -> int | None:
         return None
 
 
-def _check_download(source: _Source, path: Path, received: int, expected: int | None) -> None:
+def _check_download(source: _Source, path: Path, received: int,
+                    expected: int | None) -> tuple[bytes, tuple[tuple[str, str] | None, str | None]]:
     """Raises `FetchError` unless `path` holds a whole file of `source`'s format with rows,
-    read as `SpaceWeather.load` reads it."""
+    read as `SpaceWeather.load` reads it; returns its bytes, the first and last day of its
+    rows and the stamp it writes of itself (ISO 8601)."""
     if expected is not None and received < expected:
         raise FetchError(f"the body was cut off after {received} of {expected} bytes")
     content = _files.read_regular_file(path)
@@ -439,11 +601,24 @@ def _check_download(source: _Source, path: Path, received: int, expected: int | 
     if not content.endswith(b"\n"):
         raise FetchError("the body ends in the middle of a line: the download was cut off")
     try:
-        read = read_native([(source.key, content)])
+        read = read_native([(source.reader, content)])
     except ValueError as error:  # not named by the temporary file's path, which means nothing to a reader
         raise FetchError(f"the download is not a valid {source.file_name}: {printable(error.args[1])}") from None
-    if not read.has_rows(source.key):
+    if not read.has_rows(source.reader):
         raise FetchError(f"the download holds no dated rows of {source.file_name}")
+    assert read.timeline is not None  # it has rows
+    _, span, stamp = read.timeline.summary()["files"][0]
+    return content, (_iso_span(span), _iso_stamp(stamp))
+
+
+def _iso_span(span: tuple[int, int]) -> tuple[str, str]:
+    return (str(_EPOCH_DAY + datetime.timedelta(days=span[0])), str(_EPOCH_DAY + datetime.timedelta(days=span[1])))
+
+
+def _iso_stamp(microseconds: int | None) -> str | None:
+    if microseconds is None:
+        return None
+    return (_EPOCH_INSTANT + datetime.timedelta(microseconds=microseconds)).isoformat()
 
 
 # -- The record beside each copy

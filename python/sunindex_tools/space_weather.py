@@ -4,7 +4,10 @@ inputs of NRLMSISE-00/MSIS and JB2008 at any epoch."""
 from __future__ import annotations
 
 import datetime as _dt
+import hashlib
 import os
+import warnings
+from contextlib import suppress as _suppressed
 from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
@@ -18,6 +21,7 @@ from . import _native
 from ._epochs import Ticks, to_ticks
 from ._file_kinds import Read, file_kind, naming_the_file, read_native
 from ._files import read_regular_file
+from ._metadata import VARIABLES, timeline_attrs
 from ._types import (
     DailyArrays,
     DailyAt,
@@ -31,7 +35,8 @@ from ._types import (
     MsisInputsAt,
     PymsisKwargs,
 )
-from .fetch import DEFAULT_MAX_AGE, fetch
+from . import _archive
+from .fetch import DEFAULT_KINDS, DEFAULT_MAX_AGE, FILE_NAMES, READERS, cache_dir, fetch_or_substitute, retrieved
 
 PathLike = Union[str, "os.PathLike[str]"]
 #: A file's path and bytes, as `SpaceWeather()` takes them.
@@ -43,6 +48,8 @@ PYMSIS_BURST_LIMIT = 400.0
 #: The solar-cycle prediction shipped with the package: NASA Marshall Space Flight
 #: Center's release of October 2026 (a work of the US government, in the public domain).
 BUNDLED_PREDICTION = "oct2026f10-prd.txt"
+#: The dimension of a day's values by their count: 3-hourly, hourly, half-hourly.
+_INTERVALS = {8: "three_hour", 24: "hour", 48: "half_hour"}
 
 
 def _date(day_number: int | None) -> _dt.date | None:
@@ -151,7 +158,7 @@ class SpaceWeather:
 
     __slots__ = (
         "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc",
-        "_prediction",
+        "_prediction", "_stale_prediction", "_origins",
     )
     _contents: dict[str, list[Content]]
     _files: tuple[tuple[str, Path, bytes], ...]  # as the native timeline was given them
@@ -162,6 +169,8 @@ class SpaceWeather:
     _first_predicted: _dt.date | None
     _msfc: Content
     _prediction: _native.Prediction
+    _stale_prediction: list[str]  # the warning that the prediction is old, until it is given once
+    _origins: dict[Path, tuple[str, str | None]]  # by path: the kind fetched as, and when it was retrieved
 
     def __init__(self, contents: Mapping[str, Content | Sequence[Content]]):
         """Use `SpaceWeather.load`; this takes the files' paths and bytes: by kind key,
@@ -173,16 +182,19 @@ class SpaceWeather:
         timeline, prediction = _read(files, msfc)
         assert timeline is not None and prediction is not None  # both were given
         summary = timeline.summary()
+        sources = _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)}
         fields = {
             "_contents": given,
             "_files": files,
             "_timeline": timeline,
             "_coverage": {key: summary[key] for key in ("msis", "jb2008", "timeline", "hpo")},
-            "_sources": _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)},
+            "_sources": sources,
             "_last_observed": _date(summary["last_observed"]),
             "_first_predicted": _date(summary["first_predicted"]),
             "_msfc": msfc,
             "_prediction": prediction,
+            "_stale_prediction": _stale_prediction_warning(sources["msfc"], _span_dates(summary["msis"])),
+            "_origins": {},
         }
         for name, value in fields.items():
             object.__setattr__(self, name, value)
@@ -253,11 +265,94 @@ class SpaceWeather:
         offline: bool = False,
         data_dir: PathLike | None = None,
         msfc: PathLike | None = None,
+        *,
+        kinds: Sequence[str] | None = None,
+        archive: bool | None = None,
+        as_of: Any = None,
     ) -> SpaceWeather:
-        """The three files from the download cache, refreshing those older than `max_age`
-        first (`sunindex_tools.fetch.fetch` says how, and what happens offline), with
-        the solar-cycle prediction `msfc` (default: the one shipped with the package)."""
-        return cls.load(**fetch(max_age=max_age, offline=offline, data_dir=data_dir), msfc=msfc)
+        """The files of `kinds` (default csv, solfsmy, dtcfile) from the download cache,
+        refreshing those older than `max_age` first (`sunindex_tools.fetch.fetch` says
+        how, and what happens offline), with the solar-cycle prediction `msfc` (default:
+        the one shipped with the package).
+
+        A kind that cannot be had at all is replaced by another publisher's file of the
+        same values, with a warning (`sunindex_tools.fetch.fetch_or_substitute`).
+        `archive` keeps each new version downloaded (default: ``SUNINDEX_ARCHIVE=1``).
+
+        `as_of` (an aware datetime, or any epoch `msis_inputs` takes, in UTC) loads,
+        for each kind, the newest archived version retrieved at or before that instant,
+        and never touches the network; ArchiveError (an OSError) names the kind and its
+        earliest version when none is that early, and an archived file whose bytes
+        were damaged.
+        """
+        folder = cache_dir(data_dir)
+        files: list[tuple[str, Path, bytes, str | None]] = []
+        if as_of is not None:
+            instant = _as_of_instant(as_of)
+            for kind in _kinds(kinds):
+                version = _archive.newest_at(folder, kind, instant)
+                files.append((kind, *_archive.content_of(folder, version), version.retrieved.isoformat()))
+        else:
+            paths = fetch_or_substitute(max_age=max_age, offline=offline, data_dir=folder, kinds=kinds,
+                                        archive=archive)
+            for kind, path in paths.items():
+                moment = retrieved(path)
+                files.append((kind, path, read_regular_file(path), moment and moment.isoformat()))
+        return cls._of_files(files, msfc)
+
+    @classmethod
+    def from_manifest(cls, manifest: Mapping[str, Any], data_dir: PathLike | None = None) -> SpaceWeather:
+        """Exactly the files a `manifest()` names, from the download cache or its archive
+        (and the prediction from where it was read), never the network.
+
+        Raises ValueError for a manifest that is not one, and OSError naming the file
+        when one is in neither place or its bytes no longer match its SHA-256."""
+        folder = cache_dir(data_dir)
+        files: list[tuple[str, Path, bytes, str | None]] = []
+        msfc: tuple[Path, bytes] | None = None
+        for entry in _manifest_entries(manifest):
+            if entry["kind"] == "msfc":
+                msfc = _manifest_prediction(entry)
+                continue
+            path, content = _manifest_file(folder, entry)
+            files.append((entry["kind"], path, content, entry["retrieved"]))
+        if not files:
+            raise ValueError("the manifest names no file of days")
+        return cls._of_files(files, msfc)
+
+    @classmethod
+    def _of_files(cls, files: Sequence[tuple[str, Path, bytes, str | None]],
+                  msfc: PathLike | tuple[Path, bytes] | None) -> SpaceWeather:
+        """The files (kind, path, bytes, when retrieved), each read by its kind's reader,
+        a kind's files in the order of `FILE_NAMES`, with the prediction `msfc`."""
+        order = list(FILE_NAMES)
+        contents: dict[str, Any] = {}
+        for kind, path, content, _ in sorted(files, key=lambda file: order.index(file[0])):
+            contents.setdefault(READERS[kind], []).append((path, content))
+        if isinstance(msfc, tuple):
+            contents["msfc"] = msfc
+        elif msfc is not None:
+            contents["msfc"] = (Path(os.fspath(msfc)), read_regular_file(msfc))
+        weather = cls(contents)
+        object.__setattr__(weather, "_origins", {path: (kind, moment) for kind, path, _, moment in files})
+        return weather
+
+    def manifest(self) -> dict[str, Any]:
+        """The files in use, as a JSON-able dict that `from_manifest` reloads: for each,
+        its kind (as `fetch` names it; "msfc" for the prediction), path, SHA-256, size,
+        when it was retrieved (None when it was not downloaded), its own stamp and the
+        first and last day of its rows (ISO 8601)."""
+        entries = []
+        named = [(name, source) for name, source in self._sources.items() if source.kind != "msfc"]
+        files = [*zip(self._files, named, strict=True), (("msfc", *self._msfc), ("msfc", self._sources["msfc"]))]
+        for (key, path, content), (_, source) in files:
+            kind, moment = self._origins.get(path, (key, None))
+            entries.append({
+                "kind": kind, "path": str(path), "sha256": hashlib.sha256(content).hexdigest(), "size": len(content),
+                "retrieved": moment, "stamp": source.stamp and source.stamp.isoformat(),
+                "span": None if source.first is None else [str(source.first), str(source.last)],
+            })
+        return {"format": _MANIFEST_FORMAT, "files": entries}
 
     # -- What was loaded
 
@@ -301,7 +396,10 @@ class SpaceWeather:
         return f"SpaceWeather({', '.join(parts)})"
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return (SpaceWeather, ({**self._contents, "msfc": [self._msfc]},))
+        contents = {**self._contents, "msfc": [self._msfc]}
+        if self._origins:  # what the manifest says of each file goes along
+            return (_with_origins, (contents, self._origins))
+        return (SpaceWeather, (contents,))
 
     # -- Model inputs
 
@@ -393,6 +491,7 @@ class SpaceWeather:
         if forecast_percentile is not None:
             if interpolate:
                 raise ValueError("interpolate and forecast_percentile cannot be combined: the prediction is already linear in time")
+            self._warn_of_a_stale_prediction()
             return cast(MsisInputsArrays, self._msis_forecast(epochs, limit, forecast_percentile))
         if type(epochs) is _dt.datetime and not interpolate:  # the propagator's one-step call: no arrays in
             result = self._timeline.msis_at(epochs, limit, self._prediction)
@@ -442,6 +541,7 @@ class SpaceWeather:
         `forecast_percentile`, broadcasting against the epochs the same way.
         An epoch before the first month raises ValueError.
         """
+        self._warn_of_a_stale_prediction()
         ticks, members = _members(to_ticks(epochs), percentile)
         columns, failed = self._timeline.forecast(
             self._prediction, ticks.ticks, ticks.ticks_per_day, members.percentiles, members.paired
@@ -524,30 +624,83 @@ class SpaceWeather:
         The 3-hourly, hourly and half-hourly columns are spread out as
         `ap1`..`ap8`, `kp1`..`kp8`, `ap_source1`..`ap_source8`, `dtc00`..`dtc23`,
         `hp60_01`..`hp60_24`, `ap60_01`..`ap60_24`, `hp30_01`..`hp30_48` and
-        `ap30_01`..`ap30_48`; no rows when the files have none.
-        Needs pandas: `pip install ".[pandas]"` in a checkout.
+        `ap30_01`..`ap30_48`; no rows when the files have none. `attrs` holds
+        `to_xarray`'s attributes, and "units" and "long_name": each column's.
+        Needs pandas: `pip install "sunindex[pandas]"`.
         """
         try:
             import pandas as pd  # type: ignore[import-untyped,unused-ignore]
         except ImportError:
-            raise ImportError('to_pandas() needs pandas: pip install ".[pandas]" in a checkout') from None
-        first, last = self._coverage["timeline"] or (0, -1)
-        days = np.arange(first, last + 1, dtype=np.int64).view("M8[D]")
-        columns: dict[str, Any] = dict(self.daily(days))
+            raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]", '
+                              'or pip install ".[pandas]" in a checkout') from None
+        columns = self._whole_timeline()
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
+        described: dict[str, tuple[str, str]] = {}
         for key, values in columns.items():
             if values.ndim == 1:
-                flat[key] = values
+                flat[key], described[key] = values, VARIABLES[key]
             else:
                 width = 2 if values.shape[1] > 9 else 1
                 first = 0 if key == "dtc" else 1
                 stem = f"{key}_" if key[-1].isdigit() else key  # hp30_01, never hp3001
                 for i in range(values.shape[1]):
-                    flat[f"{stem}{i + first:0{width}d}"] = values[:, i]
-        return pd.DataFrame(flat, index=index)
+                    name = f"{stem}{i + first:0{width}d}"
+                    flat[name], described[name] = values[:, i], VARIABLES[key]
+        frame = pd.DataFrame(flat, index=index)
+        frame.attrs = {**self._attrs(), "units": {name: units for name, (units, _) in described.items()},
+                       "long_name": {name: long_name for name, (_, long_name) in described.items()}}
+        return frame
+
+    def to_xarray(self) -> Any:
+        """Every day of the timeline as an xarray Dataset along `date`, the 3-hourly
+        columns along `three_hour`, the hourly along `hour` and the half-hourly along
+        `half_hour` (each interval's start in hours UT). Every variable has `units`
+        ("sfu" for the solar indices, "2 nT" for ap and Ap, "K" for Dtc, "1" for pure
+        numbers and flags) and `long_name`; the Dataset's attributes name each file
+        read (`source_csv`, `source_gfz_2`, ..., `source_msfc`) with its days and
+        stamp, and `last_observed` and `first_predicted`.
+        Needs xarray: `pip install "sunindex[xarray]"`.
+        """
+        try:
+            import xarray as xr  # type: ignore[import-not-found,unused-ignore]
+        except ImportError:
+            raise ImportError('to_xarray() needs xarray: pip install "sunindex[xarray]", '
+                              'or pip install ".[xarray]" in a checkout') from None
+        columns = self._whole_timeline()
+        coords: dict[str, Any] = {"date": ("date", columns.pop("date").astype("M8[ns]"), {"long_name": "UTC day"})}
+        variables = {}
+        for key, values in columns.items():
+            units, long_name = VARIABLES[key]
+            dims: tuple[str, ...] = ("date",)
+            if values.ndim == 2:
+                dim = _INTERVALS[values.shape[1]]
+                coords[dim] = (dim, np.arange(values.shape[1]) * (24 / values.shape[1]),
+                               {"units": "h", "long_name": "start of the interval, hours after 00 UT"})
+                dims = ("date", dim)
+            variables[key] = (dims, values, {"units": units, "long_name": long_name})
+        return xr.Dataset(variables, coords=coords, attrs=self._attrs())
+
+    def _whole_timeline(self) -> dict[str, Any]:
+        """`daily` of every day of the timeline, none when the files have no rows."""
+        first, last = self._coverage["timeline"] or (0, -1)
+        columns: dict[str, Any] = dict(self.daily(np.arange(first, last + 1, dtype=np.int64).view("M8[D]")))
+        return columns
+
+    def _attrs(self) -> dict[str, str]:
+        return timeline_attrs(self._sources, {"last_observed": self._last_observed,
+                                              "first_predicted": self._first_predicted})
 
     # -- Coverage
+
+    def _warn_of_a_stale_prediction(self) -> None:
+        """Warns, the first time the prediction is used, when it is much older than the
+        daily rows. list.pop is atomic: threads computing at once warn once between them."""
+        try:
+            message = self._stale_prediction.pop()
+        except IndexError:
+            return
+        warnings.warn(message, UserWarning, stacklevel=3)  # at the caller of the public method
 
     def _check_inside(self, kind: str, ticks: Ticks, failed: tuple[int, str] | None) -> None:
         """Raises EpochOutsideError for the first epoch of a `kind` computation that got
@@ -558,6 +711,84 @@ class SpaceWeather:
         span = _span_dates(self._coverage.get(kind))
         mean_from = _EPOCH + _dt.timedelta(days=self._prediction.first_full_day())
         raise EpochOutsideError(ticks.text(index), _Failure(cause, kind, span, self._sources["msfc"], mean_from), index)
+
+
+_MANIFEST_FORMAT = "sunindex manifest 1"
+
+
+def _with_origins(contents: dict[str, list[Content]], origins: dict[Path, tuple[str, str | None]]) -> SpaceWeather:
+    weather = SpaceWeather(contents)
+    object.__setattr__(weather, "_origins", origins)
+    return weather
+
+
+def _kinds(kinds: Sequence[str] | None) -> list[str]:
+    chosen = list(DEFAULT_KINDS if kinds is None else ([kinds] if isinstance(kinds, str) else kinds))
+    unknown = [kind for kind in chosen if kind not in FILE_NAMES]
+    if unknown:
+        raise ValueError(f"kinds: unknown kind {unknown[0]!r}; the kinds are {', '.join(FILE_NAMES)}")
+    return list(dict.fromkeys(chosen))
+
+
+def _as_of_instant(as_of: Any) -> _dt.datetime:
+    """`as_of` as an aware UTC datetime, to the microsecond (a finer epoch towards the past,
+    so that a version retrieved after it is never taken); ValueError for one that is none."""
+    if isinstance(as_of, _dt.datetime) and as_of.tzinfo is not None:
+        return as_of.astimezone(_dt.timezone.utc)
+    ticks = to_ticks(as_of)
+    if not ticks.scalar or ticks.ticks[0] == np.iinfo(np.int64).min:
+        raise ValueError(f"as_of must be one instant, not {as_of!r}"[:300])
+    per_microsecond = ticks.ticks_per_day / 86_400_000_000
+    tick = int(ticks.ticks[0])
+    microseconds = tick // int(per_microsecond) if per_microsecond >= 1 else tick * round(1 / per_microsecond)
+    return _dt.datetime(1970, 1, 1, tzinfo=_dt.timezone.utc) + _dt.timedelta(microseconds=microseconds)
+
+
+def _manifest_entries(manifest: Any) -> list[dict[str, Any]]:
+    """The files of a manifest, each checked for the fields `from_manifest` uses."""
+    if not isinstance(manifest, Mapping) or manifest.get("format") != _MANIFEST_FORMAT:
+        raise ValueError(f"not a manifest of SpaceWeather.manifest(): {manifest!r}"[:300])
+    entries = manifest.get("files")
+    if not isinstance(entries, list):
+        raise ValueError("the manifest's files must be a list")
+    kinds = (*FILE_NAMES, "msfc")
+    for entry in entries:
+        if not (isinstance(entry, Mapping) and entry.get("kind") in kinds and isinstance(entry.get("path"), str)
+                and isinstance(entry.get("sha256"), str) and type(entry.get("size")) is int
+                and (entry.get("retrieved") is None or isinstance(entry.get("retrieved"), str))):
+            raise ValueError(f"not a file of a manifest: {entry!r}"[:300])
+    return list(entries)
+
+
+def _matches(content: bytes, entry: Mapping[str, Any]) -> bool:
+    return len(content) == entry["size"] and hashlib.sha256(content).hexdigest() == entry["sha256"]
+
+
+def _manifest_file(folder: Path, entry: Mapping[str, Any]) -> tuple[Path, bytes]:
+    """The bytes a manifest's file names: the cached copy while it is that version, else
+    the archived one; OSError naming it otherwise."""
+    copy = folder / FILE_NAMES[entry["kind"]]
+    with _suppressed(OSError, ValueError):
+        content = read_regular_file(copy)
+        if _matches(content, entry):
+            return copy, content
+    version = _archive.find(folder, entry["kind"], entry["sha256"])
+    if version is None:
+        raise FileNotFoundError(f"{entry['path']}: the manifest's {entry['kind']} file (SHA-256 {entry['sha256']}) "
+                                f"is neither the copy in {folder} nor archived in {_archive.folder_of(folder)}")
+    return _archive.content_of(folder, version)
+
+
+def _manifest_prediction(entry: Mapping[str, Any]) -> tuple[Path, bytes]:
+    """The manifest's prediction: the shipped one, or the file it was read from, unchanged."""
+    shipped = _bundled_prediction()
+    if _matches(shipped[1], entry):
+        return shipped
+    path = Path(entry["path"])
+    content = read_regular_file(path)
+    if not _matches(content, entry):
+        raise ValueError(f"{path}: the manifest's solar-cycle prediction has changed since (its SHA-256 differs)")
+    return path, content
 
 
 def _checked_contents(contents: Any) -> dict[str, list[Content]]:
@@ -618,6 +849,22 @@ def _file_sources(files: Sequence[tuple[str, Path, bytes]], read: Sequence[tuple
         first, last = span or (None, None)
         sources[name] = Source(path, _date(first), _date(last), _instant(stamp), key)
     return sources
+
+
+def _stale_prediction_warning(prediction: Source, daily: tuple[_dt.date, _dt.date] | None) -> list[str]:
+    """The warning of a prediction whose first month lies more than a year before the
+    end of the daily rows `daily` (none when it does not): a release made years before
+    the data predicts the years after them from a cycle long since observed."""
+    if daily is None or prediction.first is None:
+        return []
+    end = daily[1]
+    year_before = end.replace(year=end.year - 1, day=28) if (end.month, end.day) == (2, 29) else end.replace(
+        year=end.year - 1)
+    if prediction.first >= year_before:
+        return []
+    first = f"{prediction.first.year:04d}-{prediction.first.month:02d}"  # %Y drops a small year's zeros
+    return [f"the solar-cycle prediction {prediction.path} starts {first}, more than a year before "
+            f"the daily rows end ({end}): a newer release (MSFC publishes one a month) predicts the years ahead"]
 
 
 def past_end_hint(kind: str, option: str = "forecast_percentile") -> str:

@@ -147,20 +147,19 @@ std::optional<LoadError> read_all(std::span<const SourceText> files, const Celes
   return std::nullopt;
 }
 
-/// The day numbers of a file's rows, in file order.
-std::vector<std::int64_t> days_of(const ParsedFile& file) {
-  std::vector<std::int64_t> days;
-  for (const DailyIndices& record : file.records) days.push_back(record.date.to_days());
-  for (const GfzDay& day : file.gfz) days.push_back(day.date.to_days());
-  for (const HpoInterval& interval : file.hpo) days.push_back(interval.date.to_days());
+/// Calls `visit(day)` with the day number of each of a file's rows, in file order.
+template <class Visit>
+void for_each_day(const ParsedFile& file, const Visit& visit) {
+  for (const DailyIndices& record : file.records) visit(record.date.to_days());
+  for (const GfzDay& day : file.gfz) visit(day.date.to_days());
+  for (const HpoInterval& interval : file.hpo) visit(interval.date.to_days());
   if (file.swpc) {
     const std::int64_t first = file.swpc->first_day.to_days();
-    for (std::size_t d = 0; d < SwpcForecast::days; ++d) days.push_back(first + static_cast<std::int64_t>(d));
+    for (std::size_t d = 0; d < SwpcForecast::days; ++d) visit(first + static_cast<std::int64_t>(d));
   }
-  return days;
 }
 
-/// The line of the file that the `index`-th of days_of(file) was read from.
+/// The line of the file that the `index`-th row for_each_day() visits was read from.
 std::uint64_t row_of(const ParsedFile& file, std::size_t index) {
   switch (file.source) {
     case Source::csv:
@@ -515,10 +514,13 @@ namespace {
 /// day, the one farther from the median of every row's day (the earliest on
 /// a tie), as a stray date lies far from the bulk of the rows whatever file
 /// it is in; its first row among the files in the order given.
-LoadError span_error(const std::vector<ParsedFile>& files, const std::vector<std::vector<std::int64_t>>& file_days,
-                     DaySpan joint) {
+LoadError span_error(const std::vector<ParsedFile>& files, DaySpan joint) {
+  std::vector<std::vector<std::int64_t>> file_days(files.size());
   std::vector<std::int64_t> days;
-  for (const auto& of_file : file_days) days.insert(days.end(), of_file.begin(), of_file.end());
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    for_each_day(files[f], [&](std::int64_t day) { file_days[f].push_back(day); });
+    days.insert(days.end(), file_days[f].begin(), file_days[f].end());
+  }
   const auto middle = days.begin() + static_cast<std::ptrdiff_t>(days.size() / 2);
   std::nth_element(days.begin(), middle, days.end());
   const std::int64_t stray = *middle - joint.first >= joint.last - *middle ? joint.first : joint.last;
@@ -545,11 +547,9 @@ struct Spans {
 /// than a timeline holds.
 Result<Spans, LoadError> spans_of(const std::vector<ParsedFile>& files) {
   Spans spans;
-  std::vector<std::vector<std::int64_t>> file_days;
   for (const ParsedFile& file : files) {
-    file_days.push_back(days_of(file));
     std::optional<DaySpan> span;
-    for (const std::int64_t day : file_days.back()) widen(span, day);
+    for_each_day(file, [&](std::int64_t day) { widen(span, day); });
     spans.of_file.push_back(span);
     if (!span) continue;
     for (const std::int64_t end : {span->first, span->last}) {
@@ -558,7 +558,7 @@ Result<Spans, LoadError> spans_of(const std::vector<ParsedFile>& files) {
     }
   }
   const auto& joint = spans.joint;
-  if (joint && joint->last - joint->first >= Timeline::max_days) return span_error(files, file_days, *joint);
+  if (joint && joint->last - joint->first >= Timeline::max_days) return span_error(files, *joint);
   return spans;
 }
 
