@@ -28,6 +28,7 @@ try:
     import sunindex
     from sunindex import Sunindex
     from sunindex_tools import SpaceWeather, _native
+    from sunindex_tools._epochs import to_ticks
     from sunindex_tools.space_weather import _bundled_prediction
 except ImportError as exc:
     sys.exit(f"sunindex is not importable ({exc}); build it first (make install)")
@@ -64,6 +65,7 @@ BULK_SPAN = ("1960-01-01", "2025-01-01")  # observed days both sides cover
 JB2008_SPAN = ("1997-01-06", "2025-05-10")  # the days SOLFSMY.TXT and DTCFILE.TXT both cover
 FORECAST_END = "2090-01-01"  # epochs past the daily rows run to here
 ENSEMBLE = (100, 10**4)  # members, epochs
+TEXTS = 10**5  # ISO 8601 epoch strings converted in one call
 AGREEMENT_FROM = datetime.date(1958, 1, 1)  # pymsis fills the first days' ap history with NaN
 # The newer readers, each on its largest file here: the key _native.load takes it under, the file
 # under DATA, and spaceweather's reader of the same file (None where it has none).
@@ -554,6 +556,22 @@ def model_input_goals(S, paths, missing):
              theirs, "three Sunindex loads", times, 1.3, faster=False)
 
 
+def epoch_text_goals(S):
+    """ISO 8601 strings through the epochs' conversion that every model-input call makes first."""
+    print("\n### Goals of the epoch conversion (each pair measured back to back)\n")
+    print("| goal | sunindex_tools | against | ratio of medians | ratio of minima | goal | judged on minima |")
+    print("|---|---|---|---:|---:|---|---|")
+    texts = [str(t) for t in random_epochs(*BULK_SPAN, TEXTS, seed=5)]  # to the microsecond, "YYYY-MM-DDThh:mm:ss.ffffff"
+    ours, theirs = S(lambda: to_ticks(texts)), S(lambda: np.array(texts, dtype="datetime64[ns]"))
+    goal_row("10⁵ ISO 8601 strings in a list, converted, against NumPy's parse of them to datetime64[ns]", ours,
+             "conversion", theirs, "numpy", lambda a, b: a / b, 2, faster=False)
+    text, moment = texts[0], datetime.datetime.fromisoformat(texts[0])
+    ours, theirs = S(lambda: to_ticks(text)), S(lambda: to_ticks(moment))
+    print(f"| one ISO 8601 string, converted | string: {fmt_time(ours)} | the same epoch as a datetime: "
+          f"{fmt_time(theirs)} | {med(ours) / med(theirs):.3g} × | {min(ours) / min(theirs):.3g} × | ≤ 2 µs "
+          f"| {verdict(min(ours) <= 2e-6)} |")
+
+
 def agreement_and_pickle(S, paths, missing):
     sw = load_space_weather(paths) if not missing else SpaceWeather.load(csv=paths["csv"])
     count, diffs, nan_mismatches = largest_differences(sw)
@@ -704,7 +722,8 @@ def main():
     S = Sampler(args.quick)
     environment(paths)
     if args.goals:
-        return model_input_goals(S, paths, missing)
+        model_input_goals(S, paths, missing)
+        return epoch_text_goals(S)
     if args.readers:
         return reader_goals_new(S)
     if args.archive:
@@ -716,6 +735,7 @@ def main():
     model_inputs_section(S, paths, missing, args.quick)
     forecast_table(S, paths, missing)
     model_input_goals(S, paths, missing)
+    epoch_text_goals(S)
     reader_goals_new(S)
     archive_goals(S, paths, missing)
 

@@ -11,9 +11,7 @@ always in this machine's byte order, whatever order the epochs came in.
 from __future__ import annotations
 
 import datetime as _dt
-import re
-from dataclasses import dataclass
-from typing import Any
+from typing import Any, NamedTuple
 
 import numpy as np
 
@@ -31,16 +29,9 @@ TICKS_PER_DAY = {
 }
 _CALENDAR_UNITS = {"Y", "M", "W", "generic"}  # whole days once cast to "D"
 _FINER_THAN_NS = {"ps", "fs", "as"}
-# The fraction of the seconds in an ISO 8601 time (hh:mm:ss.f, hhmmss.f, or
-# hhmmssf, whose digits datetime reads as a fraction too), not in its date or
-# offset: the digits that datetime cannot hold beyond six.
-_SECONDS_FRACTION = re.compile(r"(?<=[^-+\d:])(\d\d:\d\d:\d\d[.,]|\d{6}[.,]?)(\d+)")
-_NANOSECOND_DIGITS = 9
-_INT64 = np.iinfo(np.int64)  # its minimum is NaT
 
 
-@dataclass(frozen=True)
-class Ticks:
+class Ticks(NamedTuple):  # not a frozen dataclass: its construction would outweigh reading a text
     """Epochs as int64 ticks (NaT as the minimum int64) of `unit`."""
 
     ticks: np.ndarray  # contiguous, one dimension
@@ -62,6 +53,10 @@ class Ticks:
 
 def to_ticks(epochs: Any) -> Ticks:
     """Converts `epochs` (see SpaceWeather.msis_inputs) to ticks."""
+    if isinstance(epochs, (str, list, tuple)):  # ISO 8601 text, the common case: straight to ticks
+        parsed = _native.parse_epochs(epochs)
+        if parsed is not None:
+            return Ticks(parsed[0], parsed[1], () if isinstance(epochs, str) else parsed[0].shape)
     scalar = _is_scalar(epochs)
     array = _as_datetime64(epochs)
     array = _to_native_unit(array)
@@ -90,7 +85,12 @@ def _as_datetime64(epochs: Any) -> np.ndarray:
     if isinstance(epochs, np.ndarray) and epochs.dtype.kind == "M":
         return epochs
     if isinstance(epochs, np.ndarray) and epochs.dtype.kind == "O":
-        return _from_objects(list(epochs.reshape(-1))).reshape(epochs.shape)
+        return _from_objects(epochs.reshape(-1).tolist()).reshape(epochs.shape)
+    if isinstance(epochs, np.ndarray) and epochs.dtype.kind == "U":  # read in place, in the native order
+        texts = np.ascontiguousarray(epochs.reshape(-1), dtype=epochs.dtype.newbyteorder("="))
+        parsed = _native.parse_epochs(texts)
+        assert parsed is not None  # such an array is read or refused
+        return parsed[0].view(f"M8[{parsed[1]}]").reshape(epochs.shape)
     if isinstance(epochs, np.ndarray):
         raise TypeError(f"epochs must be datetimes, not an array of {epochs.dtype}")
     if _is_scalar(epochs):
@@ -128,6 +128,10 @@ def _pandas_to_numpy(value: Any) -> Any:
 
 def _from_objects(items: list[Any]) -> np.ndarray:
     """One datetime64 array of mixed scalar epochs, in the finest unit among them."""
+    parsed = _native.parse_epochs(items)  # ISO 8601 strings all, the common case, in one native pass
+    if parsed is not None:
+        ticks, unit = parsed
+        return ticks.view(f"M8[{unit}]")
     values = [_scalar_datetime64(item) for item in items]
     if not values:
         return np.array([], dtype="M8[us]")
@@ -145,35 +149,12 @@ def _scalar_datetime64(item: Any) -> np.datetime64:
         return np.datetime64(_native.utc_microseconds(item), "us")
     if isinstance(item, _dt.date):
         return np.datetime64(item, "D")
-    if isinstance(item, str):
-        return _parse_iso(item)
+    if isinstance(item, str):  # among other kinds of epoch
+        parsed = _native.parse_epochs(item)
+        assert parsed is not None  # a str is read or refused
+        ticks, unit = parsed
+        return ticks.view(f"M8[{unit}]")[0]
     raise TypeError(f"not an epoch: {item!r}")
-
-
-def _parse_iso(text: str) -> np.datetime64:
-    """An ISO 8601 date or date-time, its fraction of a second kept to the
-    nanosecond; an offset or 'Z' converts to UTC. "NaT" is NaT."""
-    if text == "NaT":
-        return np.datetime64("NaT", "us")
-    fraction = _SECONDS_FRACTION.search(text)
-    digits = fraction[2] if fraction else ""
-    if len(digits) > _NANOSECOND_DIGITS:
-        raise ValueError(f"epoch {text!r}: more digits after the second than nanoseconds hold")
-    if fraction:  # datetime would cut the digits past microseconds: they are added back below
-        text_without_fraction = text[: fraction.start(1)] + fraction[1].rstrip(".,") + text[fraction.end(2) :]
-    else:
-        text_without_fraction = text
-    try:
-        moment = _dt.datetime.fromisoformat(text_without_fraction)
-    except ValueError:
-        raise ValueError(f"not an ISO 8601 epoch: {text!r}") from None
-    microseconds = _native.utc_microseconds(moment)
-    if len(digits) <= 6:
-        return np.datetime64(microseconds + int(digits.ljust(6, "0")), "us")
-    nanoseconds = microseconds * 1000 + int(digits.ljust(_NANOSECOND_DIGITS, "0"))
-    if not _INT64.min < nanoseconds <= _INT64.max:
-        raise ValueError(f"epoch {text!r} out of the range of datetime64[ns]")
-    return np.datetime64(nanoseconds, "ns")
 
 
 def _to_native_unit(array: np.ndarray) -> np.ndarray:

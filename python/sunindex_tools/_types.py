@@ -18,8 +18,8 @@ from numpy.typing import ArrayLike, NDArray
 #: `Timestamp` is one), a `date` (its midnight UTC), an ISO 8601 string or a
 #: `numpy.datetime64`.
 EpochLike = Union[str, _dt.date, np.datetime64]
-#: One epoch or many: also a `datetime64` array of any shape, a pandas `DatetimeIndex` or
-#: `Series`, or a list of epochs.
+#: One epoch or many: also a `datetime64` or ISO 8601 `str` array of any shape, a pandas
+#: `DatetimeIndex` or `Series`, or a list of epochs.
 EpochsLike = Union[EpochLike, Sequence[EpochLike], ArrayLike]
 
 #: Float values for epochs of shape S: shape S, or S + (n,) for a row per epoch.

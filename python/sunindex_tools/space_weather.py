@@ -8,7 +8,7 @@ import hashlib
 import os
 import warnings
 from contextlib import suppress as _suppressed
-from dataclasses import dataclass, replace
+from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 from collections.abc import Mapping, Sequence
@@ -987,7 +987,7 @@ def _members(ticks: Ticks, percentile: ArrayLike) -> tuple[Ticks, _Members]:
     else:
         flat = np.broadcast_to(epochs.reshape(epoch_shape[lead:]), shape[lead:]).reshape(-1)
         percentiles = np.broadcast_to(q.reshape(q_shape[:lead]), shape[:lead]).reshape(-1)
-    flat_ticks = replace(ticks, ticks=np.ascontiguousarray(flat), shape=flat.shape)
+    flat_ticks = ticks._replace(ticks=np.ascontiguousarray(flat), shape=flat.shape)
     return flat_ticks, _Members(np.ascontiguousarray(percentiles), paired, shape)
 
 

@@ -3,6 +3,7 @@
 
 #include "python_common/guard.hpp"
 #include "tools_binding/arrays.hpp"
+#include "tools_binding/epoch_texts.hpp"
 #include "tools_binding/epoch_ticks.hpp"
 #include "tools_binding/prediction_object.hpp"
 #include "tools_binding/timeline_object.hpp"
@@ -33,6 +34,9 @@ PyMethodDef module_methods[] = {
     {"utc_microseconds", utc_microseconds, METH_O,
      "utc_microseconds(moment) -> int: a datetime (aware converted to UTC, naive taken as UTC) or a date's "
      "midnight, as microseconds since 1970-01-01"},
+    {"parse_epochs", parse_epochs, METH_O,
+     "parse_epochs(texts) -> (ticks, unit) or None: a str, a list or tuple of str, or a native-order 1-D str array, "
+     "as ISO 8601 epochs in one int64 array of unit 'us' or 'ns' (NaT the minimum); None for anything else"},
     {"load_prediction", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_prediction)), METH_FASTCALL,
      "load_prediction(content) -> Prediction, from a solar-cycle prediction's bytes"},
     {nullptr, nullptr, 0, nullptr},
