@@ -182,3 +182,10 @@ class TestComputedMeans:
         flux = weather.daily(days("2026-08-12", "2026-10-31"))["f107_obs"]
         computed = weather.msis_inputs(np.datetime64("2026-09-21"))  # f107a is of the epoch's day
         assert computed["f107a"] == round(float(flux.mean()), 1) and computed["data_type"] == "PRD"
+
+
+def test_a_file_without_rows_merges_into_no_days(write_file):
+    header, _ = gfz_lines()
+    empty = write_file(header)
+    assert load(("gfz", empty)).coverage["msis"] is None
+    assert load(("gfz", empty), ("csv", CSV_SAMPLE)).coverage == load(("csv", CSV_SAMPLE)).coverage

@@ -327,7 +327,7 @@ class TimelineBuilder {
     out.flux_predicted = flux_predicted.data();
     merge_layers(layers, shape_.days_, out);
     if (csv.given && txt.given) take_rows_of_txt(txt_timeline, txt_later, base_type);
-    t_->mean_tails_ = compute_means(shape_.days_, shape_.first_day_, out, &cell(Column::f107_obs_center81, 0),
+    t_->mean_tails_ = compute_means(shape_.days_, shape_.first_day_, out, column_in(*t_, *later_, Column::f107_obs_center81),
                                     t_->mean_type_.data());
     note_merged_days(files);
   }
@@ -390,7 +390,8 @@ class TimelineBuilder {
   /// A column's first cell in `timeline` and its `later` columns.
   static double* column_in(Timeline& timeline, Timeline::LaterColumns& later, Column c) noexcept {
     const std::size_t at = column_places[static_cast<std::size_t>(c)] * timeline.days_;
-    return laid(c) ? &timeline.columns_[at] : &later.columns[at];
+    // By data(): a timeline of no days has no cell to take the address of.
+    return (laid(c) ? timeline.columns_.data() : later.columns.data()) + at;
   }
 
   /// A timeline laid from CSV rows as a layer of the merge.
@@ -407,8 +408,9 @@ class TimelineBuilder {
 
   /// Where the merge writes: this timeline's cells.
   MergedDays merged() noexcept {
-    return {&cell(Column::f107_obs, 0), &cell(Column::f107_adj, 0), &cell(Column::ap_avg, 0), &cell(Column::isn, 0),
-            t_->ap_3hr_.data(), later_ ? later_->kp_3hr.data() : nullptr, t_->data_type_.data(),
+    return {column_in(*t_, *later_, Column::f107_obs), column_in(*t_, *later_, Column::f107_adj),
+            column_in(*t_, *later_, Column::ap_avg), column_in(*t_, *later_, Column::isn),
+            t_->ap_3hr_.data(), later_->kp_3hr.data(), t_->data_type_.data(),
             t_->f107_source_.data(), t_->ap_source_.data(), t_->kp_status_.data(), nullptr};
   }
 
