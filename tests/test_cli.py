@@ -213,15 +213,14 @@ class TestErrors:
         (["fetch", "--timeout", "1h"], 3600.0),
     ])
     def test_the_timeout_reaches_every_download(self, run, data_dir, monkeypatch, argv, timeout):
-        from sunindex_tools import _cli_files, cli
+        from sunindex_tools import fetch as fetch_module
         asked = []
 
         def recorded(**options):
             asked.append(options["timeout"])
             cached = {"csv": "SW-All.csv", "solfsmy": "SOLFSMY.TXT", "dtcfile": "DTCFILE.TXT"}
             return {key: data_dir / name for key, name in cached.items() if key in (options.get("kinds") or cached)}
-        monkeypatch.setattr(_cli_files, "fetch", recorded)
-        monkeypatch.setattr(cli, "fetch", recorded)
+        monkeypatch.setattr(fetch_module, "fetch", recorded)
         status, _, err = run(*argv, "--data-dir", data_dir)
         assert (status, err) == (0, "") and asked and set(asked) == {timeout}
 

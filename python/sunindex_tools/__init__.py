@@ -4,12 +4,8 @@
 computes NRLMSISE-00/MSIS and JB2008 inputs at any epoch.
 """
 
-from importlib.metadata import PackageNotFoundError, version
-
-try:
-    __version__ = version("sunindex")
-except PackageNotFoundError:  # imported from a source tree that was never installed
-    __version__ = "0.0.0"
+import importlib
+from typing import TYPE_CHECKING
 
 from ._types import (
     DailyArrays,
@@ -28,8 +24,30 @@ from ._types import (
     MsisInputsAt,
     PymsisKwargs,
 )
-from .fetch import FetchError, cache_dir
+from ._published import FetchError, cache_dir
 from .space_weather import EpochOutsideError, Source, SpaceWeather
+
+#: The installed distribution's version, read when first asked for (see `__getattr__`).
+__version__: str
+
+if not TYPE_CHECKING:  # a type checker would take any unknown name of the package for a str
+
+    def __getattr__(name: str) -> object:
+        # Every run of the command line imports the package: importlib.metadata would add a
+        # quarter to that, and the network's modules (of `fetch`) as much again. So the
+        # version is read, and `sunindex_tools.fetch` imported, when first asked for.
+        if name == "fetch":  # `from . import fetch` would ask this function again
+            return importlib.import_module(f"{__name__}.fetch")
+        if name != "__version__":
+            raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+        from importlib.metadata import PackageNotFoundError, version
+
+        try:
+            found = version("sunindex")
+        except PackageNotFoundError:  # imported from a source tree that was never installed
+            found = "0.0.0"
+        globals()["__version__"] = found
+        return found
 
 # The module sunindex_tools.fetch holds fetch(); the package does not shadow it.
 __all__ = [

@@ -7,7 +7,7 @@ import datetime
 
 from . import _archive
 from ._cli_output import stdout
-from .fetch import FILE_NAMES, cache_dir
+from ._published import FILE_NAMES, cache_dir
 
 
 def run_archive(args: argparse.Namespace) -> None:

@@ -9,9 +9,10 @@ import warnings
 from pathlib import Path
 
 from ._cli_parser import usage_error
-from ._file_kinds import KIND_NAMES, UnknownFileKind, file_kind
+from . import _native
+from ._file_kinds import KIND_NAMES, UnknownFileKind, read_as_its_kind
 from ._files import read_regular_file
-from .fetch import DEFAULT_KINDS, FetchError, by_reader, fetch
+from ._published import DEFAULT_KINDS, FetchError, by_reader
 from .space_weather import SpaceWeather, prediction_source
 
 FETCH_AGAIN = "run 'sunindex fetch' to download it again"
@@ -52,6 +53,8 @@ def _weather(args: argparse.Namespace) -> SpaceWeather:
     if unfetched:
         raise usage_error(args, f"{args.command} needs {_needs(unfetched)}, which are not downloaded; "
                                 "give it with --file")
+    from .fetch import fetch  # the network's modules: a command given its own files never loads them
+
     return _load(fetch(offline=args.offline, data_dir=args.data_dir, timeout=args.timeout,
                        kinds=[kinds[0] for kinds in reads]), args.msfc)
 
@@ -66,11 +69,14 @@ def _own_files(args: argparse.Namespace, reads: list[tuple[str, ...]] | None) ->
     order given), and the --msfc prediction (a kind it names): of the files of days,
     those of a kind in `reads` (None: all given); the prediction whichever way it came."""
     given: dict[str, list[tuple[str, Path, bytes]]] = {}  # by kind: the option that named each, its path and bytes
+    told: dict[Path, _native.Timeline] = {}  # what telling its kind made of the file of days, while it is the only one
     named = [("--msfc", args.msfc)] if args.msfc else []  # first: a second prediction is then a --file
     for option, text in named + [("--file", text) for text in args.files]:
         path = Path(text)
         content = read_regular_file(path)
-        kind = "msfc" if option == "--msfc" else _kind_of_file(args, path, content)
+        kind, timeline = ("msfc", None) if option == "--msfc" else _kind_of_file(args, path, content)
+        if timeline is not None:  # several files are read together: one timeline is all it is worth keeping
+            told = {} if given.keys() - {"msfc"} else {path: timeline}
         if kind == "msfc" and kind in given:
             first = given[kind][0]
             raise usage_error(args, f"argument --file: {path} is a second {KIND_NAMES[kind]}, "
@@ -85,19 +91,24 @@ def _own_files(args: argparse.Namespace, reads: list[tuple[str, ...]] | None) ->
     if missing:
         raise usage_error(args, f"{args.command} needs {_needs(missing)}; "
                                 f"give {'it' if len(missing) == 1 else 'them'} with --file")
-    return SpaceWeather({key: [file[1:] for file in given[key]] for key in [*needed, "msfc"] if key in given})
+    return SpaceWeather._of_told({key: [file[1:] for file in given[key]] for key in [*needed, "msfc"] if key in given},
+                                 told)
 
 
-def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> str:
-    """The kind of a --file's content; a bad argument when it is of none."""
+def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> tuple[str, _native.Timeline | None]:
+    """The kind of a --file's content and, of a file of days, the timeline its reader made
+    of it; a bad argument when it is of no kind."""
     try:
-        return file_kind(path, content)
+        kind, read = read_as_its_kind(path, content)
     except UnknownFileKind as error:
         raise usage_error(args, f"argument --file: {error}") from None
+    return kind, read.timeline
 
 
 def _present_weather(args: argparse.Namespace) -> SpaceWeather:
     """Every file that can be had; a warning for each that cannot, an error if none can."""
+    from .fetch import fetch  # as in _weather
+
     paths: dict[str, Path] = {}
     failures: list[FetchError] = []
     for key in DEFAULT_KINDS:

@@ -11,8 +11,7 @@ from typing import Any, Literal, NoReturn
 
 import numpy as np
 
-from . import __version__
-from .fetch import DEFAULT_TIMEOUT, FILE_NAMES
+from ._published import DEFAULT_TIMEOUT, FILE_NAMES
 from .space_weather import checked_burst_limit, checked_percentiles
 
 PROG = "sunindex"
@@ -71,7 +70,7 @@ def parser() -> argparse.ArgumentParser:
 
     parser = _Parser(prog=PROG, description="Daily solar and geomagnetic indices, and model inputs from them.",
                      epilog="Run 'sunindex COMMAND --help' for a command's options.")
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    parser.add_argument("--version", action=_Version)
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
 
     def command(name: str, summary: str, parents: Sequence[_Parser] = (common,)) -> argparse.ArgumentParser:
@@ -165,6 +164,18 @@ def _burst_limit(text: str) -> float:
         raise argparse.ArgumentTypeError(f"not a burst limit: {text!r} (a flux above 0, in sfu)") from None
     assert limit is not None
     return limit
+
+
+class _Version(argparse._VersionAction):
+    """--version, with the installed version read only when it is asked for: reading it
+    costs more than the rest of a command's start."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        from . import __version__
+
+        self.version = f"%(prog)s {__version__}"
+        super().__call__(parser, namespace, values, option_string)
 
 
 class _Once(argparse.Action):

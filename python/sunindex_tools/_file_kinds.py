@@ -97,17 +97,20 @@ def naming_the_file(files: Sequence[tuple[str, Path, bytes]]) -> Iterator[None]:
         raise ValueError(text) from None
 
 
-def _refusal(key: str, content: bytes) -> str | None:
-    """Why the reader of kind `key` refuses `content`, or None when it takes it with rows."""
+def _attempt(key: str, content: bytes) -> Read | str:
+    """What the reader of kind `key` makes of `content` when it takes it with rows, else
+    why it refuses it."""
     try:
         read = read_native([(key, content)])
     except ValueError as error:
         return str(error.args[1])
-    return None if read.has_rows(key) else "no rows"
+    return read if read.has_rows(key) else "no rows"
 
 
-def file_kind(path: Path, content: bytes) -> str:
-    """The key of the kind of file `content` is (the bytes of `path`, named in errors).
+def read_as_its_kind(path: Path, content: bytes) -> tuple[str, Read]:
+    """The key of the kind of file `content` is (the bytes of `path`, named in errors),
+    and what the reader of that kind made of it: a caller that loads the file alone
+    need not read it again.
 
     Raises
     ------
@@ -115,11 +118,18 @@ def file_kind(path: Path, content: bytes) -> str:
         When no kind's reader takes the content with rows, saying what each found wrong,
         or when more than one does.
     """
-    refusals = {key: _refusal(key, content) for key in KIND_NAMES}
-    taken = [key for key, refusal in refusals.items() if refusal is None]
+    attempts = {key: _attempt(key, content) for key in KIND_NAMES}
+    taken = [key for key, attempt in attempts.items() if isinstance(attempt, Read)]
     if len(taken) == 1:
-        return taken[0]
+        read = attempts[taken[0]]
+        assert isinstance(read, Read)
+        return taken[0], read
     if taken:
         raise UnknownFileKind(f"{path}: could be a {' or a '.join(KIND_NAMES[key] for key in taken)}")
-    reasons = "; ".join(f"as a {KIND_NAMES[key]}, {refusal}" for key, refusal in refusals.items())
+    reasons = "; ".join(f"as a {KIND_NAMES[key]}, {attempt}" for key, attempt in attempts.items())
     raise UnknownFileKind(f"{path}: a file of no known kind ({reasons})")
+
+
+def file_kind(path: Path, content: bytes) -> str:
+    """The key of the kind of file `content` is; as `read_as_its_kind`."""
+    return read_as_its_kind(path, content)[0]

@@ -33,14 +33,13 @@ from typing import Any, cast
 import numpy as np
 
 from ._exit_status import FAILURE, OK, USAGE
-from ._cli_archive import run_archive
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
 from ._cli_output import OutputGone, print_records, records, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
-from .fetch import DEFAULT_KINDS, FILE_NAMES, READERS, FetchError, by_reader, cache_dir, describe_age, fetch, last_checked
+from ._published import DEFAULT_KINDS, FILE_NAMES, READERS, FetchError, by_reader, cache_dir
 from .space_weather import EpochOutsideError, Source, SpaceWeather, prediction_source
 
 __all__ = ["main"]
@@ -112,6 +111,8 @@ def _show_warnings(caught: list[warnings.WarningMessage]) -> None:
 
 
 def _run_fetch(args: argparse.Namespace) -> int:
+    from .fetch import fetch  # the network's modules: only the commands that may download load them
+
     fetch(max_age=args.max_age, offline=args.offline, data_dir=args.data_dir, kinds=args.kinds, archive=args.archive,
           timeout=args.timeout)
     return _run_info(args)
@@ -204,6 +205,8 @@ def _last_measured(alone: SpaceWeather, first: datetime.date, last: datetime.dat
 
 def _checked(path: Path) -> str:
     """When the copy was last checked against its server, else how old the file is."""
+    from .fetch import describe_age, last_checked  # as in _run_fetch
+
     checked = last_checked(path)
     if checked is not None:
         return f"checked {describe_age(max(0.0, time.time() - checked))} ago"
@@ -285,8 +288,14 @@ def _run_plot(args: argparse.Namespace) -> None:
     print(output, file=stdout())
 
 
+def _run_archive(args: argparse.Namespace) -> None:
+    from ._cli_archive import run_archive  # the archive's modules (gzip, hashlib): only this command loads them
+
+    run_archive(args)
+
+
 #: Each command's run, by its name; the status it returns, or None for OK.
 _RUNS: dict[str, Callable[[argparse.Namespace], int | None]] = {
     "fetch": _run_fetch, "info": _run_info, "show": _run_show, "msis": _run_msis, "jb2008": _run_jb2008,
-    "plot": _run_plot, "hpo": _run_hpo, "archive": run_archive,
+    "plot": _run_plot, "hpo": _run_hpo, "archive": _run_archive,
 }

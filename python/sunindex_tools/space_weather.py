@@ -4,12 +4,10 @@ inputs of NRLMSISE-00/MSIS and JB2008 at any epoch."""
 from __future__ import annotations
 
 import datetime as _dt
-import hashlib
 import os
 import warnings
 from contextlib import suppress as _suppressed
 from dataclasses import dataclass
-from importlib import resources
 from pathlib import Path
 from collections.abc import Mapping, Sequence
 from typing import Any, NoReturn, Union, cast, overload
@@ -19,7 +17,7 @@ from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
-from ._file_kinds import Read, file_kind, naming_the_file, read_native
+from ._file_kinds import Read, naming_the_file, read_as_its_kind, read_native
 from ._files import read_regular_file
 from ._metadata import VARIABLES, timeline_attrs
 from ._types import (
@@ -35,8 +33,7 @@ from ._types import (
     MsisInputsAt,
     PymsisKwargs,
 )
-from . import _archive
-from .fetch import DEFAULT_KINDS, DEFAULT_MAX_AGE, FILE_NAMES, READERS, cache_dir, fetch_or_substitute, retrieved
+from ._published import DEFAULT_KINDS, DEFAULT_MAX_AGE, FILE_NAMES, READERS, cache_dir
 
 PathLike = Union[str, "os.PathLike[str]"]
 #: A file's path and bytes, as `SpaceWeather()` takes them.
@@ -176,10 +173,24 @@ class SpaceWeather:
         """Use `SpaceWeather.load`; this takes the files' paths and bytes: by kind key,
         a (path, bytes) pair or a list of them (the first file of a kind that has a
         value gives it), and "msfc" one pair."""
+        self._build(contents, {})
+
+    @classmethod
+    def _of_told(cls, contents: Mapping[str, Content | Sequence[Content]],
+                 told: Mapping[Path, _native.Timeline]) -> SpaceWeather:
+        """As `SpaceWeather(contents)`, where `told` holds, by path, what the reader of
+        some of the files made of them when their kinds were told by reading them
+        (`_file_kinds.read_as_its_kind`): a timeline of one such file is not read again."""
+        weather = cls.__new__(cls)
+        weather._build(contents, told)
+        return weather
+
+    def _build(self, contents: Mapping[str, Content | Sequence[Content]],
+               told: Mapping[Path, _native.Timeline]) -> None:
         given = _checked_contents(contents)
         msfc = given.pop("msfc", [_bundled_prediction()])[0]
         files = tuple((key, *content) for key in _native.SOURCE_KEYS for content in given.get(key, ()))
-        timeline, prediction = _read(files, msfc)
+        timeline, prediction = _read(files, msfc, told.get(files[0][1]) if len(files) == 1 else None)
         assert timeline is not None and prediction is not None  # both were given
         summary = timeline.summary()
         sources = _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)}
@@ -250,13 +261,17 @@ class SpaceWeather:
         for key, value in given.items():
             for path in _paths(value, key):
                 contents.setdefault(key, []).append((path, read_regular_file(path)))
+        told: dict[Path, _native.Timeline] = {}  # what telling its kind made of the file of days, while the only one
         for path in _paths(paths, "a positional argument"):
             content = read_regular_file(path)
-            contents.setdefault(file_kind(path, content), []).append((path, content))
+            kind, read = read_as_its_kind(path, content)
+            if read.timeline is not None:  # several files are read together: one timeline is all it is worth keeping
+                told = {} if contents.keys() - {"msfc"} else {path: read.timeline}
+            contents.setdefault(kind, []).append((path, content))
         if len(contents.get("msfc", ())) > 1:
             first, second = contents["msfc"][:2]
             raise ValueError(f"{second[0]}: a second solar-cycle prediction, after {first[0]}; give one")
-        return cls(contents)
+        return cls._of_told(contents, told)
 
     @classmethod
     def latest(
@@ -285,6 +300,10 @@ class SpaceWeather:
         earliest version when none is that early, and an archived file whose bytes
         were damaged.
         """
+        # The archive's and the network's modules are loaded only by the calls that use them.
+        from . import _archive
+        from .fetch import fetch_or_substitute, retrieved
+
         folder = cache_dir(data_dir)
         files: list[tuple[str, Path, bytes, str | None]] = []
         if as_of is not None:
@@ -348,7 +367,7 @@ class SpaceWeather:
         for (key, path, content), (_, source) in files:
             kind, moment = self._origins.get(path, (key, None))
             entries.append({
-                "kind": kind, "path": str(path), "sha256": hashlib.sha256(content).hexdigest(), "size": len(content),
+                "kind": kind, "path": str(path), "sha256": _sha256(content), "size": len(content),
                 "retrieved": moment, "stamp": source.stamp and source.stamp.isoformat(),
                 "span": None if source.first is None else [str(source.first), str(source.last)],
             })
@@ -760,13 +779,21 @@ def _manifest_entries(manifest: Any) -> list[dict[str, Any]]:
     return list(entries)
 
 
+def _sha256(content: bytes) -> str:
+    import hashlib  # slow to import (OpenSSL), and only manifests use it
+
+    return hashlib.sha256(content).hexdigest()
+
+
 def _matches(content: bytes, entry: Mapping[str, Any]) -> bool:
-    return len(content) == entry["size"] and hashlib.sha256(content).hexdigest() == str(entry["sha256"])
+    return len(content) == entry["size"] and _sha256(content) == str(entry["sha256"])
 
 
 def _manifest_file(folder: Path, entry: Mapping[str, Any]) -> tuple[Path, bytes]:
     """The bytes a manifest's file names: the cached copy while it is that version, else
     the archived one; OSError naming it otherwise."""
+    from . import _archive  # as in `latest`
+
     copy = folder / FILE_NAMES[entry["kind"]]
     with _suppressed(OSError, ValueError):
         content = read_regular_file(copy)
@@ -879,13 +906,19 @@ def past_end_hint(kind: str, option: str = "forecast_percentile") -> str:
 
 
 def _bundled_prediction() -> tuple[Path, bytes]:
-    resource = resources.files(__package__) / "data" / BUNDLED_PREDICTION
-    return Path(str(resource)), resource.read_bytes()
+    # A plain path, not importlib.resources (slow to import): the package holds a native
+    # module, so it is always a folder of files.
+    path = Path(__file__).with_name("data") / BUNDLED_PREDICTION
+    return path, path.read_bytes()
 
 
-def _read(files: Sequence[tuple[str, Path, bytes]], msfc: Content | None) -> Read:
+def _read(files: Sequence[tuple[str, Path, bytes]], msfc: Content | None, told: _native.Timeline | None = None) -> Read:
     """What the native readers make of `files`, (kind key, path, bytes), and of the
-    prediction `msfc`; ValueError names the file a reader refuses."""
+    prediction `msfc`; ValueError names the file a reader refuses. `told` is what the
+    reader of the one file of `files` made of it already, when its kind was told."""
+    if told is not None:
+        assert len(files) == 1, "the files of a timeline are read together"
+        return Read(told, _read((), msfc).prediction)
     named = (*files, ("msfc", *msfc)) if msfc else tuple(files)
     with naming_the_file(named):
         return read_native([(key, content) for key, _, content in named])
