@@ -682,6 +682,52 @@ def archive_goals(S, paths, missing):
                      ours, label.strip("`"), theirs, "load + gunzip", times, 1.5, faster=False)
 
 
+# --- The command line's start: one `sunindex` run, next to the import of numpy alone
+
+STARTUP_EPOCH = "2024-05-11T12:00"
+
+
+def sunindex_command():
+    """The `sunindex` script installed beside this Python, else the package run by it."""
+    script = Path(sys.executable).with_name("sunindex")
+    return [str(script)] if script.is_file() else [sys.executable, "-m", "sunindex_tools"]
+
+
+def wall_times(commands, repeats):
+    """Each command's wall time in seconds, `repeats` runs each, the commands taking turns
+    so that all see the same state of a shared machine."""
+    times = [[] for _ in commands]
+    for _ in range(repeats):
+        for samples, command in zip(times, commands):
+            start = timeit.default_timer()
+            subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+            samples.append(timeit.default_timer() - start)
+    return times
+
+
+def startup_goals(paths, missing, quick):
+    """`sunindex msis EPOCH --file SW-All.csv --csv` as a new process, against a Python that
+    imports numpy and stops; the package's import alone beside it."""
+    print("\n### Goals of the command line's start (new processes, taking turns)\n")
+    if "csv" in missing:
+        print(f"Skipped: {missing['csv']} not found.")
+        return
+    command = [*sunindex_command(), "msis", STARTUP_EPOCH, "--file", str(paths["csv"]), "--csv"]
+    numpy_only = [sys.executable, "-c", "import numpy"]
+    package = [sys.executable, "-c", "import sunindex_tools.cli"]
+    ours, imported, theirs = wall_times([command, package, numpy_only], 5 if quick else 21)
+    shown = " ".join([Path(command[0]).name, *command[1:]])
+    print(f"`{shown}`, against `python -c \"import numpy\"` of the same Python.\n")
+    print("| goal | sunindex_tools | against | ratio of medians | ratio of minima | goal | judged on minima |")
+    print("|---|---|---|---:|---:|---|---|")
+    times = lambda ours, theirs: ours / theirs
+    goal_row("the command's wall time within 1.5 × numpy's import", ours, "sunindex msis", theirs,
+             "import numpy", times, 1.5, faster=False)
+    print(f"| of which: `import sunindex_tools.cli` (no goal) | import: {fmt_time(imported)} "
+          f"| import numpy: {fmt_time(theirs)} | {med(imported) / med(theirs):.3g} × "
+          f"| {min(imported) / min(theirs):.3g} × | — | |")
+
+
 def environment(paths):
     try:
         with open("/proc/cpuinfo") as f:
@@ -711,6 +757,7 @@ def main():
     ap.add_argument("--readers", action="store_true",
                     help="only the goals of the GFZ, legacy text, Hpo and SWPC readers")
     ap.add_argument("--archive", action="store_true", help="only the goals of the archive")
+    ap.add_argument("--startup", action="store_true", help="only the goals of the command line's start")
     ap.add_argument("--mem-child", choices=("sunindex", "pandas"), help=argparse.SUPPRESS)
     ap.add_argument("--first-call-child", choices=("sunindex_tools", "pymsis"), help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -728,6 +775,8 @@ def main():
         return reader_goals_new(S)
     if args.archive:
         return archive_goals(S, paths, missing)
+    if args.startup:
+        return startup_goals(paths, missing, args.quick)
     loads = load_table(S, paths, missing)
     merge = query_table(S, paths, missing)
     peaks = memory_table(paths, missing, 1 if args.quick else 3)
@@ -738,6 +787,7 @@ def main():
     epoch_text_goals(S)
     reader_goals_new(S)
     archive_goals(S, paths, missing)
+    startup_goals(paths, missing, args.quick)
 
 
 if __name__ == "__main__":

@@ -577,6 +577,44 @@ class TestOwnFiles:
         assert not (tmp_path / "empty").exists()
 
 
+#: Modules of downloads, the archive and the installed metadata, none of which a command given its own files needs.
+NETWORK_MODULES = ("importlib.metadata", "urllib.request", "http.client", "ssl", "email.message", "hashlib", "gzip",
+                   "platformdirs", "sunindex_tools.fetch", "sunindex_tools._archive")
+
+
+def fresh_python(code, *argv):
+    """The last line a new interpreter running `code` prints."""
+    done = subprocess.run([sys.executable, "-c", code, *map(str, argv)], capture_output=True, text=True, check=True)
+    return done.stdout.splitlines()[-1]
+
+
+class TestStart:
+    def test_a_command_given_its_own_files_imports_nothing_of_the_network(self, tmp_path):
+        code = ("import sys; from sunindex_tools.cli import main; "
+                "status = main(['msis', '2024-05-11', '--file', sys.argv[1], '--csv', '--data-dir', sys.argv[2]]); "
+                "print(status, *sorted(set(sys.modules) & set(sys.argv[3:])))")
+        assert fresh_python(code, SAMPLES["csv"], tmp_path / "empty", *NETWORK_MODULES) == "0"
+
+    def test_the_lazy_names_are_there_when_asked_for(self):
+        code = ("import sunindex_tools; from importlib.metadata import version; "
+                "print(sunindex_tools.fetch.fetch.__module__, sunindex_tools.__version__ == version('sunindex'), "
+                "all(hasattr(sunindex_tools, name) for name in sunindex_tools.__all__))")
+        assert fresh_python(code) == "sunindex_tools.fetch True True"
+
+    def test_version_is_the_installed_distributions(self, run):
+        from importlib.metadata import version
+        assert run("--version") == (0, f"sunindex {version('sunindex')}\n", "")
+
+    @pytest.mark.parametrize("keys, reads", [(["csv"], 1), (["csv", "solfsmy"], 2)])  # files of days are read together
+    def test_a_file_of_days_alone_is_read_once(self, run, no_cache, monkeypatch, keys, reads):
+        from sunindex_tools import _native
+        given, csv_read = [], (("csv", SAMPLES["csv"].read_bytes()),)
+        monkeypatch.setattr(_native, "load", lambda files, load=_native.load: given.append(files) or load(files))
+        status, _, err = run("show", "2024-05-11", *files(*keys), *no_cache)
+        assert (status, err) == (0, "") and given.count(csv_read) == 1
+        assert len([files for files in given if ("csv", csv_read[0][1]) in files]) == reads
+
+
 class TestEpochs:
     def inputs(self, epochs, **options):
         return SpaceWeather.load(csv=SAMPLES["csv"]).msis_inputs(epochs, **options)
