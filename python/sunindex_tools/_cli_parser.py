@@ -39,15 +39,59 @@ class _Parser(argparse.ArgumentParser):
         raise UsageError(self.prog, message)
 
 
-def parser() -> argparse.ArgumentParser:
-    """The parser of the whole command line; `command` names the command given."""
+def parser(argv: Sequence[str]) -> argparse.ArgumentParser:
+    """The parser of the command line `argv`; `command` names the command given.
+
+    Only the command `argv` names gets its options: the others are never parsed, and
+    are listed by name and summary alone. Adding every command's options would cost a
+    run more than it spends on most files."""
+    named = next((argument for argument in argv if not argument.startswith("-")), None)  # as argparse takes it
+    parser = _Parser(prog=PROG, description="Daily solar and geomagnetic indices, and model inputs from them.",
+                     epilog="Run 'sunindex COMMAND --help' for a command's options.")
+    parser.add_argument("--version", action=_Version)
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
+
+    def command(name: str, summary: str, groups: Sequence[str] = ("common",)) -> argparse.ArgumentParser | None:
+        """The parser of the command `name`, with the options of `groups` (of `_shared_options`);
+        None when another command is named, and this one is only listed."""
+        if name != named:
+            commands.add_parser(name, help=summary, description=summary)
+            return None
+        shared = _shared_options()
+        sub = commands.add_parser(name, parents=[shared[group] for group in groups], help=summary, description=summary)
+        if "common" in groups:  # every such command downloads stale copies; the others' help keeps to a screen
+            timeout: dict[str, Any] = {"type": _timeout, "default": DEFAULT_TIMEOUT, "metavar": "TIME",
+                                       "help": f"the most one file's download may take (default {DEFAULT_TIMEOUT:g}s)"}
+            sub.add_argument("--timeout", **(timeout if name == "fetch" else {**timeout, "help": argparse.SUPPRESS}))
+        sub.set_defaults(command=name)
+        return sub
+
+    if fetch_command := command("fetch", "download or revalidate the files now (default: csv, solfsmy, dtcfile)"):
+        _add_fetch_options(fetch_command)
+    if archive := command("archive", "the versions kept by fetch --archive", ()):
+        _add_archive_actions(archive)
+    command("info", "the cached files (or your own): ages, spans, stamps, last observed and first predicted day",
+            ("common", "own"))
+    if show := command("show", "every daily value from DATE to END (default: DATE)", ("common", "own", "output", "replay")):
+        _add_show_arguments(show)
+    if msis := command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch",
+                       ("common", "own", "output", "epochs", "replay")):
+        _add_msis_options(msis)
+    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", ("common", "own", "output", "epochs", "replay"))
+    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch",
+            ("common", "own", "output", "epochs", "replay"))
+    if plot := command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", ("common", "own", "replay")):
+        _add_plot_arguments(plot)
+    return parser
+
+
+def _shared_options() -> dict[str, _Parser]:
+    """The groups of options several commands take, by name."""
     common = _Parser(add_help=False)
     common.add_argument("--data-dir", metavar="DIR", help="download folder (default: $SUNINDEX_DATA_DIR)")
     common.add_argument("--offline", action="store_true", help="never use the network; use cached copies")
     common.add_argument("--msfc", metavar="PATH",
                         help="solar-cycle prediction (default: the shipped one)")
-    timeout: dict[str, Any] = {"type": _timeout, "default": DEFAULT_TIMEOUT, "metavar": "TIME",
-                               "help": f"the most one file's download may take (default {DEFAULT_TIMEOUT:g}s)"}
     own = _Parser(add_help=False)
     own.add_argument("--file", dest="files", action="append", metavar="PATH",
                      help="your own file of any kind (repeatable), not the cache")
@@ -67,27 +111,19 @@ def parser() -> argparse.ArgumentParser:
                         help="ISO 8601 (UTC unless offset), now, today; - is stdin")
     epochs.add_argument("--step", type=_step, metavar="STEP",
                         help="epochs START END, STEP apart (Nd, Nh, Nm, Ns)")
+    return {"common": common, "own": own, "output": output, "replay": replay, "epochs": epochs}
 
-    parser = _Parser(prog=PROG, description="Daily solar and geomagnetic indices, and model inputs from them.",
-                     epilog="Run 'sunindex COMMAND --help' for a command's options.")
-    parser.add_argument("--version", action=_Version)
-    commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
 
-    def command(name: str, summary: str, parents: Sequence[_Parser] = (common,)) -> argparse.ArgumentParser:
-        sub = commands.add_parser(name, parents=list(parents), help=summary, description=summary)
-        if common in parents:  # every such command downloads stale copies; the others' help keeps to a screen
-            sub.add_argument("--timeout", **(timeout if name == "fetch" else {**timeout, "help": argparse.SUPPRESS}))
-        sub.set_defaults(command=name)
-        return sub
-
-    fetch_command = command("fetch", "download or revalidate the files now (default: csv, solfsmy, dtcfile)")
+def _add_fetch_options(fetch_command: argparse.ArgumentParser) -> None:
     fetch_command.add_argument("--max-age", type=_seconds, default=0.0, metavar="AGE",
                                help="skip copies younger than AGE (e.g. 90s, 30m, 6h, 2d); default 0")
     fetch_command.add_argument("--kind", dest="kinds", action="append", choices=list(FILE_NAMES), metavar="KIND",
                                help=f"a kind to fetch (repeatable): {', '.join(FILE_NAMES)}")
     fetch_command.add_argument("--archive", action="store_true", default=None,
                                help="keep each new version in the archive beside the cache ($SUNINDEX_ARCHIVE=1)")
-    archive = command("archive", "the versions kept by fetch --archive", ())
+
+
+def _add_archive_actions(archive: argparse.ArgumentParser) -> None:
     actions = archive.add_subparsers(dest="action", metavar="ACTION", required=True)
     for name, summary in (("list", "every archived version, oldest first"),
                           ("prune", "remove the versions retrieved longer ago than --older-than")):
@@ -96,12 +132,14 @@ def parser() -> argparse.ArgumentParser:
         if name == "prune":
             action.add_argument("--older-than", type=_seconds, required=True, metavar="AGE",
                                 help="e.g. 90d, 12h")
-    command("info", "the cached files (or your own): ages, spans, stamps, last observed and first predicted day",
-            (common, own))
-    show = command("show", "every daily value from DATE to END (default: DATE)", (common, own, output, replay))
+
+
+def _add_show_arguments(show: argparse.ArgumentParser) -> None:
     show.add_argument("date", type=_date, metavar="DATE", help="first day: YYYY-MM-DD, today or now")
     show.add_argument("end", type=_date, nargs="?", metavar="END", help="last day (inclusive), as DATE")
-    msis = command("msis", "NRLMSISE-00/MSIS inputs f107, f107a, ap at each epoch", (common, own, output, epochs, replay))
+
+
+def _add_msis_options(msis: argparse.ArgumentParser) -> None:
     msis.add_argument("--burst-limit", type=_burst_limit, metavar="SFU",
                       help="F10.7 above SFU gives way to its 81-day mean")
     # The prediction is already linear in time: the two options exclude each other.
@@ -109,9 +147,9 @@ def parser() -> argparse.ArgumentParser:
     timing.add_argument("--interpolate", action="store_true", help="linear in time, as pymsis's interpolate=True")
     timing.add_argument("--forecast-percentile", type=_percentile, action=_Once, metavar="Q",
                         help="past the daily rows, the prediction at percentile Q")
-    command("jb2008", "JB2008 inputs F10..Y10B and DSTDTC at each epoch", (common, own, output, epochs, replay))
-    command("hpo", "GFZ's Hp30, ap30, Hp60, ap60 of the interval holding each epoch", (common, own, output, epochs, replay))
-    plot = command("plot", "draw F10.7, Ap and Dtc from START to END into a picture", (common, own, replay))
+
+
+def _add_plot_arguments(plot: argparse.ArgumentParser) -> None:
     plot.add_argument("start", type=_date, metavar="START", help="first day: YYYY-MM-DD, today or now")
     plot.add_argument("end", type=_date, metavar="END", help="last day (inclusive), as START")
     plot.add_argument("--output", type=Path, metavar="FILE",
@@ -119,7 +157,6 @@ def parser() -> argparse.ArgumentParser:
     plot.add_argument("--forecast-percentile", dest="forecast_percentiles", action="append", default=[],
                       type=_percentile, metavar="Q",
                       help="past the daily rows, the prediction at Q (repeatable: a band)")
-    return parser
 
 
 def utc_now() -> datetime.datetime:

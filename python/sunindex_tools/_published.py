@@ -10,8 +10,8 @@ from __future__ import annotations
 import datetime
 import os
 from collections.abc import Mapping
-from dataclasses import dataclass
 from pathlib import Path
+from typing import NamedTuple
 
 from . import _native
 
@@ -23,8 +23,7 @@ DEFAULT_MAX_AGE = datetime.timedelta(hours=6)
 DEFAULT_TIMEOUT = 30.0
 
 
-@dataclass(frozen=True)
-class _Source:
+class _Source(NamedTuple):  # not a frozen dataclass, whose making costs every import half a millisecond
     key: str  # the kind, as fetch names it
     file_name: str
     default_url: str

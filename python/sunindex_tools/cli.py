@@ -66,7 +66,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     """Runs the command line `argv` (default: ``sys.argv[1:]``) and returns the exit status."""
     caught: list[warnings.WarningMessage] = []
     try:
-        args = parser().parse_args(argv)
+        arguments = sys.argv[1:] if argv is None else list(argv)
+        args = parser(arguments).parse_args(arguments)
         try:
             with warnings.catch_warnings(record=True) as caught:
                 warnings.simplefilter("always", UserWarning)

@@ -10,7 +10,7 @@ from contextlib import suppress as _suppressed
 from dataclasses import dataclass
 from pathlib import Path
 from collections.abc import Mapping, Sequence
-from typing import Any, NoReturn, Union, cast, overload
+from typing import Any, NamedTuple, NoReturn, Union, cast, overload
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -95,8 +95,7 @@ _COMPUTED_FROM = {
 }
 
 
-@dataclass(frozen=True)
-class _Failure:
+class _Failure(NamedTuple):  # not a frozen dataclass, whose making costs every import half a millisecond
     """Why an epoch got no values, as the native code names it (`cause`), with what
     the message about it names."""
 
@@ -942,8 +941,7 @@ def prediction_source(msfc: PathLike | None = None) -> Source:
     return _prediction_source(path, prediction)
 
 
-@dataclass(frozen=True)
-class _Members:
+class _Members(NamedTuple):  # as _Failure
     """The percentiles of a forecast call as the native code takes them."""
 
     percentiles: np.ndarray  # float64, one per member, or one per epoch when paired
