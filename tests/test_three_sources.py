@@ -13,7 +13,7 @@ import pytest
 
 from conftest import SAMPLE_DIR
 from sunindex import Sunindex
-from sunindex_tools import SpaceWeather
+from sunindex_tools import SpaceWeather, _native
 from test_hostile_epochs import same_inputs
 
 HEADER = ",".join(["DATE", "F10.7_OBS", "F10.7_ADJ", "AP_AVG", *(f"AP{i}" for i in range(1, 9)),
@@ -173,6 +173,14 @@ def test_a_file_given_without_a_keyword_is_read_as_the_kind_it_holds(full_data, 
     source = by_content.sources[key]
     assert (source.kind, source.path, source.stamp) == (key, Path(path), stamp)
     assert source.first is not None and source.first <= source.last
+
+
+def test_a_file_given_alone_without_a_keyword_is_read_once(monkeypatch):
+    given = []
+    monkeypatch.setattr(_native, "load", lambda files, load=_native.load: given.append(files) or load(files))
+    inputs = SpaceWeather.load(SAMPLE_CSV).msis_inputs("2024-01-10T06:00")
+    assert [files for files in given if files[0][0] == "csv"] == [(("csv", Path(SAMPLE_CSV).read_bytes()),)]
+    assert same_inputs(inputs, SpaceWeather.load(csv=SAMPLE_CSV).msis_inputs("2024-01-10T06:00"))
 
 
 def test_files_of_a_kind_rank_as_given_keywords_first(full_data, write_file):
