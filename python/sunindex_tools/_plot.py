@@ -16,6 +16,7 @@ import matplotlib
 
 matplotlib.use("Agg")  # files only: no display needed
 
+import matplotlib.dates as mdates  # noqa: E402
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.axes import Axes  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
@@ -106,7 +107,7 @@ def figure(weather: SpaceWeather, days: np.ndarray, percentiles: Sequence[float]
     short = shown[-1] - shown[0] < np.timedelta64(SHORT_SPAN_DAYS, "D")
     panels = _file_panels(weather, days[on_files & ~ahead], short)
     levels = sorted(set(percentiles))
-    forecast_times = _instants(days[ahead], 24) if short else days[ahead]
+    forecast_times = _edges(days[ahead], 24) if short else days[ahead]
     if levels:
         prediction = weather.forecast(forecast_times, np.reshape(levels, (-1, 1)))
         panels[0].forecast, panels[1].forecast = prediction["f107"], prediction["ap"]
@@ -132,6 +133,10 @@ def figure(weather: SpaceWeather, days: np.ndarray, percentiles: Sequence[float]
         axis.legend(loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0, fontsize=8, frameon=False)
     if short:  # the days whole, from the first one's midnight to the one after the last
         axes[0, 0].set_xlim(shown[0].astype("M8[m]"), _day_after(shown[-1]))
+        # Ticks counted from the first day, not from each month's 1st, which would crowd the 29th and the 1st.
+        locator = mdates.AutoDateLocator(interval_multiples=False)
+        axes[-1, 0].xaxis.set_major_locator(locator)
+        axes[-1, 0].xaxis.set_major_formatter(mdates.AutoDateFormatter(locator))
     axes[-1, 0].set_xlabel("time (UTC)" if short else "date (UTC)")
     return picture
 
@@ -153,8 +158,10 @@ def _file_panels(weather: SpaceWeather, days: np.ndarray, short: bool) -> list[_
     ap_by = _predictor(columns["ap_source"][predicted])
     ap = [daily("daily Ap", "tab:red", "ap_avg", ap_by)]
     if short:
-        ap.insert(0, _Series("3-hour ap", "tab:blue", _edges(days, 8), columns["ap"].reshape(-1),
-                             np.repeat(predicted, 8), ap_by, steps=True))
+        # A predicted day's eight slots repeat its Ap: only the observed ones say more than the daily Ap.
+        three_hourly = np.where(predicted[:, None], np.nan, columns["ap"]).reshape(-1)
+        ap.insert(0, _Series("3-hour ap", "tab:blue", _edges(days, 8), three_hourly, np.repeat(predicted, 8), ap_by,
+                             steps=True))
     dtc = _Series("hourly Dtc", "tab:green", _instants(days, 24), columns["dtc"].reshape(-1),
                   np.repeat(predicted, 24), "", marker="." if short else "")
     return [_Panel("observed F10.7 (sfu)", flux), _Panel("Ap (2 nT)", ap), _Panel("Dtc (K)", [dtc])]
@@ -173,7 +180,8 @@ def _instants(days: np.ndarray, per_day: int) -> np.ndarray:
 
 def _edges(days: np.ndarray, per_day: int) -> np.ndarray:
     """`_instants` and the end of the last day: the edges of the parts."""
-    return np.append(_instants(days, per_day), [_day_after(day) for day in days[-1:]])
+    end = np.array([_day_after(day) for day in days[-1:]], "M8[m]")  # none for no days
+    return np.append(_instants(days, per_day), end)
 
 
 def _day_after(day: np.datetime64) -> np.datetime64:
