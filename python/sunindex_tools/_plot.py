@@ -134,9 +134,10 @@ def figure(weather: SpaceWeather, days: np.ndarray, percentiles: Sequence[float]
     if short:  # the days whole, from the first one's midnight to the one after the last
         axes[0, 0].set_xlim(shown[0].astype("M8[m]"), _day_after(shown[-1]))
         # Ticks counted from the first day, not from each month's 1st, which would crowd the 29th and the 1st.
-        locator = mdates.AutoDateLocator(interval_multiples=False)
+        locator = mdates.AutoDateLocator(interval_multiples=False)  # type: ignore[no-untyped-call,unused-ignore]
         axes[-1, 0].xaxis.set_major_locator(locator)
-        axes[-1, 0].xaxis.set_major_formatter(mdates.AutoDateFormatter(locator))
+        formatter = mdates.AutoDateFormatter(locator)  # type: ignore[no-untyped-call,unused-ignore]
+        axes[-1, 0].xaxis.set_major_formatter(formatter)
     axes[-1, 0].set_xlabel("time (UTC)" if short else "date (UTC)")
     return picture
 
@@ -150,13 +151,13 @@ def _file_panels(weather: SpaceWeather, days: np.ndarray, short: bool) -> list[_
     flux_by = _predictor(columns["f107_source"][predicted])
     daily_times = _edges(days, 1) if short else days
 
-    def daily(label: str, colour: str, key: str, by: str) -> _Series:
-        return _Series(label, colour, daily_times, columns[key], predicted, by, steps=short)
+    def daily(label: str, colour: str, values: np.ndarray, by: str) -> _Series:
+        return _Series(label, colour, daily_times, values, predicted, by, steps=short)
 
-    flux = [daily("observed F10.7", "tab:blue", "f107_obs", flux_by),
-            daily("observed F10.7, 81-day centred mean", "black", "f107_obs_center81", flux_by)]
+    flux = [daily("observed F10.7", "tab:blue", columns["f107_obs"], flux_by),
+            daily("observed F10.7, 81-day centred mean", "black", columns["f107_obs_center81"], flux_by)]
     ap_by = _predictor(columns["ap_source"][predicted])
-    ap = [daily("daily Ap", "tab:red", "ap_avg", ap_by)]
+    ap = [daily("daily Ap", "tab:red", columns["ap_avg"], ap_by)]
     if short:
         # A predicted day's eight slots repeat its Ap: only the observed ones say more than the daily Ap.
         three_hourly = np.where(predicted[:, None], np.nan, columns["ap"]).reshape(-1)
@@ -175,7 +176,8 @@ def _predictor(sources: np.ndarray) -> str:
 def _instants(days: np.ndarray, per_day: int) -> np.ndarray:
     """The starts of the `per_day` equal parts of each of `days`, in order (datetime64[m])."""
     parts = (np.arange(per_day) * (24 * 60 // per_day)).astype("m8[m]")
-    return (days.astype("M8[m]")[:, None] + parts).reshape(-1)
+    starts: np.ndarray = days.astype("M8[m]")[:, None] + parts
+    return starts.reshape(-1)
 
 
 def _edges(days: np.ndarray, per_day: int) -> np.ndarray:
