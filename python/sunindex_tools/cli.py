@@ -36,7 +36,7 @@ from ._exit_status import FAILURE, OK, USAGE
 from ._cli_archive import run_archive
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
-from ._cli_output import OutputGone, print_records, records, stdout
+from ._cli_output import OutputGone, print_columns, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
@@ -215,7 +215,7 @@ def _run_show(args: argparse.Namespace) -> None:
     loaded = weather(args)
     columns = loaded.daily(shown)
     _between_monthly_rows(loaded, shown, columns["monthly"])
-    print_records(records(columns), args.style, _LABELS["show"], across=True)
+    print_columns(columns, args.style, _LABELS["show"], across=True)
 
 
 def _between_monthly_rows(loaded: SpaceWeather, shown: np.ndarray, monthly: np.ndarray) -> None:
@@ -242,12 +242,12 @@ def _run_msis(args: argparse.Namespace) -> None:
     with _naming(texts):
         inputs = loaded.msis_inputs(instants, burst_limit=args.burst_limit, interpolate=args.interpolate,
                                     forecast_percentile=args.forecast_percentile)
-    print_records(records({"epoch": np.array(texts), **inputs}), args.style, _LABELS["msis"])
+    print_columns({"epoch": texts, **inputs}, args.style, _LABELS["msis"])
 
 
 def _run_hpo(args: argparse.Namespace) -> None:
     instants, texts = epochs(args)
-    print_records(records({"epoch": np.array(texts), **weather(args).hpo(instants)}), args.style, {})
+    print_columns({"epoch": texts, **weather(args).hpo(instants)}, args.style, {})
 
 
 def _run_jb2008(args: argparse.Namespace) -> None:
@@ -255,11 +255,11 @@ def _run_jb2008(args: argparse.Namespace) -> None:
     loaded = weather(args)
     with _naming(texts):
         inputs = loaded.jb2008_inputs(instants)
-    print_records(records({"epoch": np.array(texts), **inputs}), args.style, {})
+    print_columns({"epoch": texts, **inputs}, args.style, {})
 
 
 @contextlib.contextmanager
-def _naming(texts: list[str]) -> Iterator[None]:
+def _naming(texts: np.ndarray) -> Iterator[None]:
     """An epoch outside the files named as its user wrote it, and the option that reaches
     past them as it is typed."""
     try:
