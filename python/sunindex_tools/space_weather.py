@@ -19,6 +19,7 @@ from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
+from ._extras import extra_module
 from ._file_kinds import Read, file_kind, naming_the_file, read_native
 from ._files import read_regular_file
 from ._metadata import VARIABLES, timeline_attrs
@@ -628,11 +629,7 @@ class SpaceWeather:
         `to_xarray`'s attributes, and "units" and "long_name": each column's.
         Needs pandas: `pip install "sunindex[pandas]"`.
         """
-        try:
-            import pandas as pd  # type: ignore[import-untyped,unused-ignore]
-        except ImportError:
-            raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]", '
-                              'or pip install ".[pandas]" in a checkout') from None
+        pd = extra_module("pandas", "pandas", "to_pandas()")
         columns = self._whole_timeline()
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
@@ -662,11 +659,7 @@ class SpaceWeather:
         stamp, and `last_observed` and `first_predicted`.
         Needs xarray: `pip install "sunindex[xarray]"`.
         """
-        try:
-            import xarray as xr  # type: ignore[import-not-found,unused-ignore]
-        except ImportError:
-            raise ImportError('to_xarray() needs xarray: pip install "sunindex[xarray]", '
-                              'or pip install ".[xarray]" in a checkout') from None
+        xr = extra_module("xarray", "xarray", "to_xarray()")
         columns = self._whole_timeline()
         coords: dict[str, Any] = {"date": ("date", columns.pop("date").astype("M8[ns]"), {"long_name": "UTC day"})}
         variables = {}
