@@ -21,7 +21,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import datetime
 import os
 import sys
 import time
@@ -188,18 +187,9 @@ def _landmarks(alone: SpaceWeather, source: Source) -> str:
         end, observed = daily[1], alone.last_observed
     else:
         end, observed = source.last, source.last if source.kind in _MEASURED_ONLY else None
-    if source.kind == "solfsmy":
-        observed = _last_measured(alone, source.first, source.last)
+    if source.kind == "solfsmy":  # a release ends with months of spline-filled forecast values
+        observed = alone._solfsmy_measured
     return f", daily rows to {end}, " + (f"observed to {observed}" if observed else "nothing observed")
-
-
-def _last_measured(alone: SpaceWeather, first: datetime.date, last: datetime.date) -> datetime.date | None:
-    """SOLFSMY's last day with a source flag other than 0 (spline-filled): a release ends
-    with months of filled forecast values."""
-    days = np.arange(np.datetime64(first, "D"), np.datetime64(last, "D") + np.timedelta64(1, "D"))
-    flags = alone.daily(days)["ssrc"]
-    measured = days[np.char.strip(np.char.replace(flags, "0", "")) != ""]
-    return measured[-1].astype(datetime.date) if measured.size else None
 
 
 def _checked(path: Path) -> str:

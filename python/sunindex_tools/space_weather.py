@@ -158,7 +158,8 @@ class SpaceWeather:
     """
 
     __slots__ = (
-        "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc",
+        "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted",
+        "_solfsmy_measured", "_msfc",
         "_prediction", "_stale_prediction", "_origins",
     )
     _contents: dict[str, list[Content]]
@@ -168,6 +169,7 @@ class SpaceWeather:
     _sources: dict[str, Source]
     _last_observed: _dt.date | None
     _first_predicted: _dt.date | None
+    _solfsmy_measured: _dt.date | None  # SOLFSMY's last day not spline-filled: its forecast follows
     _msfc: Content
     _prediction: _native.Prediction
     _stale_prediction: list[str]  # the warning that the prediction is old, until it is given once
@@ -192,6 +194,7 @@ class SpaceWeather:
             "_sources": sources,
             "_last_observed": _date(summary["last_observed"]),
             "_first_predicted": _date(summary["first_predicted"]),
+            "_solfsmy_measured": _date(summary["solfsmy_measured"]),
             "_msfc": msfc,
             "_prediction": prediction,
             "_stale_prediction": _stale_prediction_warning(sources["msfc"], _span_dates(summary["msis"])),
