@@ -80,9 +80,10 @@ def picture_format(output: Path) -> str:
 def draw(weather: SpaceWeather, days: np.ndarray, output: Path, percentiles: Sequence[float] = ()) -> None:
     """Writes `figure(weather, days, percentiles)` to `output`, in the format its
     extension names (PNG without one). ValueError as `figure`."""
+    extension = picture_format(output)  # before the figure: it closes every figure pyplot holds
     picture = figure(weather, days, percentiles)
     try:
-        picture.savefig(output, format=picture_format(output), dpi=100)
+        picture.savefig(output, format=extension, dpi=100)
     finally:
         plt.close(picture)
 
