@@ -56,7 +56,7 @@ def test_one_day_shows_its_sub_daily_values_across_it(draw, folder, names):
     assert three_hourly.get_ydata().tolist() == [*day["ap"][0], day["ap"][0][-1]]  # the last slot held to 24 UT
     assert minutes(hourly.get_xdata()).tolist() == np.arange(start, end, np.timedelta64(1, "h")).tolist()
     assert hourly.get_ydata().tolist() == day["dtc"][0].tolist()
-    assert set(lines(flux)["observed F10.7"].get_ydata()) == {day["f107_obs"][0]}
+    assert set(lines(flux)["daily value"].get_ydata()) == {day["f107_obs"][0]}
 
 
 def test_a_percentile_has_one_colour_and_legends_beside_the_axes_list_the_lines_drawn(draw):

@@ -155,8 +155,10 @@ def _file_panels(weather: SpaceWeather, days: np.ndarray, short: bool) -> list[_
     def daily(label: str, colour: str, values: np.ndarray, by: str) -> _Series:
         return _Series(label, colour, daily_times, values, predicted, by, steps=short)
 
-    flux = [daily("observed F10.7", "tab:blue", columns["f107_obs"], flux_by),
-            daily("observed F10.7, 81-day centred mean", "black", columns["f107_obs_center81"], flux_by)]
+    # The axis names the quantity (observed, not adjusted to 1 AU); "observed" in a series's
+    # name would read as "measured" beside the days CelesTrak predicts.
+    flux = [daily("daily value", "tab:blue", columns["f107_obs"], flux_by),
+            daily("81-day centred mean", "black", columns["f107_obs_center81"], flux_by)]
     ap_by = _predictor(columns["ap_source"][predicted])
     ap = [daily("daily Ap", "tab:red", columns["ap_avg"], ap_by)]
     if short:
