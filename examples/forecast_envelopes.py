@@ -32,18 +32,22 @@ def main():
     inputs = weather.msis_inputs(days, forecast_percentile=PERCENTILES)
     daily_rows = inputs["data_type"][1] != "MSFC"
 
-    figure, (flux, ap) = plt.subplots(2, 1, sharex=True, figsize=(9, 6), constrained_layout=True)
-    for axes, values, label in ((flux, inputs["f107"], "f107 (sfu)"), (ap, inputs["ap"][..., 0], "daily Ap")):
-        axes.fill_between(days, values[0], values[2], color="tab:orange", alpha=0.3, label="5-95 %")
-        axes.plot(days, values[1], color="tab:orange", label="50 %")
-        axes.plot(days[daily_rows], values[1][daily_rows], color="black", lw=0.8, label="CelesTrak daily rows")
+    ahead = ~daily_rows  # where the prediction gives the inputs: on the daily rows every member is the CSV's
+    prediction = weather.sources["msfc"]
+    figure, (flux, ap) = plt.subplots(2, 1, sharex=True, figsize=(9, 6.5), layout="constrained")
+    panels = ((flux, inputs["f107"], "f107: observed F10.7 (sfu)"), (ap, inputs["ap"][..., 0], "daily Ap (2 nT)"))
+    for axes, values, label in panels:
+        axes.fill_between(days[ahead], values[0][ahead], values[2][ahead], color="tab:orange", alpha=0.3,
+                          linewidth=0, label="MSFC solar-cycle prediction, 5-95 %")
+        axes.plot(days[ahead], values[1][ahead], color="tab:orange", label="MSFC solar-cycle prediction, 50 %")
+        axes.plot(days[daily_rows], values[1][daily_rows], color="black", lw=0.8,
+                  label="CelesTrak daily rows, observed then predicted")
         axes.set_ylabel(label)
         axes.grid(alpha=0.3)
-    ap.set_ylim(0, 50)  # the envelopes, rather than the storms of the daily rows
-    flux.legend(loc="upper right")
-    prediction = weather.sources["msfc"]
-    flux.set_title(f"MSIS inputs years ahead: {prediction.path.name} "
-                   f"({prediction.first:%Y-%m} to {prediction.last:%Y-%m}, then its last 132 months again)")
+    ap.set_ylim(bottom=0)  # no top: the storms of the daily rows are drawn whole
+    flux.legend(loc="lower left", bbox_to_anchor=(0, 1.01), ncols=2, fontsize=9, frameon=False)  # above the data
+    figure.suptitle(f"MSIS inputs years ahead: {prediction.path.name} "
+                    f"({prediction.first:%Y-%m} to {prediction.last:%Y-%m}, then its last 132 months again)")
     figure.savefig(args.output, dpi=110)
     print(f"wrote {args.output}")
 

@@ -1,4 +1,4 @@
-"""Plots F10.7, daily Ap and Dtc from the three shipped sample files, merged into one store.
+"""Plots observed F10.7 with its 81-day centred mean, daily Ap and Dtc from the shipped CSV and DTCFILE samples.
 
     python examples/plot_indices.py [OUTPUT.png]    (default: examples/indices.png)
 
@@ -6,6 +6,7 @@ Needs the `examples` extra: pip install "sunindex[examples]".
 """
 
 import argparse
+import datetime as dt
 from pathlib import Path
 
 import matplotlib
@@ -16,31 +17,30 @@ import matplotlib.dates as mdates
 import matplotlib.pyplot as plt
 import numpy as np
 
-from sunindex import Sunindex
+from sunindex_tools import SpaceWeather
 
 HERE = Path(__file__).resolve().parent
 DATA = HERE.parent / "data"
-SOURCES = {
-    "SW-sample.csv": Sunindex.from_celestrak_csv,
-    "SOLFSMY-sample.TXT": Sunindex.from_set_solfsmy,
-    "DTCFILE-sample.TXT": Sunindex.from_set_dtcfile,
-}
-PLOTTED = ["f10_7_obs", "f10_7_jb_81c", "ap_daily", "dtc"]
+SOURCES = ["SW-sample.csv", "DTCFILE-sample.TXT"]
+#: The 81-day mean of the observed flux, as the CSV writes it: SOLFSMY's F81c averages the
+#: flux adjusted to 1 AU, a few per cent off the observed one as the Earth's distance from the Sun changes.
+PLOTTED = ["f107_obs", "f107_obs_center81", "ap_avg", "dtc"]
 
 
-def load_merged():
-    stores = [read(str(DATA / name)) for name, read in SOURCES.items()]
-    merged = stores[0]
-    for other in stores[1:]:
-        merged.merge(other)
-    return merged
+def daily_columns():
+    """Every day of the files' timeline, with the columns plotted (Dtc its daily mean)."""
+    weather = SpaceWeather.load(*[DATA / name for name in SOURCES])
+    first, last = weather.span
+    columns = weather.daily(np.arange(first, last + dt.timedelta(days=1), dtype="M8[D]"))
+    # NaN where an hour is missing: the mean of fewer hours is not the day's.
+    return {"date": columns["date"], **{key: columns[key] for key in PLOTTED[:-1]}, "dtc": columns["dtc"].mean(axis=1)}
 
 
 def shared_span(columns):
     """Row slice from the first to the last day on which every plotted column has a value.
 
-    The CelesTrak file runs on into forecasts for years ahead; the other two files end
-    earlier, and forecasts are not observations.
+    The CelesTrak file runs on into forecasts for years ahead; DTCFILE ends earlier, and
+    forecasts are not observations.
     """
     complete = np.flatnonzero(np.all([~np.isnan(columns[key]) for key in PLOTTED], axis=0))
     if complete.size == 0:
@@ -50,18 +50,18 @@ def shared_span(columns):
 
 def plot(columns, output):
     rows = shared_span(columns)
-    days = columns["date"][rows].astype("datetime64[D]")
-    f107, f107_81c = columns["f10_7_obs"][rows], columns["f10_7_jb_81c"][rows]
-    ap, dtc = columns["ap_daily"][rows], columns["dtc"][rows]
+    days = columns["date"][rows]
+    f107, f107_81c = columns["f107_obs"][rows], columns["f107_obs_center81"][rows]
+    ap, dtc = columns["ap_avg"][rows], columns["dtc"][rows]
 
     fig, (top, middle, bottom) = plt.subplots(3, 1, sharex=True, figsize=(10, 8), layout="constrained",
                                               height_ratios=[1.2, 1, 1])
     fig.suptitle(f"Daily solar and geomagnetic indices, {days[0]} to {days[-1]}", fontsize=14)
     top.set_title("merged from " + ", ".join(SOURCES), fontsize=9, color="dimgray")
 
-    top.plot(days, f107, color="tab:orange", linewidth=0.8, label="F10.7 observed (daily)")
-    top.plot(days, f107_81c, color="tab:red", linewidth=2, label="81-day centred average (JB2008)")
-    top.set_ylabel("F10.7 (sfu)")
+    top.plot(days, f107, color="tab:orange", linewidth=0.8, label="observed F10.7 (daily)")
+    top.plot(days, f107_81c, color="tab:red", linewidth=2, label="observed F10.7, 81-day centred mean")
+    top.set_ylabel("observed F10.7 (sfu)")
     top.legend(loc="upper left", frameon=False)
     top.text(0.995, 0.97, r"1 sfu = $10^{-22}$ W m$^{-2}$ Hz$^{-1}$", transform=top.transAxes,
              ha="right", va="top", fontsize=8, color="dimgray")
@@ -93,7 +93,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("output", nargs="?", default=str(HERE / "indices.png"), help="PNG file to write")
     args = parser.parse_args()
-    plot(load_merged().to_numpy(), args.output)
+    plot(daily_columns(), args.output)
     print(f"wrote {args.output}")
 
 

@@ -806,7 +806,7 @@ class TestPlot:
         assert (status, err, out) == (0, "", "sunindex-2024-04-01-2026-12-31.png\n")
         assert (tmp_path / out.strip()).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
         status, out, _ = run("plot", "2024-05-01", "2024-05-31", "--output", tmp_path / "may.png", *no_cache,
-                             *files("solfsmy"))
+                             *files("dtcfile"))
         assert status == 0 and (tmp_path / "may.png").read_bytes()[:4] == b"\x89PNG"
 
     def test_the_forecast_is_drawn_past_the_daily_rows_with_its_band(self, run, no_cache, tmp_path, monkeypatch):

@@ -71,3 +71,4 @@ def test_without_the_library_the_error_names_the_extra(monkeypatch, method, extr
     monkeypatch.setitem(sys.modules, extra, None)  # as when it is not installed
     with pytest.raises(ImportError, match=rf'pip install "sunindex\[{extra}\]", or pip install "\.\[{extra}\]"'):
         getattr(SpaceWeather.load(csv=CSV), method)()
+

@@ -17,9 +17,9 @@ _INT64 = np.iinfo(np.int64)  # its minimum is NaT
 _NAMED = ("now", "today")  # epochs named by a word, not written out
 
 
-def epochs(args: argparse.Namespace) -> tuple[np.ndarray, list[str]]:
+def epochs(args: argparse.Namespace) -> tuple[np.ndarray, np.ndarray]:
     """The command line's epochs, and each as its user wrote it (now and today as the
-    instant used; a range's as ISO 8601)."""
+    instant used; a range's as ISO 8601), an array of str."""
     texts: list[str] = []
     for text in args.epochs:
         texts.extend(_stdin_lines(args) if text == "-" else [text])
@@ -35,7 +35,7 @@ def epochs(args: argparse.Namespace) -> tuple[np.ndarray, list[str]]:
         raise usage_error(args, f"argument EPOCH: not an epoch: {texts[missing[0]]!r}")
     instants = ticks.ticks.view(f"M8[{ticks.unit}]")
     if args.step is None:  # as written, but for the instant that now and today named
-        return instants, [str(instant) if text in _NAMED else text for text, instant in zip(texts, instants)]
+        return instants, np.array([str(instant) if text in _NAMED else text for text, instant in zip(texts, instants)])
     if len(instants) != 2:
         raise usage_error(args, f"--step takes two epochs, START and END, not {len(instants)}")
     return _range(args, ticks, texts)
@@ -58,7 +58,7 @@ def _instant(text: str) -> str | np.datetime64:
     return text
 
 
-def _range(args: argparse.Namespace, ticks: Ticks, texts: list[str]) -> tuple[np.ndarray, list[str]]:
+def _range(args: argparse.Namespace, ticks: Ticks, texts: list[str]) -> tuple[np.ndarray, np.ndarray]:
     """Every epoch from START to END, --step apart, in the finer of their units and
     the step's, counted in integers so that nothing wraps."""
     step_unit = np.datetime_data(args.step.dtype)[0]
@@ -75,7 +75,11 @@ def _range(args: argparse.Namespace, ticks: Ticks, texts: list[str]) -> tuple[np
         raise usage_error(args, f"the range holds {count} epochs; at most {MAX_EPOCHS}")
     instants: np.ndarray = np.arange(count, dtype=np.int64) * np.int64(step) + np.int64(start)
     instants = instants.view(f"M8[{unit}]")
-    return instants, [str(instant) for instant in instants.astype(f"M8[{_shown_unit(instants)}]")]
+    shown = instants.astype(f"M8[{_shown_unit(instants)}]")
+    # The longest text is the first's or the last's, whose years are the farthest out; NumPy's
+    # own width would be that of any year, and would double the time it takes to write them.
+    width = max(len(str(shown[0])), len(str(shown[-1])))
+    return instants, shown.astype(f"U{width}")
 
 
 def _stdin_lines(args: argparse.Namespace) -> list[str]:

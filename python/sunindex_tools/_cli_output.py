@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import csv
 import json
 import math
 import shutil
@@ -11,6 +10,10 @@ from collections.abc import Mapping
 from typing import IO, Any
 
 import numpy as np
+
+from . import _native
+
+_CSV_BLOCK = 8192  # rows written at a time: memory bounded at any count of epochs
 
 
 class OutputGone(Exception):
@@ -23,31 +26,25 @@ def stdout() -> IO[str]:
     return sys.stdout
 
 
-def records(columns: Mapping[str, Any]) -> list[dict[str, Any]]:
-    """One dict of plain Python values per row of `columns` (arrays sharing their first axis)."""
-    count = len(next(iter(columns.values())))
-    return [{name: _plain(values[row]) for name, values in columns.items()} for row in range(count)]
-
-
-def print_records(records: list[dict[str, Any]], style: str, labels: dict[str, list[str]],
+def print_columns(columns: Mapping[str, Any], style: str, labels: dict[str, list[str]],
                   across: bool = False) -> None:
-    """Prints `records` in `style` ("table", "csv" or "json"), each list value spread over
-    the columns `labels` names for it. A table has one row per record, quantities as
-    columns; `across` turns it to one line per quantity and one column per record where
-    that fits the terminal, so that a day's many values stay on a screen."""
+    """Prints `columns` (arrays sharing their first axis, a row each) in `style` ("table",
+    "csv" or "json"), each array of several values a row spread over the columns `labels`
+    names for it. A table has one row per row of `columns`, quantities as columns; `across`
+    turns it to one line per quantity and one column per row where that fits the terminal,
+    so that a day's many values stay on a screen."""
+    flat = _flat(columns, labels)
+    if style == "csv":
+        _print_csv(flat)
+        return
     out = stdout()
-    rows = [_flat(record, labels) for record in records]
+    rows = _records(flat)
     if style == "json":  # one record per line: a list that is still easy to read and to grep
         lines = [json.dumps({name: _json_value(value) for name, value in row.items()}, allow_nan=False)
                  for row in rows]
         print("[\n" + ",\n".join(lines) + "\n]", file=out)
         return
-    names = list(rows[0]) if rows else []
-    if style == "csv":
-        writer = csv.writer(out, lineterminator="\n")
-        writer.writerow(names)
-        writer.writerows([[_text(row[name]) for name in names] for row in rows])
-        return
+    names = list(flat)
     down = [[(name, False) for name in names]] + [[_cell(row[name]) for name in names] for row in rows]
     turned = [list(line) for line in zip(*down)]
     turn = across and _width(turned) <= shutil.get_terminal_size().columns
@@ -58,6 +55,29 @@ def print_records(records: list[dict[str, Any]], style: str, labels: dict[str, l
         cells = [text.rjust(width) if number and not turn else text.ljust(width)
                  for (text, number), width in zip(line, widths)]
         print("  ".join(cells).rstrip(), file=out)
+
+
+def _print_csv(flat: dict[str, np.ndarray]) -> None:
+    """`flat`'s one-dimensional columns as CSV, written natively a block of rows at a time,
+    so that a million epochs take about a second and bounded memory."""
+    out = stdout()
+    columns = tuple(_as_text(values) for values in flat.values())
+    header = tuple(np.array([name]) for name in flat)
+    out.write(_native.csv_lines(header, 0, 1).decode())
+    count = len(columns[0]) if columns else 0
+    for first in range(0, count, _CSV_BLOCK):
+        out.write(_native.csv_lines(columns, first, min(first + _CSV_BLOCK, count)).decode())
+
+
+def _as_text(values: np.ndarray) -> np.ndarray:
+    """Instants and days as their ISO text (as `str` writes one), any other column as it is."""
+    return np.datetime_as_string(values) if values.dtype.kind == "M" else values
+
+
+def _records(flat: dict[str, np.ndarray]) -> list[dict[str, Any]]:
+    """One dict of plain Python values per row of `flat`'s one-dimensional columns."""
+    plain = [_as_text(values).tolist() for values in flat.values()]
+    return [dict(zip(flat, row)) for row in zip(*plain)]
 
 
 def _cell(value: Any) -> tuple[str, bool]:
@@ -74,23 +94,15 @@ def _width(table: list[list[tuple[str, bool]]]) -> int:
     return sum(max(len(text) for text, _ in column) for column in zip(*table)) + 2 * (len(table[0]) - 1)
 
 
-def _plain(value: Any) -> Any:
-    if isinstance(value, np.ndarray):
-        return [_plain(item) for item in value]
-    if isinstance(value, np.datetime64):
-        return str(value)
-    return value.item() if isinstance(value, np.generic) else value
-
-
-def _flat(record: dict[str, Any], labels: dict[str, list[str]]) -> dict[str, Any]:
-    """`record` with each list value spread over the columns `labels` names for it (else
-    ``name[0]``, ``name[1]``...), placed after the single values, so that those stay
-    together at the top of a table."""
-    flat = {name: value for name, value in record.items() if not isinstance(value, list)}
-    for name, value in record.items():
-        if isinstance(value, list):
-            names = labels.get(name) or [f"{name}[{index}]" for index in range(len(value))]
-            flat.update(zip(names, value, strict=True))
+def _flat(columns: Mapping[str, Any], labels: dict[str, list[str]]) -> dict[str, np.ndarray]:
+    """`columns` with each array of several values a row spread over the columns `labels`
+    names for it (else ``name[0]``, ``name[1]``...), placed after the single values, so
+    that those stay together at the top of a table."""
+    flat = {name: values for name, values in columns.items() if values.ndim == 1}
+    for name, values in columns.items():
+        if values.ndim == 2:
+            names = labels.get(name) or [f"{name}[{index}]" for index in range(values.shape[1])]
+            flat.update(zip(names, values.T, strict=True))
     return flat
 
 

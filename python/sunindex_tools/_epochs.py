@@ -153,7 +153,8 @@ def _scalar_datetime64(item: Any) -> np.datetime64:
         parsed = _native.parse_epochs(item)
         assert parsed is not None  # a str is read or refused
         ticks, unit = parsed
-        return ticks.view(f"M8[{unit}]")[0]
+        instant: np.datetime64 = ticks.view(f"M8[{unit}]")[0]
+        return instant
     raise TypeError(f"not an epoch: {item!r}")
 
 

@@ -21,7 +21,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import datetime
 import os
 import sys
 import time
@@ -35,7 +34,7 @@ import numpy as np
 from ._exit_status import FAILURE, OK, USAGE
 from ._cli_epochs import days, epochs
 from ._cli_files import FETCH_AGAIN, weather
-from ._cli_output import OutputGone, print_records, records, stdout
+from ._cli_output import OutputGone, print_columns, stdout
 from ._file_kinds import KIND_NAMES
 from ._cli_parser import PROG, UsageError, parser, usage_error
 from ._text import printable
@@ -190,18 +189,9 @@ def _landmarks(alone: SpaceWeather, source: Source) -> str:
         end, observed = daily[1], alone.last_observed
     else:
         end, observed = source.last, source.last if source.kind in _MEASURED_ONLY else None
-    if source.kind == "solfsmy":
-        observed = _last_measured(alone, source.first, source.last)
+    if source.kind == "solfsmy":  # a release ends with months of spline-filled forecast values
+        observed = alone._solfsmy_measured
     return f", daily rows to {end}, " + (f"observed to {observed}" if observed else "nothing observed")
-
-
-def _last_measured(alone: SpaceWeather, first: datetime.date, last: datetime.date) -> datetime.date | None:
-    """SOLFSMY's last day with a source flag other than 0 (spline-filled): a release ends
-    with months of filled forecast values."""
-    days = np.arange(np.datetime64(first, "D"), np.datetime64(last, "D") + np.timedelta64(1, "D"))
-    flags = alone.daily(days)["ssrc"]
-    measured = days[np.char.strip(np.char.replace(flags, "0", "")) != ""]
-    return measured[-1].astype(datetime.date) if measured.size else None
 
 
 def _checked(path: Path) -> str:
@@ -219,7 +209,7 @@ def _run_show(args: argparse.Namespace) -> None:
     loaded = weather(args)
     columns = loaded.daily(shown)
     _between_monthly_rows(loaded, shown, columns["monthly"])
-    print_records(records(columns), args.style, _LABELS["show"], across=True)
+    print_columns(columns, args.style, _LABELS["show"], across=True)
 
 
 def _between_monthly_rows(loaded: SpaceWeather, shown: np.ndarray, monthly: np.ndarray) -> None:
@@ -246,12 +236,12 @@ def _run_msis(args: argparse.Namespace) -> None:
     with _naming(texts):
         inputs = loaded.msis_inputs(instants, burst_limit=args.burst_limit, interpolate=args.interpolate,
                                     forecast_percentile=args.forecast_percentile)
-    print_records(records({"epoch": np.array(texts), **inputs}), args.style, _LABELS["msis"])
+    print_columns({"epoch": texts, **inputs}, args.style, _LABELS["msis"])
 
 
 def _run_hpo(args: argparse.Namespace) -> None:
     instants, texts = epochs(args)
-    print_records(records({"epoch": np.array(texts), **weather(args).hpo(instants)}), args.style, {})
+    print_columns({"epoch": texts, **weather(args).hpo(instants)}, args.style, {})
 
 
 def _run_jb2008(args: argparse.Namespace) -> None:
@@ -259,11 +249,11 @@ def _run_jb2008(args: argparse.Namespace) -> None:
     loaded = weather(args)
     with _naming(texts):
         inputs = loaded.jb2008_inputs(instants)
-    print_records(records({"epoch": np.array(texts), **inputs}), args.style, {})
+    print_columns({"epoch": texts, **inputs}, args.style, {})
 
 
 @contextlib.contextmanager
-def _naming(texts: list[str]) -> Iterator[None]:
+def _naming(texts: np.ndarray) -> Iterator[None]:
     """An epoch outside the files named as its user wrote it, and the option that reaches
     past them as it is typed."""
     try:

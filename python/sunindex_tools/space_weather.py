@@ -17,6 +17,7 @@ from numpy.typing import ArrayLike
 
 from . import _native
 from ._epochs import Ticks, to_ticks
+from ._extras import extra_module
 from ._file_kinds import Read, naming_the_file, read_as_its_kind, read_native
 from ._files import read_regular_file
 from ._metadata import VARIABLES, timeline_attrs
@@ -153,7 +154,8 @@ class SpaceWeather:
     """
 
     __slots__ = (
-        "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted", "_msfc",
+        "_contents", "_files", "_timeline", "_coverage", "_sources", "_last_observed", "_first_predicted",
+        "_solfsmy_measured", "_msfc",
         "_prediction", "_stale_prediction", "_origins",
     )
     _contents: dict[str, list[Content]]
@@ -163,6 +165,7 @@ class SpaceWeather:
     _sources: dict[str, Source]
     _last_observed: _dt.date | None
     _first_predicted: _dt.date | None
+    _solfsmy_measured: _dt.date | None  # SOLFSMY's last day not spline-filled: its forecast follows
     _msfc: Content
     _prediction: _native.Prediction
     _stale_prediction: list[str]  # the warning that the prediction is old, until it is given once
@@ -201,6 +204,7 @@ class SpaceWeather:
             "_sources": sources,
             "_last_observed": _date(summary["last_observed"]),
             "_first_predicted": _date(summary["first_predicted"]),
+            "_solfsmy_measured": _date(summary["solfsmy_measured"]),
             "_msfc": msfc,
             "_prediction": prediction,
             "_stale_prediction": _stale_prediction_warning(sources["msfc"], _span_dates(summary["msis"])),
@@ -646,11 +650,7 @@ class SpaceWeather:
         `to_xarray`'s attributes, and "units" and "long_name": each column's.
         Needs pandas: `pip install "sunindex[pandas]"`.
         """
-        try:
-            import pandas as pd  # type: ignore[import-untyped,unused-ignore]
-        except ImportError:
-            raise ImportError('to_pandas() needs pandas: pip install "sunindex[pandas]", '
-                              'or pip install ".[pandas]" in a checkout') from None
+        pd = extra_module("pandas", "pandas", "to_pandas()")
         columns = self._whole_timeline()
         index = pd.DatetimeIndex(columns.pop("date"), name="date")
         flat: dict[str, Any] = {}
@@ -680,11 +680,7 @@ class SpaceWeather:
         stamp, and `last_observed` and `first_predicted`.
         Needs xarray: `pip install "sunindex[xarray]"`.
         """
-        try:
-            import xarray as xr  # type: ignore[import-not-found,unused-ignore]
-        except ImportError:
-            raise ImportError('to_xarray() needs xarray: pip install "sunindex[xarray]", '
-                              'or pip install ".[xarray]" in a checkout') from None
+        xr = extra_module("xarray", "xarray", "to_xarray()")
         columns = self._whole_timeline()
         coords: dict[str, Any] = {"date": ("date", columns.pop("date").astype("M8[ns]"), {"long_name": "UTC day"})}
         variables = {}

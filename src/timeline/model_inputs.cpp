@@ -232,14 +232,8 @@ std::vector<std::uint8_t> solfsmy_types(const Timeline& timeline, std::int64_t f
     const auto at = timeline.index_of(day);
     return at ? &timeline.solfsmy_source()[*at] : nullptr;
   };
-  // The forecast a release ends with: the days after the last one with a flag other than 0.
-  std::int64_t last_measured = std::numeric_limits<std::int64_t>::min();
-  if (const auto span = timeline.span(Source::solfsmy)) {
-    for (std::int64_t day = span->first; day <= span->last; ++day) {
-      const auto* flags = flags_of(day);
-      if (flags && std::ranges::any_of(*flags, [](char f) { return f != '0' && f != ' '; })) last_measured = day;
-    }
-  }
+  // Without a measured day, every day is of the forecast.
+  const std::int64_t last_measured = timeline.solfsmy_last_measured().value_or(std::numeric_limits<std::int64_t>::min());
   std::vector<std::uint8_t> types(days - longest, 0);
   for (std::size_t d = longest; d < days; ++d) {
     const std::int64_t day = first + static_cast<std::int64_t>(d);

@@ -367,6 +367,18 @@ class TimelineBuilder {
       if (extra.has(SolfsmyExtra::y81c)) cell(Column::y81c, i) = extra.y81c;
       if (extra.has(SolfsmyExtra::source)) t_->solfsmy_source_[i] = extra.source;
     });
+    note_last_measured_solfsmy_day();
+  }
+
+  /// The last day with a flag other than '0' (spline-filled) or ' ' (no row).
+  void note_last_measured_solfsmy_day() noexcept {
+    const auto& flags = t_->solfsmy_source_;
+    const auto measured = std::find_if(flags.rbegin(), flags.rend(), [](const std::array<char, 4>& day) {
+      return std::ranges::any_of(day, [](char f) { return f != '0' && f != ' '; });
+    });
+    if (measured != flags.rend()) {
+      t_->solfsmy_last_measured_ = shape_.first_day_ + static_cast<std::int64_t>(flags.rend() - measured) - 1;
+    }
   }
 
   /// A DTCFILE row has all 24 values or fails the read: the first row of a

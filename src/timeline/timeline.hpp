@@ -257,6 +257,9 @@ class Timeline {
   const double* ap60() const noexcept { return ap60_.data(); }
   /// SOLFSMY's source flags, four per day, spaces where there is no row.
   const std::array<char, 4>* solfsmy_source() const noexcept { return solfsmy_source_.data(); }
+  /// The last day with a SOLFSMY flag other than '0' (spline-filled): past it
+  /// lies the forecast a release ends with, months of filled values.
+  std::optional<std::int64_t> solfsmy_last_measured() const noexcept { return solfsmy_last_measured_; }
 
   /// The index of `day` in the Hpo arrays, or none outside hpo_span().
   std::optional<std::size_t> hpo_index_of(std::int64_t day) const noexcept {
@@ -297,6 +300,7 @@ class Timeline {
   std::vector<std::uint8_t> mean_type_;
   std::vector<MeanTail> mean_tails_;
   std::vector<std::array<char, 4>> solfsmy_source_;
+  std::optional<std::int64_t> solfsmy_last_measured_;
   std::vector<std::uint8_t> f107_source_, ap_source_;
   std::vector<std::int8_t> kp_status_;
   LargeArray<double> hp30_, ap30_, hp60_, ap60_;

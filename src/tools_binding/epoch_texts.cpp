@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf8.hpp"
 #include "python_common/guard.hpp"
 #include "timeline/iso_epoch.hpp"
 #include "tools_binding/arrays.hpp"
+#include "tools_binding/buffer_items.hpp"
 
 namespace sunindex::tools_python {
 namespace {
@@ -114,13 +116,6 @@ class ArrayTexts {
   ArrayTexts& operator=(const ArrayTexts&) = delete;
   ~ArrayTexts() { PyBuffer_Release(&view_); }
 
-  /// Whether `view` holds such items: a format of a count and 'w', no byte order given.
-  static bool holds_texts(const Py_buffer& view) noexcept {
-    const std::string_view format = view.format != nullptr ? view.format : "";
-    return view.ndim == 1 && view.itemsize % 4 == 0 && format.size() >= 2 && format.back() == 'w' &&
-           format.find_first_not_of("0123456789") == format.size() - 1;
-  }
-
   std::size_t count() const noexcept { return static_cast<std::size_t>(view_.shape[0]); }
 
   /// Item `i` in UTF-8 (a surrogate as its three bytes, as for a str), valid until the next read.
@@ -128,17 +123,8 @@ class ArrayTexts {
     const std::span<const char32_t> item = characters(i);
     utf8_.clear();
     for (const char32_t c : item) {
-      if (c < 0x80) {
-        utf8_ += static_cast<char>(c);
-      } else if (c < 0x800) {
-        utf8_ += {static_cast<char>(0xc0 | c >> 6), static_cast<char>(0x80 | (c & 0x3f))};
-      } else if (c < 0x10000) {
-        utf8_ += {static_cast<char>(0xe0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3f)),
-                  static_cast<char>(0x80 | (c & 0x3f))};
-      } else {
-        utf8_ += {static_cast<char>(0xf0 | (c >> 18 & 0x07)), static_cast<char>(0x80 | (c >> 12 & 0x3f)),
-                  static_cast<char>(0x80 | (c >> 6 & 0x3f)), static_cast<char>(0x80 | (c & 0x3f))};
-      }
+      char bytes[4];
+      utf8_.append(bytes, static_cast<std::size_t>(put_utf8(bytes, c) - bytes));
     }
     return {Item::Kind::text, utf8_};
   }
@@ -196,7 +182,7 @@ PyObject* parse_array(PyObject* texts) {
     PyErr_Clear();
     Py_RETURN_NONE;
   }
-  if (!ArrayTexts::holds_texts(view)) {
+  if (!holds_texts(view)) {
     PyBuffer_Release(&view);
     Py_RETURN_NONE;
   }

@@ -3,6 +3,7 @@
 
 #include "python_common/guard.hpp"
 #include "tools_binding/arrays.hpp"
+#include "tools_binding/csv_text.hpp"
 #include "tools_binding/epoch_texts.hpp"
 #include "tools_binding/epoch_ticks.hpp"
 #include "tools_binding/prediction_object.hpp"
@@ -37,6 +38,9 @@ PyMethodDef module_methods[] = {
     {"parse_epochs", parse_epochs, METH_O,
      "parse_epochs(texts) -> (ticks, unit) or None: a str, a list or tuple of str, or a native-order 1-D str array, "
      "as ISO 8601 epochs in one int64 array of unit 'us' or 'ns' (NaT the minimum); None for anything else"},
+    {"csv_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(csv_lines)), METH_FASTCALL,
+     "csv_lines(columns, first, last) -> bytes: rows first to last (excluded) of a tuple of 1-D float64, int64, int8, "
+     "bool or str arrays as UTF-8 CSV lines, each value as Python writes it"},
     {"load_prediction", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_prediction)), METH_FASTCALL,
      "load_prediction(content) -> Prediction, from a solar-cycle prediction's bytes"},
     {nullptr, nullptr, 0, nullptr},

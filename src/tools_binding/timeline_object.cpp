@@ -573,7 +573,8 @@ PyObject* summary(PyObject* self, PyObject*) noexcept {
         !set_object(result.get(), "msis", span_object(loaded.msis.coverage())) ||
         !set_object(result.get(), "jb2008", span_object(loaded.jb2008.coverage())) ||
         !set_object(result.get(), "last_observed", int_or_none(t.last_observed())) ||
-        !set_object(result.get(), "first_predicted", int_or_none(t.first_predicted()))) {
+        !set_object(result.get(), "first_predicted", int_or_none(t.first_predicted())) ||
+        !set_object(result.get(), "solfsmy_measured", int_or_none(t.solfsmy_last_measured()))) {
       return nullptr;
     }
     return result.release();
