@@ -596,10 +596,11 @@ class TestStart:
         assert fresh_python(code, SAMPLES["csv"], tmp_path / "empty", *NETWORK_MODULES) == "0"
 
     def test_the_lazy_names_are_there_when_asked_for(self):
-        code = ("import sunindex_tools; from importlib.metadata import version; "
-                "print(sunindex_tools.fetch.fetch.__module__, sunindex_tools.__version__ == version('sunindex'), "
+        # The package alone loads no NumPy, so that the command can set its threads first.
+        code = ("import sys, sunindex_tools; bare = 'numpy' not in sys.modules; from importlib.metadata import version; "
+                "print(bare, sunindex_tools.fetch.fetch.__module__, sunindex_tools.__version__ == version('sunindex'), "
                 "all(hasattr(sunindex_tools, name) for name in sunindex_tools.__all__))")
-        assert fresh_python(code) == "sunindex_tools.fetch True True"
+        assert fresh_python(code) == "True sunindex_tools.fetch True True"
 
     def test_version_is_the_installed_distributions(self, run):
         from importlib.metadata import version

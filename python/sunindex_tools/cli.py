@@ -29,7 +29,11 @@ from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, cast
 
-import numpy as np
+# The command does no linear algebra: OpenBLAS's threads, started as NumPy loads, would only
+# spin against the readers' second thread through the first tens of milliseconds of a run.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import numpy as np  # noqa: E402
 
 from ._exit_status import FAILURE, OK, USAGE
 from ._cli_epochs import days, epochs
