@@ -779,6 +779,16 @@ class TestTables:
         widths = [max(map(len, column)) for column in zip(*printed)]
         assert max(map(len, lines)) == sum(widths) + 2 * (len(widths) - 1)
 
+    @pytest.mark.parametrize("columns", [None, "", "0", "-3", "wide", "120"])
+    def test_the_terminal_is_as_wide_as_shutil_says(self, monkeypatch, columns):
+        import shutil
+        from sunindex_tools._cli_parser import terminal_columns
+        if columns is None:
+            monkeypatch.delenv("COLUMNS", raising=False)
+        else:
+            monkeypatch.setenv("COLUMNS", columns)
+        assert terminal_columns() == shutil.get_terminal_size().columns
+
     @pytest.mark.parametrize("days, columns, across", [
         (["2024-05-11"], "80", True),
         (["2024-05-10", "2024-05-12"], "80", True),

@@ -4,7 +4,6 @@ else the cached copies, refreshed where stale."""
 from __future__ import annotations
 
 import argparse
-import json
 import warnings
 from pathlib import Path
 
@@ -32,6 +31,8 @@ def weather(args: argparse.Namespace) -> SpaceWeather:
     loaded = _weather(args)
     if getattr(args, "manifest", None):
         try:
+            import json  # only here: a start without it is a millisecond sooner
+
             args.manifest.write_text(json.dumps(loaded.manifest(), indent=1) + "\n")
         except OSError as error:
             raise OSError(f"--manifest {args.manifest}: {error.strerror or error}") from None

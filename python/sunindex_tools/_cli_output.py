@@ -2,9 +2,7 @@
 
 from __future__ import annotations
 
-import json
 import math
-import shutil
 import sys
 from collections.abc import Mapping
 from typing import IO, Any
@@ -12,6 +10,7 @@ from typing import IO, Any
 import numpy as np
 
 from . import _native
+from ._cli_parser import terminal_columns
 
 _CSV_BLOCK = 8192  # rows written at a time: memory bounded at any count of epochs
 
@@ -40,6 +39,8 @@ def print_columns(columns: Mapping[str, Any], style: str, labels: dict[str, list
     out = stdout()
     rows = _records(flat)
     if style == "json":  # one record per line: a list that is still easy to read and to grep
+        import json  # only here: a start without it is a millisecond sooner
+
         lines = [json.dumps({name: _json_value(value) for name, value in row.items()}, allow_nan=False)
                  for row in rows]
         print("[\n" + ",\n".join(lines) + "\n]", file=out)
@@ -47,7 +48,7 @@ def print_columns(columns: Mapping[str, Any], style: str, labels: dict[str, list
     names = list(flat)
     down = [[(name, False) for name in names]] + [[_cell(row[name]) for name in names] for row in rows]
     turned = [list(line) for line in zip(*down)]
-    turn = across and _width(turned) <= shutil.get_terminal_size().columns
+    turn = across and _width(turned) <= terminal_columns()
     table = turned if turn else down
     widths = [max(len(text) for text, _ in column) for column in zip(*table)] if table else []
     for line in table:

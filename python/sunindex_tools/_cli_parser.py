@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import argparse
 import datetime
+import os
+import sys
 from collections.abc import Sequence
 from pathlib import Path
 from typing import Any, Literal, NoReturn
@@ -33,7 +35,34 @@ def usage_error(args: argparse.Namespace, message: str) -> UsageError:
     return UsageError(f"{PROG} {args.command}", message)
 
 
+def terminal_columns() -> int:
+    """The columns of the terminal, as `shutil.get_terminal_size` finds them ($COLUMNS, else
+    stdout's terminal, else 80), without importing shutil, and bz2 and lzma with it: two
+    milliseconds of every start, where argparse would ask it for every option it adds."""
+    try:
+        columns = int(os.environ.get("COLUMNS", "0"))
+    except ValueError:
+        columns = 0
+    if columns <= 0:
+        try:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns  # type: ignore[union-attr]
+        except (AttributeError, ValueError, OSError):  # no stdout, a closed or detached one, or no terminal
+            columns = 0
+    return columns or 80
+
+
+class _Formatter(argparse.HelpFormatter):
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
+                 width: int | None = None) -> None:
+        super().__init__(prog, indent_increment, max_help_position,
+                         terminal_columns() - 2 if width is None else width)  # as argparse's own default
+
+
 class _Parser(argparse.ArgumentParser):
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        kwargs.setdefault("formatter_class", _Formatter)
+        super().__init__(*args, **kwargs)
+
     # argparse would print the whole usage and exit; one line and a status are wanted.
     def error(self, message: str) -> NoReturn:
         raise UsageError(self.prog, message)
