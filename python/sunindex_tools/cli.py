@@ -271,8 +271,9 @@ def _run_plot(args: argparse.Namespace) -> None:
     try:
         from ._plot import draw, picture_format
     except ImportError:
-        raise ValueError('sunindex plot needs matplotlib, from the plot extra: pip install "sunindex[plot]", '
-                         'or pip install ".[plot]" in a checkout') from None
+        from ._extras import install_advice
+
+        raise ValueError(f"sunindex plot needs matplotlib, from the plot extra: {install_advice('plot')}") from None
     drawn = days(args, args.start, args.end)
     output = args.output or Path(f"sunindex-{args.start}-{args.end}.png")
     try:
