@@ -558,6 +558,15 @@ class TestOwnFiles:
         assert (status, err, list(rows[0])) == (0, "", ["epoch", "hp30", "ap30", "hp60", "ap60"])
         assert [[float(row[key]) for row in rows] for key in want] == [list(values) for values in want.values()]
 
+    @pytest.mark.parametrize("epochs, warned", [
+        (["2025-06-17T00:30"], ""),
+        (["2024-05-11T12:00"], "epoch 2024-05-11T12:00 outside"),
+        (["2024-05-11T12:00", "2025-06-17T00:30", "2099-01-01"], "2 epochs from 2024-05-11T12:00 outside"),
+    ])
+    def test_hpo_says_which_epochs_lie_outside_its_files(self, run, no_cache, epochs, warned):
+        status, _, err = run("hpo", *epochs, *files("hp30"), *no_cache, "--csv")
+        assert status == 0 and (warned in err if warned else err == "")
+
     def test_hpo_is_not_downloaded(self, run, no_cache):
         status, _, err = run("hpo", "2025-06-17", *no_cache)
         assert status == 2 and "hpo needs a GFZ Hp30 file or a GFZ Hp60 file, which are not downloaded" in err

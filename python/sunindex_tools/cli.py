@@ -245,7 +245,22 @@ def _run_msis(args: argparse.Namespace) -> None:
 
 def _run_hpo(args: argparse.Namespace) -> None:
     instants, texts = epochs(args)
-    print_columns({"epoch": texts, **weather(args).hpo(instants)}, args.style, {})
+    loaded = weather(args)
+    _outside_hpo(loaded, instants, texts)
+    print_columns({"epoch": texts, **loaded.hpo(instants)}, args.style, {})
+
+
+def _outside_hpo(loaded: SpaceWeather, instants: np.ndarray, texts: np.ndarray) -> None:
+    """Warns of the epochs outside the days the Hp30 and Hp60 files cover: NaN there says
+    only that the files end, which a column of nan would not tell."""
+    covered = loaded.coverage["hpo"]
+    assert covered is not None  # the command was given an Hpo file with rows
+    days = instants.astype("M8[D]")
+    outside = np.flatnonzero((days < np.datetime64(covered[0], "D")) | (days > np.datetime64(covered[1], "D")))
+    if outside.size:
+        which = f"epoch {texts[outside[0]]}" if outside.size == 1 else f"{outside.size} epochs from {texts[outside[0]]}"
+        warnings.warn(f"{which} outside the days the Hpo files cover ({covered[0]} to {covered[1]}): no values there",
+                      UserWarning, stacklevel=1)
 
 
 def _run_jb2008(args: argparse.Namespace) -> None:
