@@ -346,7 +346,11 @@ std::optional<FailedEpoch> lookup_daily(const AllColumns& all, const Epochs& epo
     for (std::size_t c = 0; c < column_count; ++c) out.columns[c][e] = all.column(static_cast<Column>(c))[i];
     std::copy_n(timeline.ap_3hr() + 8 * i, 8, out.ap + 8 * e);
     std::copy_n(all.kp_3hr() + 8 * i, 8, out.kp + 8 * e);
-    std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc + 24 * e);
+    if (timeline.has_dtc_hourly()) {
+      std::copy_n(timeline.dtc_hourly() + 24 * i, 24, out.dtc + 24 * e);
+    } else {
+      std::fill_n(out.dtc + 24 * e, 24, nan);
+    }
     // The file's own type, monthly predictions included, is what a day shows.
     const F107DataType type = timeline.data_type()[i];
     out.f107_data_type[e] = static_cast<std::uint8_t>(type);

@@ -253,7 +253,8 @@ class TimelineBuilder {
         [&] {
           t_->ap_3hr_.assign(8 * days, absent);
           t_->ap_source_.assign(8 * days, no_source);
-          t_->dtc_hourly_.assign(24 * days, absent);
+          // 24 values a day of nothing would be a third of a CSV's timeline, and of its start.
+          t_->dtc_hourly_.assign(spans[static_cast<std::size_t>(Source::dtcfile)] ? 24 * days : 0, absent);
           t_->solfsmy_source_.assign(days, no_flags);
           // The Hpo indices are 144 values a day: they take the days of their files alone.
           const std::optional<DaySpan> hpo = hpo_span_of(spans);
@@ -303,8 +304,10 @@ class TimelineBuilder {
     Timeline txt_timeline;
     Timeline::LaterColumns txt_later;
     if (csv.given && txt.given) {
-      auto daily_spans = t_->spans_;  // of the files laid there: no Hpo indices
-      daily_spans[static_cast<std::size_t>(Source::hp30)] = daily_spans[static_cast<std::size_t>(Source::hp60)] = std::nullopt;
+      auto daily_spans = t_->spans_;  // of the files laid there: no Hpo indices, no Dtc
+      for (const Source other : {Source::hp30, Source::hp60, Source::dtcfile}) {
+        daily_spans[static_cast<std::size_t>(other)] = std::nullopt;
+      }
       TimelineBuilder(txt_timeline).allocate(daily_spans, shape_.first_day_, shape_.days_);
       txt_later.assign_absent(shape_.days_);
       TimelineBuilder(txt_timeline, txt_later).add_csv(txt.records, txt.celestrak, CelestrakValues{});

@@ -234,8 +234,10 @@ class Timeline {
   }
   /// The 3-hourly ap, eight per day, 00-03 UT first.
   const double* ap_3hr() const noexcept { return ap_3hr_.data(); }
-  /// The hourly Dtc, 24 per day, 00 UT first.
+  /// The hourly Dtc, 24 per day, 00 UT first; only where has_dtc_hourly(),
+  /// which a DTCFILE with rows makes true.
   const double* dtc_hourly() const noexcept { return dtc_hourly_.data(); }
+  bool has_dtc_hourly() const noexcept { return !dtc_hourly_.empty(); }
   /// The least certain type of the rows the day's merged values came from.
   const F107DataType* data_type() const noexcept { return data_type_.data(); }
   /// The data type code of each day's F10.7_OBS_CENTER81: its row's, or for
