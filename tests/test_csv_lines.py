@@ -1,5 +1,5 @@
 """The command line's native CSV writer: byte for byte what Python's csv module writes
-of the same values, each float as repr writes it."""
+of the same values, each float as repr writes it, and any text read back as it was."""
 
 import csv
 import io
@@ -10,7 +10,9 @@ from hypothesis import given, strategies as st
 
 from sunindex_tools import _native
 
-TEXTS = ["plain", "a,b", 'say "x"', "line\nbreak", "cr\r", "", "é€😀", "  spaced "]
+# No lone CR: the csv module of 3.11 and 3.12 leaves it unquoted, where 3.13's quotes it, as
+# the writer does (a reader would end the row there); test_any_float_and_text_reads_back has it.
+TEXTS = ["plain", "a,b", 'say "x"', "line\nbreak", "", "é€😀", "  spaced "]
 
 
 def python_csv(columns):
@@ -39,11 +41,11 @@ def test_every_kind_of_value_as_python_writes_it():
     assert native_csv(columns) == python_csv(columns)
 
 
-@given(st.lists(st.tuples(st.floats(), st.text(st.characters(exclude_categories=["Cs"]), max_size=6)), min_size=1))
-def test_any_float_and_text(rows):
+@given(st.lists(st.tuples(st.floats(), st.text(st.characters(exclude_categories=["Cs"], exclude_characters="\0"),
+                                                max_size=6)), min_size=1))
+def test_any_float_and_text_reads_back(rows):
     columns = [np.array([value for value, _ in rows]), np.array([text for _, text in rows])]
-    # NumPy drops trailing NULs from its str items, as the writer does.
-    assert native_csv(columns) == python_csv([columns[0], np.array([text.rstrip("\0") for _, text in rows])])
+    assert list(csv.reader(io.StringIO(native_csv(columns), newline=""))) == [[repr(v), text] for v, text in rows]
 
 
 def test_strided_and_partial_rows():
