@@ -8,8 +8,7 @@ import warnings
 from pathlib import Path
 
 from ._cli_parser import usage_error
-from . import _native
-from ._file_kinds import KIND_NAMES, UnknownFileKind, read_as_its_kind
+from ._file_kinds import KIND_NAMES, Read, ToldTimeline, UnknownFileKind, read_as_its_kind
 from ._files import read_regular_file
 from ._published import DEFAULT_KINDS, FetchError, by_reader
 from .space_weather import SpaceWeather, prediction_source
@@ -70,14 +69,16 @@ def _own_files(args: argparse.Namespace, reads: list[tuple[str, ...]] | None) ->
     order given), and the --msfc prediction (a kind it names): of the files of days,
     those of a kind in `reads` (None: all given); the prediction whichever way it came."""
     given: dict[str, list[tuple[str, Path, bytes]]] = {}  # by kind: the option that named each, its path and bytes
-    told: dict[Path, _native.Timeline] = {}  # what telling its kind made of the file of days, while it is the only one
+    told = ToldTimeline()
     named = [("--msfc", args.msfc)] if args.msfc else []  # first: a second prediction is then a --file
     for option, text in named + [("--file", text) for text in args.files]:
         path = Path(text)
         content = read_regular_file(path)
-        kind, timeline = ("msfc", None) if option == "--msfc" else _kind_of_file(args, path, content)
-        if timeline is not None:  # several files are read together: one timeline is all it is worth keeping
-            told = {} if given.keys() - {"msfc"} else {path: timeline}
+        if option == "--msfc":
+            kind = "msfc"
+        else:
+            kind, read = _kind_of_file(args, path, content)
+            told.add(path, read)
         if kind == "msfc" and kind in given:
             first = given[kind][0]
             raise usage_error(args, f"argument --file: {path} is a second {KIND_NAMES[kind]}, "
@@ -96,14 +97,13 @@ def _own_files(args: argparse.Namespace, reads: list[tuple[str, ...]] | None) ->
                                  told)
 
 
-def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> tuple[str, _native.Timeline | None]:
-    """The kind of a --file's content and, of a file of days, the timeline its reader made
-    of it; a bad argument when it is of no kind."""
+def _kind_of_file(args: argparse.Namespace, path: Path, content: bytes) -> tuple[str, Read]:
+    """The kind of a --file's content and what its reader made of it; a bad argument when
+    it is of no kind."""
     try:
-        kind, read = read_as_its_kind(path, content)
+        return read_as_its_kind(path, content)
     except UnknownFileKind as error:
         raise usage_error(args, f"argument --file: {error}") from None
-    return kind, read.timeline
 
 
 def _present_weather(args: argparse.Namespace) -> SpaceWeather:

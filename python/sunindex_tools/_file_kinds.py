@@ -130,6 +130,25 @@ def read_as_its_kind(path: Path, content: bytes) -> tuple[str, Read]:
     raise UnknownFileKind(f"{path}: a file of no known kind ({reasons})")
 
 
+class ToldTimeline:
+    """What the reader made of the file of days whose kind was told by reading it, kept
+    for the load that follows while it is the only one told: files of days are read
+    together, and a timeline is megabytes, so a second one told drops both."""
+
+    def __init__(self) -> None:
+        self._told = 0
+        self._kept: tuple[Path, _native.Timeline] | None = None
+
+    def add(self, path: Path, read: Read) -> None:
+        if read.timeline is not None:
+            self._told += 1
+            self._kept = (path, read.timeline) if self._told == 1 else None
+
+    def of(self, path: Path) -> _native.Timeline | None:
+        """The timeline of the file at `path`, when it is the one kept."""
+        return self._kept[1] if self._kept is not None and self._kept[0] == path else None
+
+
 def file_kind(path: Path, content: bytes) -> str:
     """The key of the kind of file `content` is; as `read_as_its_kind`."""
     return read_as_its_kind(path, content)[0]

@@ -254,12 +254,14 @@ def _outside_hpo(loaded: SpaceWeather, instants: np.ndarray, texts: np.ndarray) 
     """Warns of the epochs outside the days the Hp30 and Hp60 files cover: NaN there says
     only that the files end, which a column of nan would not tell."""
     covered = loaded.coverage["hpo"]
-    assert covered is not None  # the command was given an Hpo file with rows
     days = instants.astype("M8[D]")
-    outside = np.flatnonzero((days < np.datetime64(covered[0], "D")) | (days > np.datetime64(covered[1], "D")))
+    inside = np.zeros(days.shape, bool) if covered is None else (
+        (days >= np.datetime64(covered[0], "D")) & (days <= np.datetime64(covered[1], "D")))
+    outside = np.flatnonzero(~inside)
     if outside.size:
         which = f"epoch {texts[outside[0]]}" if outside.size == 1 else f"{outside.size} epochs from {texts[outside[0]]}"
-        warnings.warn(f"{which} outside the days the Hpo files cover ({covered[0]} to {covered[1]}): no values there",
+        days_covered = "no days" if covered is None else f"{covered[0]} to {covered[1]}"
+        warnings.warn(f"{which} outside the days the Hpo files cover ({days_covered}): no values there",
                       UserWarning, stacklevel=1)
 
 

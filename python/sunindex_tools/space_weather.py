@@ -18,7 +18,7 @@ from numpy.typing import ArrayLike
 from . import _native
 from ._epochs import Ticks, to_ticks
 from ._extras import extra_module
-from ._file_kinds import Read, naming_the_file, read_as_its_kind, read_native
+from ._file_kinds import Read, ToldTimeline, naming_the_file, read_as_its_kind, read_native
 from ._files import read_regular_file
 from ._metadata import VARIABLES, timeline_attrs
 from ._types import (
@@ -175,24 +175,22 @@ class SpaceWeather:
         """Use `SpaceWeather.load`; this takes the files' paths and bytes: by kind key,
         a (path, bytes) pair or a list of them (the first file of a kind that has a
         value gives it), and "msfc" one pair."""
-        self._build(contents, {})
+        self._build(contents, ToldTimeline())
 
     @classmethod
-    def _of_told(cls, contents: Mapping[str, Content | Sequence[Content]],
-                 told: Mapping[Path, _native.Timeline]) -> SpaceWeather:
-        """As `SpaceWeather(contents)`, where `told` holds, by path, what the reader of
-        some of the files made of them when their kinds were told by reading them
-        (`_file_kinds.read_as_its_kind`): a timeline of one such file is not read again."""
+    def _of_told(cls, contents: Mapping[str, Content | Sequence[Content]], told: ToldTimeline) -> SpaceWeather:
+        """As `SpaceWeather(contents)`, where `told` holds what the reader made of a file
+        of days when its kind was told by reading it: when it is the only file of days,
+        it is not read again."""
         weather = cls.__new__(cls)
         weather._build(contents, told)
         return weather
 
-    def _build(self, contents: Mapping[str, Content | Sequence[Content]],
-               told: Mapping[Path, _native.Timeline]) -> None:
+    def _build(self, contents: Mapping[str, Content | Sequence[Content]], told: ToldTimeline) -> None:
         given = _checked_contents(contents)
         msfc = given.pop("msfc", [_bundled_prediction()])[0]
         files = tuple((key, *content) for key in _native.SOURCE_KEYS for content in given.get(key, ()))
-        timeline, prediction = _read(files, msfc, told.get(files[0][1]) if len(files) == 1 else None)
+        timeline, prediction = _read(files, msfc, told.of(files[0][1]) if len(files) == 1 else None)
         assert timeline is not None and prediction is not None  # both were given
         summary = timeline.summary()
         sources = _file_sources(files, summary["files"]) | {"msfc": _prediction_source(msfc[0], prediction)}
@@ -264,12 +262,11 @@ class SpaceWeather:
         for key, value in given.items():
             for path in _paths(value, key):
                 contents.setdefault(key, []).append((path, read_regular_file(path)))
-        told: dict[Path, _native.Timeline] = {}  # what telling its kind made of the file of days, while the only one
+        told = ToldTimeline()
         for path in _paths(paths, "a positional argument"):
             content = read_regular_file(path)
             kind, read = read_as_its_kind(path, content)
-            if read.timeline is not None:  # several files are read together: one timeline is all it is worth keeping
-                told = {} if contents.keys() - {"msfc"} else {path: read.timeline}
+            told.add(path, read)
             contents.setdefault(kind, []).append((path, content))
         if len(contents.get("msfc", ())) > 1:
             first, second = contents["msfc"][:2]

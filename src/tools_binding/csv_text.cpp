@@ -95,8 +95,10 @@ PyObject* csv_lines(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept
       PyErr_SetString(PyExc_TypeError, "csv_lines(columns, first, last): columns a tuple of arrays");
       return nullptr;
     }
-    const Py_ssize_t first = PyLong_AsSsize_t(args[1]), last = PyLong_AsSsize_t(args[2]);
-    if (PyErr_Occurred()) return nullptr;
+    const Py_ssize_t first = PyLong_AsSsize_t(args[1]);
+    if (first == -1 && PyErr_Occurred()) return nullptr;
+    const Py_ssize_t last = PyLong_AsSsize_t(args[2]);
+    if (last == -1 && PyErr_Occurred()) return nullptr;
     ColumnViews views(static_cast<std::size_t>(PyTuple_GET_SIZE(args[0])));
     std::vector<CsvColumn> columns;
     for (Py_ssize_t index = 0; index < PyTuple_GET_SIZE(args[0]); ++index) {
